@@ -1,0 +1,157 @@
+// EventObject, security attributes and the 64-bit tick count.
+#include "base/EventObject.h"
+#include "base/DynamicLibrary.h"
+#include <cstdio>
+#include <cstring>
+
+EventObject::EventObject() {
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (GetVersionExA(&info))
+        ntAfterNt4_ = info.dwPlatformId == VER_PLATFORM_WIN32_NT && !(info.dwMajorVersion == 4 && info.dwMinorVersion == 0);
+}
+
+int EventObject::Create(int manualReset, int initiallySet, const char *name, int global) {
+    Close();
+    SECURITY_ATTRIBUTES attributes;
+    SECURITY_ATTRIBUTES *useAttributes = nullptr;
+    char globalName[MAX_PATH + 8];
+    if (name && global && ntAfterNt4_ && BuildSecurityAttributes(nullptr, &attributes, 0)) {
+        useAttributes = &attributes;
+        snprintf(globalName, sizeof(globalName), "Global\\%s", name);
+        name = globalName;
+    }
+    handle_ = CreateEventA(useAttributes, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, name);
+    if (useAttributes)
+        HeapFree(GetProcessHeap(), 0, attributes.lpSecurityDescriptor);
+    owned_ = handle_ != nullptr;
+    return handle_ != nullptr;
+}
+
+int EventObject::Set() { return handle_ && SetEvent(handle_) ? 1 : 0; }
+
+void EventObject::Close() {
+    if (owned_ && handle_)
+        CloseHandle(handle_);
+    owned_ = 0;
+    handle_ = nullptr;
+}
+
+int EventObject::Wait(DWORD ms, int *timedOut, HANDLE second) {
+    if (timedOut)
+        *timedOut = 0;
+    HANDLE handles[2] = {handle_, second};
+    DWORD count = second ? 2 : 1;
+    for (;;) {
+        DWORD result = WaitForMultipleObjectsEx(count, handles, FALSE, ms, TRUE);
+        if (result == WAIT_IO_COMPLETION)
+            continue; // an APC ran; wait again with the full time
+        if (result < WAIT_OBJECT_0 + count)
+            return 1;
+        if (result == WAIT_TIMEOUT && timedOut)
+            *timedOut = 1;
+        return 0;
+    }
+}
+
+int EventObject::PumpWait(DWORD ms, HANDLE second) {
+    const uint64_t deadline = TickCount64() + ms;
+    for (;;) {
+        HANDLE handles[2] = {handle_, second};
+        DWORD count = second ? 2 : 1;
+        if (ms != INFINITE) {
+            uint64_t now = TickCount64();
+            if (now > deadline)
+                return 0;
+            ms = static_cast<DWORD>(deadline - now);
+        }
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                // The thread's own loop must still see the quit request.
+                PostQuitMessage(static_cast<int>(message.wParam));
+                return 0;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, ms, QS_ALLINPUT | QS_ALLPOSTMESSAGE);
+        if (result == WAIT_OBJECT_0 + count)
+            continue;
+        return result < WAIT_OBJECT_0 + count ? 1 : 0;
+    }
+}
+
+namespace {
+typedef BOOL(WINAPI *InitializeSecurityDescriptorFn)(PSECURITY_DESCRIPTOR, DWORD);
+typedef BOOL(WINAPI *SetSecurityDescriptorDaclFn)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL);
+typedef BOOL(WINAPI *ConvertStringSdFn)(LPCSTR, DWORD, PSECURITY_DESCRIPTOR *, PULONG);
+
+struct SecurityFunctions {
+    DynamicLibrary library;
+    InitializeSecurityDescriptorFn initialize = nullptr;
+    SetSecurityDescriptorDaclFn setDacl = nullptr;
+    ConvertStringSdFn convert = nullptr;
+
+    SecurityFunctions() {
+        if (!library.Load("advapi32.dll"))
+            return;
+        initialize = library.Function<InitializeSecurityDescriptorFn>("InitializeSecurityDescriptor");
+        setDacl = library.Function<SetSecurityDescriptorDaclFn>("SetSecurityDescriptorDacl");
+        convert = library.Function<ConvertStringSdFn>("ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    }
+};
+
+// Looked up once, on first use; function-local statics are initialised thread-safely.
+SecurityFunctions &Security() {
+    static SecurityFunctions functions;
+    return functions;
+}
+} // namespace
+
+int BuildSecurityAttributes(const char *descriptorText, SECURITY_ATTRIBUTES *attributes, int inherit) {
+    if (!attributes)
+        return 0;
+    SecurityFunctions &functions = Security();
+    void *copy = nullptr;
+    if (!descriptorText) {
+        if (!functions.initialize || !functions.setDacl)
+            return 0;
+        copy = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, SECURITY_DESCRIPTOR_MIN_LENGTH);
+        if (!copy)
+            return 0;
+        if (!functions.initialize(copy, SECURITY_DESCRIPTOR_REVISION) || !functions.setDacl(copy, TRUE, nullptr, FALSE)) {
+            HeapFree(GetProcessHeap(), 0, copy);
+            return 0;
+        }
+    } else {
+        if (!functions.convert)
+            return 0;
+        PSECURITY_DESCRIPTOR converted = nullptr;
+        ULONG length = 0;
+        if (!functions.convert(descriptorText, 1 /* SDDL_REVISION_1 */, &converted, &length) || !converted)
+            return 0;
+        copy = HeapAlloc(GetProcessHeap(), 0, length);
+        if (copy)
+            memcpy(copy, converted, length);
+        LocalFree(converted);
+        if (!copy)
+            return 0;
+    }
+    attributes->nLength = sizeof(SECURITY_ATTRIBUTES);
+    attributes->lpSecurityDescriptor = copy;
+    attributes->bInheritHandle = inherit ? TRUE : FALSE;
+    return 1;
+}
+
+uint64_t TickCount64() {
+    typedef ULONGLONG(WINAPI * TickCount64Fn)();
+    static TickCount64Fn tickCount64 = []() -> TickCount64Fn {
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        return kernel ? reinterpret_cast<TickCount64Fn>(GetProcAddress(kernel, "GetTickCount64")) : nullptr;
+    }();
+    if (tickCount64)
+        return tickCount64();
+    return GetTickCount();
+}

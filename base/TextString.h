@@ -1,0 +1,115 @@
+// TextString: the program's one text type (owning, growable, NUL-terminated, system ANSI code page),
+// plus the free in-place text functions used for paths, tokens and command lines.
+//
+// Classes: TextString, BstrHolder.
+#pragma once
+
+#include "base/Win.h"
+#include <oleauto.h>
+#include <cstdarg>
+#include <cstdint>
+
+// Owns one BSTR; what TextString::ToBstr hands to COM calls.
+class BstrHolder {
+public:
+    BstrHolder() = default;
+    explicit BstrHolder(BSTR owned) : bstr_(owned) {}
+    BstrHolder(BstrHolder &&other) noexcept : bstr_(other.bstr_) { other.bstr_ = nullptr; }
+    BstrHolder &operator=(BstrHolder &&other) noexcept;
+    BstrHolder(const BstrHolder &) = delete;
+    BstrHolder &operator=(const BstrHolder &) = delete;
+    ~BstrHolder();
+
+    BSTR Get() const { return bstr_; }
+    // Hands ownership to the caller.
+    BSTR Detach();
+
+private:
+    BSTR bstr_ = nullptr;
+};
+
+class TextString {
+public:
+    TextString();
+    explicit TextString(uint32_t capacity);
+    ~TextString();
+    TextString(const TextString &) = delete;
+    TextString &operator=(const TextString &) = delete;
+
+    // Construction, assignment, capacity
+    int Assign(const char *text);
+    int Assign(const char *text, uint32_t count);
+    int Assign(const wchar_t *text);
+    int Assign(const TextString *other);
+    TextString &operator=(const char *text);
+    TextString &operator=(const wchar_t *text);
+    int Reset(uint32_t capacity);
+    int SetSize(uint32_t n);
+    void Recount();
+
+    // Appending and editing
+    int Append(const char *text);
+    int Append(const TextString &other);
+    int Append(char byte);
+    int Append(const wchar_t *text);
+    int AppendWideChar(wchar_t unit);
+    const char *EnsureTrailing(char byte);
+    const char *Insert(int position, const char *text);
+    const char *Delete(int position, int count);
+    const char *Left(int n);
+    const char *Mid(int position, int count);
+    const char *From(int position);
+    const char *TrimLeft();
+    const char *TrimRight();
+    const char *Replace(const char *find, const char *replacement, int inPlace);
+    const char *ReplaceNoCase(const char *find, const char *replacement);
+    char *Tokenize(int first, const char *delimiters);
+
+    // Access and queries
+    const char *Text(char *destination = nullptr) const;
+    char *At(int position) const;
+    char CharAt(int position) const;
+    int Length() const { return static_cast<int>(size_) - 1; }
+    int MaxLength() const { return static_cast<int>(capacity_) - 1; }
+    uint32_t Capacity() const { return capacity_; }
+    char *Buffer(uint32_t sizeHint = 0);
+    int Compare(const char *text) const;
+    int CompareNoCase(const char *text) const;
+    int CompareNoCase(const char *text, int n) const;
+    const char *Find(char byte) const;
+    int FindIndex(char byte) const;
+    int ReverseFindIndex(char byte) const;
+    const char *FindText(const char *text) const;
+    int FindNoCase(const char *text) const;
+    int FindNoCase(const char *text, int start) const;
+
+    // Conversions, lines, formatting
+    const wchar_t *Wide(wchar_t *buffer = nullptr);
+    int DecodeUtf8To(TextString &target) const;
+    BstrHolder ToBstr() const;
+    int FirstLine(TextString &out);
+    int NextLine(TextString &out);
+    int Format(const char *format, ...) __attribute__((format(ms_printf, 2, 3)));
+    int FormatV(const char *format, va_list args);
+
+private:
+    int Grow(uint32_t capacity);
+    void ResetEmpty();
+
+    char *text_ = nullptr;
+    uint32_t capacity_ = 0;
+    uint32_t size_ = 0;
+    wchar_t *wide_ = nullptr;
+    char *lineCursor_ = nullptr;
+};
+
+// Free text functions: they work in place on plain NUL-terminated arrays.
+int IsSpace(char byte);
+int TrimTrailingBlanks(char *text);
+void LineBreaksToBlanks(char *text);
+void StripQuotes(char *text);
+void StripExtension(char *text, int maxExtension);
+const char *SkipFirstToken(const char *text);
+const char *FileNamePart(const char *text);
+void ExtensionOf(const char *text, TextString &out);
+int CutToParent(char *text);

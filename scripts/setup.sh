@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what building and testing Tarvex needs on Debian bookworm (as root), starts the private
+# X display and boots the project's own Wine prefix. Skips whatever is already there.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/scripts/env.sh"
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev wine wine32:i386 wine64 \
+    xvfb xauth imagemagick cmake googletest python3 x11-utils; do
+    have "$p" || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+    echo "setup: installing ${need[*]}"
+    sudo_=""
+    [ "$(id -u)" = 0 ] || sudo_=sudo
+    export DEBIAN_FRONTEND=noninteractive
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo_ dpkg --add-architecture i386
+    $sudo_ apt-get update -q
+    $sudo_ apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+"$root/scripts/display.sh" "$TARVEX_TEST_DISPLAY"
+
+# Wine's services inherit the caller's pipes unless started detached; CTest would then wait forever.
+# The persistent server keeps later starts fast.
+mkdir -p "$WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "setup: creating the Wine prefix $WINEPREFIX"
+fi
+DISPLAY="$TARVEX_TEST_DISPLAY" setsid sh -c 'wineserver -p; wine wineboot' </dev/null >/dev/null 2>&1
+# First boots take a while; wait (bounded) until the prefix answers.
+for _ in $(seq 1 120); do
+    [ -f "$WINEPREFIX/system.reg" ] && DISPLAY="$TARVEX_TEST_DISPLAY" timeout 20 wine cmd /c exit </dev/null >/dev/null 2>&1 && break
+    sleep 1
+done
