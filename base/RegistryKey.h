@@ -1,0 +1,40 @@
+// RegistryKey: one open registry key with typed reads and writes, and the one-shot functions that open a
+// key, read or write one value and close it again.
+//
+// Classes: RegistryKey. Functions: FilterViewFlags, ReadDwordAt, WriteDwordAt, ReadStringAt, WriteStringAt.
+#pragma once
+
+#include "base/Win.h"
+#include <cstdint>
+
+class TextString;
+
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    ~RegistryKey() { Close(); }
+    RegistryKey(const RegistryKey &) = delete;
+    RegistryKey &operator=(const RegistryKey &) = delete;
+
+    int Open(HKEY root, const char *subkey, uint32_t viewFlags = 0);
+    int Create(HKEY root, const char *subkey, uint32_t viewFlags = 0);
+    int ReadDword(const char *name, uint32_t *out);
+    int ReadString(const char *name, TextString &out);
+    int ReadBinary(const char *name, void *buffer, DWORD *size);
+    int WriteDword(const char *name, uint32_t value);
+    int WriteString(const char *name, const char *text);
+    int Close();
+    HKEY Handle() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// Keeps KEY_WOW64_64KEY / KEY_WOW64_32KEY only for a 32-bit process on 64-bit Windows.
+uint32_t FilterViewFlags(uint32_t viewFlags);
+
+uint32_t ReadDwordAt(HKEY root, const char *subkey, const char *name, uint32_t defaultValue, uint32_t viewFlags = 0);
+int WriteDwordAt(HKEY root, const char *subkey, const char *name, uint32_t value);
+int ReadStringAt(HKEY root, const char *subkey, const char *name, TextString &out, const char *defaultText = nullptr,
+                 uint32_t viewFlags = 0);
+int WriteStringAt(HKEY root, const char *subkey, const char *name, const char *text);
