@@ -1,7 +1,8 @@
 // RegistryKey: one open registry key with typed reads and writes, and the one-shot functions that open a
 // key, read or write one value and close it again.
 //
-// Classes: RegistryKey. Functions: FilterViewFlags, ReadDwordAt, WriteDwordAt, ReadStringAt, WriteStringAt.
+// Classes: RegistryKey. Functions: FilterViewFlags, FilterViewFlagsFor, ReadDwordAt, WriteDwordAt,
+// ReadStringAt, WriteStringAt.
 #pragma once
 
 #include "base/Win.h"
@@ -16,9 +17,12 @@ public:
     RegistryKey(const RegistryKey &) = delete;
     RegistryKey &operator=(const RegistryKey &) = delete;
 
+    // Open reads only (KEY_READ); Create opens an existing key or makes it, with full access.
     int Open(HKEY root, const char *subkey, uint32_t viewFlags = 0);
     int Create(HKEY root, const char *subkey, uint32_t viewFlags = 0);
+    // Succeeds only for a value of exactly 4 bytes, whatever its declared type; out is untouched otherwise.
     int ReadDword(const char *name, uint32_t *out);
+    // Reads any value as text, however long; out is always terminated and is empty after a failure.
     int ReadString(const char *name, TextString &out);
     int ReadBinary(const char *name, void *buffer, DWORD *size);
     int WriteDword(const char *name, uint32_t value);
@@ -32,9 +36,12 @@ private:
 
 // Keeps KEY_WOW64_64KEY / KEY_WOW64_32KEY only for a 32-bit process on 64-bit Windows.
 uint32_t FilterViewFlags(uint32_t viewFlags);
+// The same rule for a given answer to "is this process under WOW64" (1 or 0).
+uint32_t FilterViewFlagsFor(uint32_t viewFlags, int wow64);
 
-uint32_t ReadDwordAt(HKEY root, const char *subkey, const char *name, uint32_t defaultValue, uint32_t viewFlags = 0);
+uint32_t ReadDwordAt(HKEY root, const char *subkey, const char *name, uint32_t defaultValue,
+                     uint32_t viewFlags = 0);
 int WriteDwordAt(HKEY root, const char *subkey, const char *name, uint32_t value);
-int ReadStringAt(HKEY root, const char *subkey, const char *name, TextString &out, const char *defaultText = nullptr,
-                 uint32_t viewFlags = 0);
+int ReadStringAt(HKEY root, const char *subkey, const char *name, TextString &out,
+                 const char *defaultText = nullptr, uint32_t viewFlags = 0);
 int WriteStringAt(HKEY root, const char *subkey, const char *name, const char *text);

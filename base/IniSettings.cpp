@@ -1,0 +1,171 @@
+// IniSettings: reads and writes values of the program's INI file and works out where that file lives.
+#include "base/IniSettings.h"
+#include "base/DynamicLibrary.h"
+#include <cstdio>
+#include <cstring>
+#include <shlobj.h>
+
+namespace {
+const int kLocalAppDataFolder = 0x1C; // CSIDL_LOCAL_APPDATA
+const int kReadAttempts = 6;
+
+int IsVistaOrLater() {
+    OSVERSIONINFOA record;
+    memset(&record, 0, sizeof(record));
+    record.dwOSVersionInfoSize = sizeof(record);
+    return GetVersionExA(&record) && record.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+           record.dwMajorVersion >= 6;
+}
+
+// The shell's folder first; systems whose shell cannot name the folder may still have shfolder.dll.
+int LocalAppDataFolder(TextString &out) {
+    if (!out.Reset(MAX_PATH + 1))
+        return 0;
+    char *buffer = out.Buffer();
+    buffer[0] = '\0';
+    LPITEMIDLIST list = nullptr;
+    int found = 0;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, kLocalAppDataFolder, &list)) && list) {
+        found = SHGetPathFromIDListA(list, buffer) && buffer[0];
+        CoTaskMemFree(list);
+    }
+    if (!found) {
+        typedef HRESULT(WINAPI * GetFolderPathFunction)(HWND, int, HANDLE, DWORD, char *);
+        DynamicLibrary shfolder;
+        GetFolderPathFunction getFolderPath = nullptr;
+        if (shfolder.Load("shfolder.dll"))
+            getFolderPath = shfolder.Function<GetFolderPathFunction>("SHGetFolderPathA");
+        buffer[0] = '\0';
+        found = getFolderPath && SUCCEEDED(getFolderPath(nullptr, kLocalAppDataFolder, nullptr, 0, buffer)) &&
+                buffer[0];
+    }
+    out.Recount();
+    return found;
+}
+
+// The executable's directory with its trailing '\', or the empty text when the path has none.
+int ProgramDirectory(TextString &out) {
+    if (!IniSettings::ProgramPath(out))
+        return 0;
+    int slash = out.ReverseFindIndex('\\');
+    out.Left(slash + 1);
+    return 1;
+}
+
+int CurrentDirectory(TextString &out) {
+    DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    // The directory can change between the two calls; the second answer says whether it still fit.
+    for (int attempt = 0; attempt < 3 && needed > 0; ++attempt) {
+        if (!out.Reset(needed + 1))
+            return 0;
+        DWORD length = GetCurrentDirectoryA(needed + 1, out.Buffer());
+        if (length > 0 && length <= needed) {
+            out.Recount();
+            return 1;
+        }
+        needed = length;
+    }
+    out.Assign(static_cast<const char *>(nullptr));
+    return 0;
+}
+} // namespace
+
+int IniSettings::ProgramPath(TextString &out) {
+    // GetModuleFileNameA cuts a long path silently; a result that fills the buffer may have been cut.
+    for (uint32_t capacity = MAX_PATH + 1; capacity <= 0x10000; capacity *= 4) {
+        if (!out.Reset(capacity))
+            return 0;
+        DWORD length = GetModuleFileNameA(nullptr, out.Buffer(), capacity);
+        if (length == 0)
+            break;
+        if (length < capacity - 1) {
+            out.Buffer()[length] = '\0';
+            out.Recount();
+            return 1;
+        }
+    }
+    out.Assign(static_cast<const char *>(nullptr));
+    return 0;
+}
+
+int IniSettings::SetFile(const char *name, int kind) {
+    if (!name)
+        name = "";
+    TextString path;
+    switch (kind) {
+    case kIniWindowsDirectory:
+        break;
+    case kIniLocalAppData:
+        if (IsVistaOrLater() && LocalAppDataFolder(path)) {
+            path.EnsureTrailing('\\');
+            break;
+        }
+        // Without that folder the file goes beside the program, as on older systems.
+        ProgramDirectory(path);
+        break;
+    case kIniProgramDirectory:
+        ProgramDirectory(path);
+        break;
+    case kIniCurrentDirectory:
+        if (CurrentDirectory(path))
+            path.EnsureTrailing('\\');
+        break;
+    default:
+        path.Assign(path_.Text());
+        break;
+    }
+    if (!path.Append(name))
+        return 0;
+    return path_.Assign(path.Text());
+}
+
+int IniSettings::ReadString(const char *section, const char *key, TextString &out, const char *defaultText) {
+    if (!defaultText)
+        defaultText = "";
+    // The default may be out's own text, which the reads below overwrite and reallocate.
+    TextString savedDefault(1);
+    const char *start = out.Buffer();
+    if (start && defaultText >= start && defaultText < start + out.Capacity()) {
+        savedDefault.Assign(defaultText);
+        defaultText = savedDefault.Text();
+    }
+    // A string without room for even one character could never grow below.
+    if ((!out.Buffer() || out.MaxLength() < 1) && !out.Reset(260))
+        return 0;
+    // The platform's answer only says "cut" by filling the buffer to the last character, so a value that
+    // fills it is read again with twice the room.
+    for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
+        DWORD room = static_cast<DWORD>(out.MaxLength());
+        DWORD count = GetPrivateProfileStringA(section, key, defaultText, out.Buffer(), room, path_.Text());
+        if (count + 1 != room || attempt == kReadAttempts)
+            break;
+        if (!out.Reset(2 * room)) {
+            out.Recount();
+            return 0;
+        }
+    }
+    out.Recount();
+    return 1;
+}
+
+uint64_t IniSettings::ReadNumber(const char *section, const char *key, uint64_t defaultValue) {
+    TextString text;
+    if (!ReadString(section, key, text, nullptr))
+        return defaultValue;
+    unsigned long long value = 0;
+    // The system C library's reader, so that "I64" means what it means in the rest of the program.
+    if (__ms_sscanf(text.Text(), "%I64u", &value) != 1)
+        return defaultValue;
+    return value;
+}
+
+int IniSettings::WriteString(const char *section, const char *key, const char *text) {
+    return WritePrivateProfileStringA(section, key, text, path_.Text()) != FALSE;
+}
+
+int IniSettings::WriteNumber(const char *section, const char *key, uint64_t value) {
+    TextString text(24);
+    if (!text.Format("%I64u", static_cast<unsigned long long>(value)))
+        return 0;
+    return WriteString(section, key, text.Text());
+}
