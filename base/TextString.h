@@ -95,12 +95,18 @@ public:
 private:
     int Grow(uint32_t capacity);
     void ResetEmpty();
+    uint32_t Used() const { return size_ ? size_ - 1 : 0; }
+    int AppendBytes(const char *bytes, uint32_t count);
+    const char *ReplaceAll(const char *find, const char *replacement, int inPlace, int ignoreCase);
 
     char *text_ = nullptr;
     uint32_t capacity_ = 0;
     uint32_t size_ = 0;
     wchar_t *wide_ = nullptr;
-    char *lineCursor_ = nullptr;
+    // An offset rather than a pointer, so a reallocation between FirstLine and NextLine cannot make it
+    // dangle.
+    uint32_t lineCursor_ = 0;
+    int lineCursorSet_ = 0;
 };
 
 // Free text functions: they work in place on plain NUL-terminated arrays.
