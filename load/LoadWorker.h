@@ -1,0 +1,39 @@
+// LoadWorker: the floating-point busy kernel and the per-processor duty-cycle loop that a WorkerThread runs.
+//
+// Functions: BusyKernel, LoadWorker, RunLoad, NextBusyCount.
+#pragma once
+
+#include "base/Win.h"
+#include "load/Stopwatch.h"
+#include <cstdint>
+
+class WorkerThread;
+
+enum : uint32_t {
+    kLoadSleepMs = 20,           // the fixed sleep of every cycle
+    kInitialBusyCount = 100,     // kernel iterations of the first busy phase
+    kFullLoadBusyCount = 10000,  // iterations between two stop checks at 100 %
+    kMaxBusyCount = 0x04000000u, // a few seconds of kernel on any machine this runs on
+};
+
+// Pure processor time: transcendental x87 operations, an integer division and rand() per iteration.
+// Its result only carries the data dependency from one iteration to the next; callers discard it.
+long double BusyKernel(uint32_t count);
+
+// The WorkerThread routine: record is the ProcessorRecord whose processor it loads, percent 0 to 100.
+int32_t LoadWorker(void *record, int32_t percent);
+
+// What one load cycle calls; tests replace them to drive the loop with a clock of their own.
+struct LoadHooks {
+    void (*sleep)(DWORD ms);
+    long double (*kernel)(uint32_t count);
+    Stopwatch::ClockFunction clock; // null: the multimedia clock
+};
+
+// The loop behind LoadWorker, for the processor index, polling worker for its stop request.
+// hooks null means the real Sleep, BusyKernel and clock.
+int32_t RunLoad(uint32_t index, const WorkerThread &worker, int32_t percent, const LoadHooks *hooks);
+
+// The busy count for the next cycle (percent 1 to 99) from the measured sleep and busy phases, kept
+// within 1 and kMaxBusyCount.
+uint32_t NextBusyCount(uint32_t count, uint64_t sleepUs, uint64_t busyUs, uint32_t percent);

@@ -1,0 +1,32 @@
+// SystemInfoQuery: the run-time binding to ntdll's NtQuerySystemInformation, which not every system has.
+#pragma once
+
+#include "base/DynamicLibrary.h"
+#include "base/Win.h"
+#include <cstdint>
+
+class SystemInfoQuery {
+public:
+    typedef LONG(WINAPI *QueryFunction)(ULONG infoClass, void *buffer, ULONG length, ULONG *returned);
+
+    // What Query answers when the function is not there.
+    enum : uint32_t { kUnavailable = 0xC00000FFu };
+
+    // Loads "ntdll.dll"; the function is resolved on first use.
+    SystemInfoQuery();
+    // Loads another library instead, or with a function given answers through it (tests, replacements).
+    explicit SystemInfoQuery(const char *libraryName, QueryFunction function = nullptr);
+    ~SystemInfoQuery();
+    SystemInfoQuery(const SystemInfoQuery &) = delete;
+    SystemInfoQuery &operator=(const SystemInfoQuery &) = delete;
+
+    // The call's status, or kUnavailable without calling anything.
+    LONG Query(ULONG infoClass, void *buffer, ULONG length, ULONG *returned);
+    int Available();
+
+private:
+    int Resolve();
+
+    DynamicLibrary library_;
+    QueryFunction function_ = nullptr;
+};

@@ -1,0 +1,219 @@
+// UsageSampler: per-processor and machine-wide usage, and the registry's processor descriptions.
+#include "load/UsageSampler.h"
+#include "base/OsVersion.h"
+#include "base/RegistryKey.h"
+#include "base/TextString.h"
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+enum : ULONG {
+    kBasicInformation = 0,
+    kPerformanceInformation = 2,
+    kTimeOfDayInformation = 3,
+    kProcessorTimes = 8,
+    kProcessorSpeed = 43,
+};
+const uint32_t kTimesEntrySize = 48;
+const char kCpuUsageValue[] = "KERNEL\\CPUUsage";
+
+uint64_t ReadU64(const uint8_t *at) {
+    uint64_t value;
+    memcpy(&value, at, sizeof(value));
+    return value;
+}
+
+// The statistic values are read as 4 raw bytes whatever their registry type.
+int ReadStatistic(const char *subkey, uint32_t *out) {
+    RegistryKey key;
+    if (!key.Open(HKEY_DYN_DATA, subkey))
+        return 0;
+    uint32_t value = 0;
+    DWORD size = sizeof(value);
+    LONG status = RegQueryValueExA(key.Handle(), kCpuUsageValue, nullptr, nullptr,
+                                   reinterpret_cast<BYTE *>(&value), &size);
+    if (status != ERROR_SUCCESS || size != sizeof(value))
+        return 0;
+    *out = value;
+    return 1;
+}
+
+// Reads a text value as stored (blanks kept) into out; a missing or oversized value leaves out unchanged.
+void ReadDescription(HKEY key, const char *valueName, TextString &out) {
+    char buffer[260];
+    DWORD size = sizeof(buffer);
+    if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size) !=
+        ERROR_SUCCESS)
+        return;
+    // The stored data need not carry a terminator.
+    buffer[size ? size - 1 : 0] = 0;
+    out.Assign(buffer);
+}
+} // namespace
+
+UsageSampler::UsageSampler() {
+    Initialize(static_cast<int>(QueryVersion() & kOsNt));
+}
+
+UsageSampler::UsageSampler(int nt, SystemInfoQuery::QueryFunction function)
+    : query_(function ? nullptr : "ntdll.dll", function) {
+    Initialize(nt);
+}
+
+void UsageSampler::Initialize(int nt) {
+    times_ = nullptr;
+    memset(basicInformation_, 0, sizeof(basicInformation_));
+    if (!nt) {
+        nt_ = 0;
+        return;
+    }
+    nt_ = 1;
+    query_.Query(kBasicInformation, basicInformation_, sizeof(basicInformation_), nullptr);
+    // The count is one byte; read unsigned so that a large machine cannot turn it negative.
+    const uint32_t count = ProcessorCount();
+    if (count)
+        times_ = static_cast<uint8_t *>(malloc(count * kTimesEntrySize));
+    previousTotal_ = 0;
+    previousIdle_ = 0;
+}
+
+UsageSampler::~UsageSampler() {
+    if (!nt_) {
+        uint32_t ignored = 0;
+        ReadStatistic("PerfStats\\StopStat", &ignored);
+    } else {
+        free(times_);
+        times_ = nullptr;
+    }
+}
+
+uint32_t UsageSampler::Sample(uint32_t index) {
+    if (!nt_)
+        return SampleStatistic();
+    if (!query_.Available())
+        return 0;
+    if (ProcessorCount() == 0)
+        return 0;
+    if (index == kWholeMachine)
+        return SampleWholeMachine();
+    return SampleProcessor(index);
+}
+
+uint32_t UsageSampler::SampleProcessor(uint32_t index) {
+    const uint32_t count = ProcessorCount();
+    if (index >= count || !times_)
+        return 0;
+    if (query_.Query(kProcessorTimes, times_, count * kTimesEntrySize, nullptr) != 0)
+        return 0;
+    const uint8_t *entry = times_ + index * kTimesEntrySize;
+    const uint64_t idle = ReadU64(entry);
+    const uint64_t total = ReadU64(entry + 8) + ReadU64(entry + 16);
+    uint32_t result = 0;
+    if (previousIdle_ != 0 && !ProcessorUsagePercent(idle - previousIdle_, total - previousTotal_, &result)) {
+        // No time accounted since the previous sample: keep it, so that the next one spans the whole
+        // interval, and answer as before.
+        return previousResult_;
+    }
+    previousIdle_ = idle;
+    previousTotal_ = total;
+    previousResult_ = result;
+    return result;
+}
+
+uint32_t UsageSampler::SampleWholeMachine() {
+    uint8_t timeOfDay[32];
+    if (query_.Query(kTimeOfDayInformation, timeOfDay, sizeof(timeOfDay), nullptr) != 0)
+        return 0;
+    uint8_t performance[312];
+    if (query_.Query(kPerformanceInformation, performance, sizeof(performance), nullptr) != 0)
+        return 0;
+    const uint64_t now = ReadU64(timeOfDay + 8);
+    const uint64_t idle = ReadU64(performance);
+    // Here the previous idle field holds the previous clock reading, the previous total the idle sum.
+    uint32_t result = 0;
+    if (previousIdle_ != 0 &&
+        !MachineUsagePercent(static_cast<int64_t>(idle - previousTotal_),
+                             static_cast<int64_t>(now - previousIdle_), ProcessorCount(), &result))
+        return previousResult_;
+    previousIdle_ = now;
+    previousTotal_ = idle;
+    previousResult_ = result;
+    return result;
+}
+
+uint32_t UsageSampler::SampleStatistic() {
+    uint32_t ignored = 0;
+    ReadStatistic("PerfStats\\StartStat", &ignored);
+    uint32_t result = 0;
+    if (!ReadStatistic("PerfStats\\StatData", &result))
+        return 0;
+    return result;
+}
+
+int UsageSampler::ProcessorInventory(TextString &name, TextString *vendor, TextString *identifier,
+                                     uint32_t *mhz, uint32_t index) {
+    TextString path;
+    path.Format("HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\%u", index);
+    RegistryKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, path.Text()))
+        return 0;
+    ReadDescription(key.Handle(), nt_ ? "ProcessorNameString" : "Identifier", name);
+    if (vendor)
+        ReadDescription(key.Handle(), "VendorIdentifier", *vendor);
+    if (identifier && nt_)
+        ReadDescription(key.Handle(), "Identifier", *identifier);
+    if (mhz) {
+        *mhz = 0;
+        uint32_t registryMhz = 0;
+        if (key.ReadDword("~MHz", &registryMhz))
+            *mhz = registryMhz;
+        uint8_t record[15];
+        memset(record, 0, sizeof(record));
+        const LONG status = query_.Query(kProcessorSpeed, record, sizeof(record), nullptr);
+        *mhz = SpeedFromSystemRecord(status, record, *mhz);
+    }
+    key.Close();
+    return 1;
+}
+
+int ProcessorUsagePercent(uint64_t idleDelta, uint64_t totalDelta, uint32_t *percent) {
+    const int64_t total = static_cast<int64_t>(totalDelta);
+    // Two samples within one tick of the system's accounting see no time pass (and a counter that went
+    // backwards gives no usable interval either).
+    if (total <= 0)
+        return 0;
+    const long double idleShare =
+        static_cast<long double>(static_cast<int64_t>(idleDelta)) * 100.0L / static_cast<long double>(total);
+    // The counters are sampled one after the other, so idle can outrun the total by a tick.
+    long double busy = 100.0L - truncl(idleShare);
+    if (busy < 0)
+        busy = 0;
+    if (busy > 100)
+        busy = 100;
+    *percent = static_cast<uint32_t>(busy);
+    return 1;
+}
+
+int MachineUsagePercent(int64_t idleDelta, int64_t clockDelta, uint32_t count, uint32_t *percent) {
+    if (clockDelta <= 0 || count == 0)
+        return 0;
+    long double busy = truncl(100.0L -
+                              static_cast<long double>(idleDelta) / static_cast<long double>(clockDelta) *
+                                  100.0L / static_cast<long double>(count) +
+                              0.5L);
+    if (busy < 0)
+        busy = 0;
+    if (busy > 100)
+        busy = 100;
+    *percent = static_cast<uint32_t>(busy);
+    return 1;
+}
+
+uint32_t SpeedFromSystemRecord(LONG status, const uint8_t *record, uint32_t registryMhz) {
+    if (status != 0 || !record)
+        return registryMhz;
+    uint32_t hertz;
+    memcpy(&hertz, record + 4, sizeof(hertz));
+    return hertz ? hertz / 1000000u : registryMhz;
+}

@@ -1,0 +1,99 @@
+// WorkerThread: start, stop request, pumping wait and forced end of one routine's thread.
+#include "load/WorkerThread.h"
+
+WorkerThread::~WorkerThread() {
+    Terminate();
+}
+
+void WorkerThread::CloseThreadHandle() {
+    if (thread_)
+        CloseHandle(thread_);
+    thread_ = nullptr;
+}
+
+int WorkerThread::Start(Routine routine, void *context, int32_t value) {
+    if (!routine)
+        return 0;
+    uint32_t state = state_.load();
+    do {
+        if (state & kRunning)
+            return 0;
+    } while (!state_.compare_exchange_weak(state, (state & ~kStopRequested) | kRunning));
+
+    context_ = context;
+    value_ = value;
+    routine_ = routine;
+    exitCode_.store(0);
+    // A previous thread that has cleared its running bit may still be signalling its own copy of the old
+    // event; that copy is its own, so closing ours here is safe.
+    CloseThreadHandle();
+    threadFinished_ = nullptr;
+    if (!finished_.Create(1, 0) ||
+        !DuplicateHandle(GetCurrentProcess(), finished_.Handle(), GetCurrentProcess(), &threadFinished_, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        threadFinished_ = nullptr;
+        finished_.Close();
+        state_.fetch_and(~kRunning);
+        return 0;
+    }
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, Entry, this, 0, &id);
+    if (!thread) {
+        CloseHandle(threadFinished_);
+        threadFinished_ = nullptr;
+        state_.fetch_and(~kRunning);
+        return 0;
+    }
+    thread_ = thread;
+    threadId_ = id;
+    return 1;
+}
+
+DWORD WINAPI WorkerThread::Entry(void *parameter) {
+    WorkerThread *self = static_cast<WorkerThread *>(parameter);
+    HANDLE finished = self->threadFinished_;
+    int32_t result = self->routine_(self->context_, self->value_);
+    self->exitCode_.store(result);
+    // Whoever clears the running bit owns the end: if Terminate got there first it kills this thread and
+    // closes the event copy itself.
+    if (self->state_.fetch_and(~kRunning) & kRunning) {
+        SetEvent(finished);
+        CloseHandle(finished);
+    }
+    return static_cast<DWORD>(result);
+}
+
+int WorkerThread::RequestStop() {
+    uint32_t state = state_.load();
+    do {
+        if (!(state & kRunning))
+            return 0;
+    } while (!state_.compare_exchange_weak(state, state | kStopRequested));
+    return 1;
+}
+
+int WorkerThread::StopRequested() const {
+    return (state_.load() & (kRunning | kStopRequested)) == (kRunning | kStopRequested);
+}
+
+int WorkerThread::Wait(DWORD ms) {
+    if (!Running())
+        return 0;
+    return finished_.PumpWait(ms == 0 ? INFINITE : ms);
+}
+
+void WorkerThread::Terminate() {
+    if ((state_.fetch_and(~kRunning) & kRunning) && thread_) {
+        TerminateThread(thread_, 0);
+        // TerminateThread only schedules the end; the thread's copy of the event may be closed once it
+        // can no longer run.
+        if (WaitForSingleObject(thread_, 5000) == WAIT_OBJECT_0 && threadFinished_)
+            CloseHandle(threadFinished_);
+        threadFinished_ = nullptr;
+    }
+    // A thread that ended by itself keeps running its last instructions after clearing the bit; closing
+    // our handle does not disturb it.
+    CloseThreadHandle();
+    exitCode_.store(0);
+    finished_.Close();
+}
