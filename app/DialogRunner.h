@@ -1,0 +1,69 @@
+// DialogRunner: runs a dialog from its template (with the old bitmap font swapped for the system's message
+// font) and turns its window messages into calls of virtual handlers.
+//
+// Classes: DialogRunner.
+#pragma once
+
+#include "base/DynamicLibrary.h"
+#include "base/Win.h"
+#include <cstdint>
+
+class DialogRunner {
+public:
+    // Options of RunModal.
+    enum : uint32_t {
+        kModeless = 1,         // ended with DestroyWindow instead of EndDialog
+        kDeleteOnEnd = 2,      // the object deletes itself when the dialog ends
+        kPreferShellDlg2 = 4,  // "MS Shell Dlg 2" at 8 points when the message font is "Segoe UI"
+        kSuppressFirstShow = 8 // the first attempt to show the window is dropped
+    };
+
+    DialogRunner() = default;
+    virtual ~DialogRunner();
+    DialogRunner(const DialogRunner &) = delete;
+    DialogRunner &operator=(const DialogRunner &) = delete;
+
+    virtual int OnInitDialog();
+    virtual int CanClose(INT_PTR result);
+    virtual int OnCommand(int id, WPARAM wParam, LPARAM lParam);
+    virtual int OnClose();
+    virtual int OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    virtual int OnDestroy();
+
+    // The dialog's result: the value given to EndRun, or the failure value of the system's dialog function.
+    INT_PTR RunModal(HINSTANCE instance, int templateId, uint32_t options, HWND parent);
+    // Ends the dialog when CanClose allows it.
+    void EndRun(INT_PTR result);
+    int SetIcons(int iconId);
+
+    void SetText(const char *text);
+    int SetItemText(int id, const char *text);
+    HWND Item(int id) const { return window_ ? GetDlgItem(window_, id) : nullptr; }
+    void EnableItem(int id, int enable);
+    void CheckItem(int id, int value);
+    int IsItemChecked(int id) const;
+    // MessageBoxA owned by the dialog; type 0 means an OK button with the exclamation icon.
+    int ShowMessage(UINT type, const char *caption, const char *format, ...)
+        __attribute__((format(ms_printf, 4, 5)));
+
+    void SetMinimumSize(int width, int height) {
+        minimumWidth_ = width;
+        minimumHeight_ = height;
+    }
+    HWND Window() const { return window_; }
+    HINSTANCE Instance() const { return instance_; }
+    uint32_t Options() const { return options_; }
+
+    static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+protected:
+    HWND window_ = nullptr;
+    HINSTANCE instance_ = nullptr;
+    HICON smallIcon_ = nullptr;
+    HICON largeIcon_ = nullptr;
+    int minimumWidth_ = -1;
+    int minimumHeight_ = -1;
+    uint32_t options_ = 0;
+    DynamicLibrary commonControls_;
+    BOOL(WINAPI *initCommonControls_)(const void *) = nullptr;
+};
