@@ -1,0 +1,137 @@
+// LinkControl: turns a static control into a web-style hyperlink painted in the browser's link colours,
+// with hover feedback, a focus rectangle and activation by mouse or keyboard.
+//
+// Classes: HoverTracker (tells a window when the mouse has left it), LinkControl.
+#pragma once
+
+#include "base/DynamicLibrary.h"
+#include "base/TextString.h"
+#include "base/Win.h"
+#include "ui/SubclassHook.h"
+#include <cstdint>
+
+// Option bits the caller passes to LinkControl::Attach, and the state bits the control keeps beside them.
+enum : uint32_t {
+    kLinkHoverColour = 0x1,              // option: paint in the hover colour while hovered
+    kLinkWindowFont = 0x2,               // option: use the static's own font instead of a fitted one
+    kLinkHovered = 0x4,                  // state: the mouse is over the text
+    kLinkDisabled = 0x8,                 // state: the control is disabled
+    kLinkTransparent = 0x10,             // option: leave the background to the parent
+    kLinkFitClientHeight = 0x20,         // option: the fitted font starts from the client height
+    kLinkFocused = 0x40,                 // state: the control has the focus
+    kLinkNoFocusRect = 0x80,             // option: never draw a focus rectangle
+    kLinkMasked = 0x100,                 // option: show every character as a bullet or '*'
+    kLinkBrowserFontFace = 0x200,        // option: take the face from the browser's international settings
+    kLinkThemedParentBackground = 0x400, // option: paint the parent's themed background behind the text
+    kLinkNotifyParent = 0x800,           // option: activation sends WM_COMMAND to the parent
+    kLinkEndEllipsis = 0x1000,           // option: DT_END_ELLIPSIS
+    kLinkPathEllipsis = 0x2000,          // option: DT_PATH_ELLIPSIS
+    kLinkIgnoreTransparent = 0x4000,     // option: ignore the static's WS_EX_TRANSPARENT
+};
+
+// Asks for WM_MOUSELEAVE: through TrackMouseEvent when user32 has it, otherwise by polling the cursor every
+// 100 ms and posting WM_MOUSELEAVE itself once the cursor is outside the window.
+class HoverTracker {
+public:
+    HoverTracker();
+    ~HoverTracker() { Stop(); }
+    HoverTracker(const HoverTracker &) = delete;
+    HoverTracker &operator=(const HoverTracker &) = delete;
+
+    // 1 when WM_MOUSELEAVE will be sent to the window once the mouse leaves it.
+    int Track(HWND window);
+    // Ends the polling (TrackMouseEvent needs no ending: its request ends with the leave).
+    void Stop();
+    // Behave as on a system without TrackMouseEvent, which is how the polling is exercised.
+    void ForgetTrackMouseEvent() { trackMouseEvent_ = nullptr; }
+    int IsPolling() const { return window_ != nullptr; }
+
+private:
+    static void CALLBACK OnTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
+
+    typedef BOOL(WINAPI *TrackMouseEventFunction)(LPTRACKMOUSEEVENT);
+    DynamicLibrary user32_;
+    TrackMouseEventFunction trackMouseEvent_ = nullptr;
+    HWND window_ = nullptr; // the polled window, null while not polling
+    RECT screenRect_ = {};
+    UINT_PTR timer_ = 0;
+};
+
+class LinkControl {
+public:
+    LinkControl() = default;
+    ~LinkControl() { Detach(); }
+    LinkControl(const LinkControl &) = delete;
+    LinkControl &operator=(const LinkControl &) = delete;
+
+    // Takes over the static: its own text is cleared and the control paints text itself. address may be
+    // null or empty (activation then only notifies with kLinkNotifyParent); at most 255 characters are kept.
+    // cursorId names a cursor resource of the static's module, shown over the text. Returns 1, or 0 when the
+    // static is not a window or already is a link (that link is left untouched). A control already attached
+    // elsewhere is detached first.
+    int Attach(HWND window, const char *text, const char *address, uint16_t cursorId, uint32_t options);
+    // Unhooks the static and frees the fonts, the theme and the leave polling; the static stays empty.
+    void Detach();
+
+    // What the control shows and how: read-only views of its state.
+    HWND Window() const { return window_; }
+    uint32_t Flags() const { return flags_; }
+    const char *Text() const { return text_.Text(); }
+    const char *DisplayText() const { return displayText_.Text(); }
+    const char *Address() const { return address_; }
+    COLORREF NormalColour() const { return normalColour_; }
+    COLORREF HoverColour() const { return hoverColour_; }
+    COLORREF DisabledColour() const { return disabledColour_; }
+    int UnderlineMode() const { return underlineMode_; }
+    HFONT UnderlinedFont() const { return underlinedFont_; }
+    HFONT NormalFont() const { return normalFont_; }
+    UINT DrawFormat() const { return drawFormat_; }
+    SIZE TextSize() const { return textSize_; }
+    // 1 when the cursor is over the text (also when that cannot be known).
+    int HitTest() const;
+    HoverTracker &Tracker() { return tracker_; }
+
+private:
+    static int HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
+                             void *userValue);
+    int OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
+
+    void ReadBrowserColours();
+    void ReadBrowserUnderline();
+    void ChooseFace(char *face) const;
+    void CreateFonts();
+    void BuildDisplayText();
+    void MeasureText();
+    void Invalidate();
+    void Paint(HDC dc);
+    void Activate(int code);
+    void SetHovered(int hovered);
+    HCURSOR LinkCursor() const;
+
+    typedef HANDLE(WINAPI *OpenThemeDataFunction)(HWND, LPCWSTR);
+    typedef HRESULT(WINAPI *CloseThemeDataFunction)(HANDLE);
+    typedef BOOL(WINAPI *IsThemeBackgroundPartiallyTransparentFunction)(HANDLE, int, int);
+    typedef HRESULT(WINAPI *DrawThemeParentBackgroundFunction)(HWND, HDC, const RECT *);
+
+    SubclassHook<kHookLink> hook_;
+    HoverTracker tracker_;
+    TextString displayText_;
+    TextString text_;
+    HANDLE theme_ = nullptr;
+    DynamicLibrary uxtheme_;
+    CloseThemeDataFunction closeThemeData_ = nullptr;
+    IsThemeBackgroundPartiallyTransparentFunction isThemeBackgroundPartiallyTransparent_ = nullptr;
+    DrawThemeParentBackgroundFunction drawThemeParentBackground_ = nullptr;
+    char address_[256] = {};
+    HFONT underlinedFont_ = nullptr;
+    HFONT normalFont_ = nullptr;
+    UINT drawFormat_ = 0;
+    uint32_t flags_ = 0;
+    COLORREF normalColour_ = 0;
+    COLORREF hoverColour_ = 0;
+    COLORREF disabledColour_ = 0;
+    uint16_t cursorId_ = 0;
+    SIZE textSize_ = {};
+    int underlineMode_ = 2;
+    HWND window_ = nullptr;
+};
