@@ -561,9 +561,10 @@ const char *TextString::ReplaceAll(const char *find, const char *replacement, in
         }
         size_ = length - lf + lr + 1;
         if (lr < lf) {
-            // The first character boundary from which a match could reach into the replacement; the text
-            // before at is unchanged, so its boundaries are those the search already stepped over.
+            // Back to the first character boundary from which a match could reach into the replacement.
+            // Boundaries are only known walking forward from the start; the move above costs as much.
             uint32_t earliest = at >= lf - 1 ? at - (lf - 1) : 0;
+            from = 0;
             while (from < earliest)
                 from += CharBytes(text_ + from);
         } else {
