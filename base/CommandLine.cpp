@@ -1,0 +1,302 @@
+// CommandLine: prefix-matched options, quoted text values, free arguments and nested command files.
+#include "base/CommandLine.h"
+#include "base/DiskFile.h"
+#include <cstdlib>
+#include <new>
+
+namespace {
+// Reads a text value at position: leading spaces skipped, ended by a space outside double quotes, where a
+// pair of double quotes is literal text and never toggles the quoted state. A value that starts with a
+// quote loses its first and last byte, and every run of quotes left collapses to one. Returns where the
+// value ended, or none when only spaces follow; stored is 0 when memory ran out.
+const char *ReadTextValue(const char *position, TextString &value, int &stored) {
+    while (*position == ' ')
+        ++position;
+    if (!*position)
+        return nullptr;
+    const char *start = position;
+    int quoted = 0;
+    while (*position && (*position != ' ' || quoted)) {
+        if (*position == '"' && position[1] == '"') {
+            position += 2;
+            continue;
+        }
+        if (*position == '"')
+            quoted = !quoted;
+        ++position;
+    }
+    stored = value.Assign(start, static_cast<uint32_t>(position - start));
+    if (stored && value.CharAt(0) == '"') {
+        StripQuotes(value.At(0));
+        value.Recount();
+    }
+    if (stored)
+        stored = value.Replace("\"\"", "\"", 0) != nullptr;
+    return position;
+}
+
+const char *SkipToken(const char *position) {
+    while (*position == ' ')
+        ++position;
+    while (*position && *position != ' ')
+        ++position;
+    return position;
+}
+
+// The C conversions %I64i (base 0: sign, "0x" hexadecimal, leading-0 octal) and %I64X; leading white
+// space is skipped. When no digits follow, the value is left as it was.
+void ReadNumber(const char *position, int type, int64_t &value) {
+    char *end = nullptr;
+    int64_t number;
+    if (type == HexOption)
+        number = static_cast<int64_t>(strtoull(position, &end, 16));
+    else
+        number = strtoll(position, &end, 0);
+    if (end != position)
+        value = number;
+}
+} // namespace
+
+CommandLine::~CommandLine() {
+    while (ListEntry *entry = table_.First()) {
+        table_.Remove(entry);
+        delete entry;
+    }
+}
+
+int CommandLine::AddOption(const char *name, int type, int64_t defaultValue, const char *help) {
+    // An empty name would match every option word as its prefix.
+    if (!name || !*name || type < NumberOption || type > SwitchOption)
+        return 0;
+    NumberEntry *entry = new (std::nothrow) NumberEntry(type);
+    if (!entry)
+        return 0;
+    entry->value = defaultValue;
+    if (!entry->name.Assign(name) || !entry->help.Assign(help ? help : "")) {
+        delete entry;
+        return 0;
+    }
+    table_.Append(entry);
+    return 1;
+}
+
+int CommandLine::AddTextOption(const char *name, const char *defaultText, const char *help) {
+    if (!name || !*name)
+        return 0;
+    TextEntry *entry = new (std::nothrow) TextEntry(TextOption);
+    if (!entry)
+        return 0;
+    if (!entry->name.Assign(name) || !entry->help.Assign(help ? help : "") ||
+        !entry->value.Assign(defaultText ? defaultText : "")) {
+        delete entry;
+        return 0;
+    }
+    table_.Append(entry);
+    return 1;
+}
+
+int CommandLine::Parse() {
+    return Parse(GetCommandLineA());
+}
+
+int CommandLine::Parse(const char *commandLine) {
+    TextString rest;
+    if (!rest.Assign(commandLine ? SkipFirstToken(commandLine) : ""))
+        return 0;
+    rest.TrimLeft();
+    rest.TrimRight();
+    return ParseLine(rest.Text());
+}
+
+int CommandLine::ParseLine(const char *line) {
+    filesOpened_ = 0;
+    return ParseText(line, 0);
+}
+
+int CommandLine::ParseText(const char *text, int depth) {
+    TextString line;
+    if (!line.Assign(text ? text : ""))
+        return 0;
+    line.TrimLeft();
+    line.TrimRight();
+    int result = 1;
+    const char *position = line.Text();
+    while (position && *position) {
+        switch (*position) {
+        case ' ': // only the space separates; a tab is part of a word
+            ++position;
+            break;
+        case '-':
+        case '/':
+            position = OptionRule(position + 1, result);
+            break;
+        case '@':
+            position = CommandFileRule(position + 1, depth, result);
+            break;
+        default:
+            position = FreeArgumentRule(position, result);
+            break;
+        }
+    }
+    return result;
+}
+
+const char *CommandLine::OptionRule(const char *position, int &result) {
+    for (ListEntry *walk = table_.First(); walk; walk = table_.Next(walk)) {
+        OptionEntry *option = static_cast<OptionEntry *>(walk);
+        if (option->type == FreeArgument)
+            continue;
+        // The name is a prefix of the word: "-U70" and "-usage" both match "u".
+        const int length = option->name.Length();
+        if (length <= 0 || option->name.CompareNoCase(position, length) != 0)
+            continue;
+        const char *after = position + length;
+        switch (option->type) {
+        case NumberOption:
+        case HexOption:
+            ReadNumber(after, option->type, static_cast<NumberEntry *>(option)->value);
+            return SkipToken(after);
+        case SwitchOption:
+            // Text glued to a switch ("-s5") is read next, as a free argument.
+            static_cast<NumberEntry *>(option)->value = 1;
+            return after;
+        case TextOption: {
+            int stored = 0;
+            const char *end = ReadTextValue(after, static_cast<TextEntry *>(option)->value, stored);
+            if (!end)
+                continue; // no value: perhaps a later option takes this word
+            if (!stored)
+                result = 0;
+            return end;
+        }
+        default:
+            break;
+        }
+    }
+    // Unknown option: the word without its prefix is read next, as a free argument.
+    result = 0;
+    return position;
+}
+
+const char *CommandLine::FreeArgumentRule(const char *position, int &result) {
+    TextEntry *entry = new (std::nothrow) TextEntry(FreeArgument);
+    if (!entry) {
+        result = 0;
+        return position + 1;
+    }
+    int stored = 0;
+    const char *end = ReadTextValue(position, entry->value, stored);
+    if (!end || !stored) {
+        delete entry;
+        result = 0;
+        return end ? end : position + 1;
+    }
+    table_.Append(entry);
+    return end;
+}
+
+const char *CommandLine::CommandFileRule(const char *position, int depth, int &result) {
+    TextString fileName;
+    int stored = 0;
+    const char *end = ReadTextValue(position, fileName, stored);
+    if (!end) {
+        // '@' with no name: the rest of this line is not parsed.
+        result = 0;
+        return nullptr;
+    }
+    if (!stored || depth >= MaxFileDepth || filesOpened_ >= MaxFilesPerParse) {
+        result = 0;
+        return end;
+    }
+    ++filesOpened_;
+    DiskFile file;
+    if (!file.Open(fileName.Text(), DiskFile::ReadExisting, 0, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+        result = 0;
+        return end;
+    }
+    TextString line;
+    while (file.ReadLine(line, 0, 0)) {
+        if (!ParseText(line.Text(), depth + 1)) {
+            result = 0; // the rest of this file is skipped; the naming line goes on
+            break;
+        }
+    }
+    file.Close();
+    return end;
+}
+
+int CommandLine::Usage(TextString &out) const {
+    int ok = out.Assign("   @<file> [command file]\n");
+    TextString line, bracket;
+    for (ListEntry *walk = table_.First(); walk; walk = table_.Next(walk)) {
+        const OptionEntry *option = static_cast<const OptionEntry *>(walk);
+        if (option->type == FreeArgument)
+            continue;
+        if (option->help.Length() > 0)
+            ok &= bracket.Format("[%s]", option->help.Text());
+        else
+            ok &= bracket.Assign("");
+        const char *name = option->name.Text();
+        switch (option->type) {
+        case NumberOption:
+            ok &= line.Format("   -%s %I64i %s\n", name, static_cast<const NumberEntry *>(option)->value,
+                              bracket.Text());
+            break;
+        case HexOption:
+            ok &= line.Format("   -%s 0x%I64X %s\n", name, static_cast<const NumberEntry *>(option)->value,
+                              bracket.Text());
+            break;
+        case TextOption: {
+            const TextString &value = static_cast<const TextEntry *>(option)->value;
+            if (value.Length() > 0)
+                ok &= line.Format("   -%s %s %s\n", name, value.Text(), bracket.Text());
+            else
+                ok &= line.Format("   -%s %s\n", name, bracket.Text());
+            break;
+        }
+        default:
+            ok &= line.Format("   -%s %s\n", name, bracket.Text());
+            break;
+        }
+        ok &= out.Append(line);
+    }
+    return ok;
+}
+
+int64_t CommandLine::Value(const char *name) const {
+    if (!name)
+        return 0;
+    for (ListEntry *walk = table_.First(); walk; walk = table_.Next(walk)) {
+        const OptionEntry *option = static_cast<const OptionEntry *>(walk);
+        if (option->type <= SwitchOption && option->name.CompareNoCase(name) == 0)
+            return static_cast<const NumberEntry *>(option)->value;
+    }
+    return 0;
+}
+
+const char *CommandLine::Text(const char *name) const {
+    if (!name)
+        return nullptr;
+    for (ListEntry *walk = table_.First(); walk; walk = table_.Next(walk)) {
+        const OptionEntry *option = static_cast<const OptionEntry *>(walk);
+        if (option->type == TextOption && option->name.CompareNoCase(name) == 0)
+            return static_cast<const TextEntry *>(option)->value.Text();
+    }
+    return nullptr;
+}
+
+int CommandLine::ArgumentCount() const {
+    int count = 0;
+    for (ListEntry *walk = table_.First(); walk; walk = table_.Next(walk))
+        count += static_cast<const OptionEntry *>(walk)->type == FreeArgument;
+    return count;
+}
+
+const char *CommandLine::Argument(int index) const {
+    for (ListEntry *walk = table_.First(); walk; walk = table_.Next(walk)) {
+        const OptionEntry *option = static_cast<const OptionEntry *>(walk);
+        if (option->type == FreeArgument && index-- == 0)
+            return static_cast<const TextEntry *>(option)->value.Text();
+    }
+    return nullptr;
+}

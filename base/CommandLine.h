@@ -1,0 +1,89 @@
+// CommandLine: the option table, the parser for '-'/'/' options, free arguments and '@' command files,
+// and the usage text built from the same table.
+//
+// Classes: OptionEntry, NumberEntry, TextEntry, CommandLine.
+#pragma once
+
+#include "base/RecordList.h"
+#include "base/TextString.h"
+#include <cstdint>
+
+enum OptionType : int {
+    NumberOption = 0, // signed number: decimal, "0x" hexadecimal or leading-0 octal
+    HexOption = 1,    // hexadecimal number
+    SwitchOption = 2, // presence sets 1
+    TextOption = 3,   // text value
+    FreeArgument = 4, // a word that is no option; no name, no help
+};
+
+// One row of the option table. The table owns its rows and deletes them through ListEntry.
+class OptionEntry : public ListEntry {
+public:
+    explicit OptionEntry(int entryType) : type(entryType) {}
+
+    int type;
+    TextString name; // without the prefix; empty for free arguments
+    TextString help;
+};
+
+// Types 0, 1 and 2.
+class NumberEntry : public OptionEntry {
+public:
+    explicit NumberEntry(int entryType) : OptionEntry(entryType) {}
+
+    int64_t value = 0;
+};
+
+// Types 3 and 4.
+class TextEntry : public OptionEntry {
+public:
+    explicit TextEntry(int entryType) : OptionEntry(entryType) {}
+
+    TextString value;
+};
+
+class CommandLine {
+public:
+    // Command files may name further command files; nesting deeper than this fails the naming line, so a
+    // file that names itself, directly or through others, ends instead of recursing without limit.
+    static const int MaxFileDepth = 16;
+    // Files opened (or tried) by one ParseLine, nested ones included: several self-references on one line
+    // would otherwise multiply at every level of nesting.
+    static const int MaxFilesPerParse = 1024;
+
+    CommandLine() = default;
+    ~CommandLine();
+    CommandLine(const CommandLine &) = delete;
+    CommandLine &operator=(const CommandLine &) = delete;
+
+    // type 0, 1 or 2; 0 for another type, a missing name or lack of memory.
+    int AddOption(const char *name, int type, int64_t defaultValue, const char *help);
+    // A text option (type 3) with its default text.
+    int AddTextOption(const char *name, const char *defaultText, const char *help);
+
+    // 1 when the whole command line was understood; values read around a problem stay in effect.
+    int Parse();
+    // The same for a given full command line, program name first.
+    int Parse(const char *commandLine);
+    // One line of options, free arguments and '@' command files.
+    int ParseLine(const char *line);
+
+    // Replaces out with the usage text, one LF-terminated line per option with its current value.
+    int Usage(TextString &out) const;
+    // The value of the first option of type 0, 1 or 2 named name (whole name, any case); 0 when none.
+    int64_t Value(const char *name) const;
+    // The value of the first text option named name, or none.
+    const char *Text(const char *name) const;
+    int ArgumentCount() const;
+    // The free argument at index in the order read, or none.
+    const char *Argument(int index) const;
+
+private:
+    int ParseText(const char *text, int depth);
+    const char *OptionRule(const char *position, int &result);
+    const char *CommandFileRule(const char *position, int depth, int &result);
+    const char *FreeArgumentRule(const char *position, int &result);
+
+    RecordList table_;
+    int filesOpened_ = 0;
+};
