@@ -1,44 +1,18 @@
 // IniSettings: reads and writes values of the program's INI file and works out where that file lives.
 #include "base/IniSettings.h"
-#include "base/DynamicLibrary.h"
+#include "base/OsVersion.h"
+#include "base/SpecialFolder.h"
 #include <cstdio>
 #include <cstring>
-#include <shlobj.h>
 
 namespace {
 const int kLocalAppDataFolder = 0x1C; // CSIDL_LOCAL_APPDATA
 const int kReadAttempts = 6;
 
-int IsVistaOrLater() {
-    OSVERSIONINFOA record;
-    memset(&record, 0, sizeof(record));
-    record.dwOSVersionInfoSize = sizeof(record);
-    return GetVersionExA(&record) && record.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-           record.dwMajorVersion >= 6;
-}
-
-// The shell's folder first; systems whose shell cannot name the folder may still have shfolder.dll.
 int LocalAppDataFolder(TextString &out) {
     if (!out.Reset(MAX_PATH + 1))
         return 0;
-    char *buffer = out.Buffer();
-    buffer[0] = '\0';
-    LPITEMIDLIST list = nullptr;
-    int found = 0;
-    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, kLocalAppDataFolder, &list)) && list) {
-        found = SHGetPathFromIDListA(list, buffer) && buffer[0];
-        CoTaskMemFree(list);
-    }
-    if (!found) {
-        typedef HRESULT(WINAPI * GetFolderPathFunction)(HWND, int, HANDLE, DWORD, char *);
-        DynamicLibrary shfolder;
-        GetFolderPathFunction getFolderPath = nullptr;
-        if (shfolder.Load("shfolder.dll"))
-            getFolderPath = shfolder.Function<GetFolderPathFunction>("SHGetFolderPathA");
-        buffer[0] = '\0';
-        found = getFolderPath && SUCCEEDED(getFolderPath(nullptr, kLocalAppDataFolder, nullptr, 0, buffer)) &&
-                buffer[0];
-    }
+    int found = SpecialFolder(kLocalAppDataFolder, out.Buffer()) && out.Buffer()[0];
     out.Recount();
     return found;
 }
@@ -96,7 +70,7 @@ int IniSettings::SetFile(const char *name, int kind) {
     case kIniWindowsDirectory:
         break;
     case kIniLocalAppData:
-        if (IsVistaOrLater() && LocalAppDataFolder(path)) {
+        if (IsAtLeast(kOsVista) && LocalAppDataFolder(path)) {
             path.EnsureTrailing('\\');
             break;
         }
