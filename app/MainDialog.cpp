@@ -1,0 +1,225 @@
+// MainDialog: initialisation, the load switch, the usage refresh and the close path of the main window.
+#include "app/MainDialog.h"
+
+#include "base/CommandLine.h"
+#include "base/RegistryKey.h"
+#include "base/TextString.h"
+#include "load/LoadWorker.h"
+#include "load/ProcessorRecord.h"
+#include "res/ResourceIds.h"
+#include <commctrl.h>
+
+const char MainDialog::kTitle[] = "Tarvex";
+const char MainDialog::kSettingsKey[] = "Software\\Qelmarch\\Tarvex";
+const char MainDialog::kAutoUpdateValue[] = "AutoUpdate";
+const char MainDialog::kLastCheckValue[] = "LastCheck";
+const char MainDialog::kLinkAddress[] = "https://qelmarch.example/";
+const char MainDialog::kUpdateUrl[] = "http://update.qelmarch.example/data/update.php?p=tarvex";
+
+namespace {
+
+const char kLinkText[] = "qelmarch.example";
+// The update request's item type for this program.
+const char kItemType[] = "1";
+
+struct ColumnSpec {
+    const char *header;
+    int width;
+    uint32_t autosize;
+};
+
+const ColumnSpec kColumns[] = {
+    {"CPU", 50, 0},
+    {"Name", 280, 0},
+    {"Vendor", 110, 0},
+    {"Speed", 110, 0},
+    {"Usage", 80, ListViewControl::kAutosizeUseHeader},
+};
+
+} // namespace
+
+MainDialog::~MainDialog() {
+    // Only reached with records left when the dialog never closed normally; a record's worker ends its
+    // thread when the record is deleted.
+    DeleteRecords();
+}
+
+int MainDialog::OnInitDialog() {
+    closing_ = 0;
+    closeDeferred_ = 0;
+    stopping_ = 0;
+
+    SetIcons(IDI_TARVEX);
+    SetText(module_.VersionCaption(kTitle, instance_));
+
+    list_.Attach(Item(IDC_PROCESSORS), instance_);
+    list_.SetExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
+                           LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    list_.AddIcon(IDI_PROCESSOR);
+    for (int i = 0; i < static_cast<int>(sizeof kColumns / sizeof kColumns[0]); ++i)
+        list_.InsertColumn(kColumns[i].header, i, kColumns[i].width, kColumns[i].autosize, LVCFMT_LEFT);
+
+    slider_.Attach(Item(IDC_PERCENT_SLIDER), TrackbarControl::kClickToPosition);
+    slider_.SetCallback(&MainDialog::PositionChanged, this);
+    slider_.SetRange(0, 100);
+    slider_.SetLineSize(5);
+    slider_.SetPageSize(20);
+    slider_.SetTickFrequency(10);
+
+    link_.Attach(Item(IDC_LINK), kLinkText, kLinkAddress, IDC_LINKHAND, 0);
+
+    if (ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, 1) == 1) {
+        CheckItem(IDC_AUTOUPDATE, 1);
+        updater_.StartCheck(kUpdateUrl, window_, HKEY_CURRENT_USER, kSettingsKey, kLastCheckValue, 0, nullptr,
+                            kItemType);
+    }
+
+    running_ = 0;
+
+    CommandLine commandLine;
+    commandLine.AddOption("s", 2, 0, "auto start the cpu grabbing");
+    commandLine.AddOption("u", 0, 50, "set cpu grabbing percentage");
+    if (!commandLine.Parse()) {
+        TextString usage;
+        commandLine.Usage(usage);
+        usage.Insert(0, "Usage:\r\n");
+        // The usage text shows the values as typed, and a '%' among them must reach the box as it is.
+        ShowMessage(0, kTitle, "%s", usage.Text());
+    }
+    slider_.SetPosition(static_cast<int>(static_cast<uint32_t>(commandLine.Value("u"))), 1);
+
+    processors_.Reset();
+    AddProcessors();
+
+    SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
+    if (commandLine.Value("s") == 1)
+        StartStopLoad(1);
+    return 1;
+}
+
+void MainDialog::AddProcessors() {
+    for (uint32_t index = 0;; ++index) {
+        auto *record = new ProcessorRecord;
+        if (!inventory_.ProcessorInventory(record->name, &record->vendor, nullptr, &record->mhz, index)) {
+            delete record;
+            return;
+        }
+        record->index = index;
+        processors_.Append(record);
+        TextString text;
+        text.Format("#%u", index + 1);
+        record->row = list_.InsertItem(text.Text(), 0, reinterpret_cast<LPARAM>(record), 0x7FFFFFFF);
+        list_.SetItemText(record->name.Text(), 1, record->row);
+        list_.SetItemText(record->vendor.Text(), 2, record->row);
+        text.Format("%u Mhz", record->mhz);
+        list_.SetItemText(text.Text(), 3, record->row);
+    }
+}
+
+void MainDialog::DeleteRecords() {
+    while (ListEntry *entry = processors_.First()) {
+        processors_.Remove(entry);
+        delete entry;
+    }
+}
+
+void MainDialog::StartStopLoad(int start) {
+    // A press or a close that arrives while a stop pumps messages must not walk or change the records
+    // the stop is still working through.
+    if (stopping_)
+        return;
+    int position = slider_.GetPosition();
+    if (start) {
+        for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
+            auto *record = static_cast<ProcessorRecord *>(entry);
+            // A worker still running keeps running; Start refuses it.
+            record->worker.Start(&LoadWorker, record, position);
+        }
+        SetItemText(IDC_GRAB, "Stop");
+        EnableItem(IDC_PERCENT_SLIDER, 0);
+        running_ = 1;
+        return;
+    }
+
+    stopping_ = 1;
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
+        auto *record = static_cast<ProcessorRecord *>(entry);
+        record->worker.RequestStop();
+        // The wait keeps the window alive; a quit message ends it early, so wait again until the worker
+        // is really gone.
+        while (record->worker.Running() && !record->worker.Wait(INFINITE))
+            Sleep(1);
+    }
+    SetItemText(IDC_GRAB, "Grab");
+    EnableItem(IDC_PERCENT_SLIDER, 1);
+    running_ = 0;
+    stopping_ = 0;
+
+    if (closeDeferred_ && !closing_) {
+        closeDeferred_ = 0;
+        EndRun(deferredResult_);
+    }
+}
+
+void MainDialog::RefreshUsage() {
+    TextString text;
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
+        auto *record = static_cast<ProcessorRecord *>(entry);
+        text.Format("%u %%", record->sampler.Sample(record->index));
+        list_.SetItemText(text.Text(), 4, record->row);
+    }
+}
+
+void MainDialog::PositionChanged(int position, int, void *dialog) {
+    TextString text;
+    text.Format("%u %%", static_cast<unsigned>(position));
+    static_cast<MainDialog *>(dialog)->SetItemText(IDC_PERCENT_LABEL, text.Text());
+}
+
+int MainDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam) {
+    switch (id) {
+    case IDC_EXIT:
+        EndRun(0);
+        return 1;
+    case IDC_GRAB:
+        StartStopLoad(running_ ? 0 : 1);
+        return 1;
+    case IDC_AUTOUPDATE:
+        // Ticking asks for a check at once and records nothing; the box itself is stored at close.
+        if (IsItemChecked(IDC_AUTOUPDATE))
+            updater_.StartCheck(kUpdateUrl, window_, nullptr, nullptr, nullptr, 0, nullptr, kItemType);
+        return 1;
+    default:
+        return DialogRunner::OnCommand(id, wParam, lParam);
+    }
+}
+
+int MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_TIMER:
+        RefreshUsage();
+        return 1;
+    case WM_HSCROLL:
+        return slider_.HandleScroll(message, wParam, lParam);
+    default:
+        return DialogRunner::OnMessage(message, wParam, lParam);
+    }
+}
+
+int MainDialog::CanClose(INT_PTR result) {
+    // A close that arrives while the close under way waits for its workers: that one finishes the job.
+    if (closing_)
+        return 0;
+    // A close during a Stop: refused now, carried out by the stop once every worker has ended.
+    if (stopping_) {
+        closeDeferred_ = 1;
+        deferredResult_ = result;
+        return 0;
+    }
+    closing_ = 1;
+    WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, IsItemChecked(IDC_AUTOUPDATE) ? 1 : 0);
+    KillTimer(window_, kRefreshTimer);
+    StartStopLoad(0);
+    DeleteRecords();
+    return 1;
+}

@@ -1,0 +1,63 @@
+// MainDialog: the application object and its only window: the processor list with live usage, the
+// percentage slider, Grab/Stop, the link and the automatic-update box.
+//
+// Classes: MainDialog.
+#pragma once
+
+#include "app/DialogRunner.h"
+#include "app/ModuleInfo.h"
+#include "base/RecordList.h"
+#include "load/UsageSampler.h"
+#include "ui/LinkControl.h"
+#include "ui/ListViewControl.h"
+#include "ui/TrackbarControl.h"
+#include "update/UpdateClient.h"
+#include <cstdint>
+
+class MainDialog : public DialogRunner {
+public:
+    // Configured values: the product title, the settings key, the maker's page and update query.
+    static const char kTitle[];
+    static const char kSettingsKey[];
+    static const char kAutoUpdateValue[];
+    static const char kLastCheckValue[];
+    static const char kLinkAddress[];
+    static const char kUpdateUrl[];
+    enum { kRefreshTimer = 1, kRefreshMs = 1000 };
+
+    MainDialog() = default;
+    ~MainDialog() override;
+
+    int OnInitDialog() override;
+    int CanClose(INT_PTR result) override;
+    int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
+    int OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // 1: start every processor's worker at the slider's percentage; 0: stop them one after another.
+    void StartStopLoad(int start);
+    void RefreshUsage();
+    static void PositionChanged(int position, int scrollCode, void *dialog);
+
+    int Running() const { return running_; }
+    int Stopping() const { return stopping_; }
+    const UpdateClient &Updater() const { return updater_; }
+
+private:
+    void AddProcessors();
+    void DeleteRecords();
+
+    ModuleInfo module_;
+    RecordList processors_;
+    UsageSampler inventory_;
+    ListViewControl list_;
+    TrackbarControl slider_;
+    LinkControl link_;
+    UpdateClient updater_;
+    int running_ = 0;
+    // Stopping waits for the workers while dispatching messages, which can re-enter the dialog: while it is
+    // set, Grab/Stop is ignored and a close is put off until the stop has finished.
+    int stopping_ = 0;
+    int closing_ = 0;
+    int closeDeferred_ = 0;
+    INT_PTR deferredResult_ = 0;
+};
