@@ -812,7 +812,8 @@ int TextString::Format(const char *format, ...) {
 
 // msvcrt's _vsnprintf, chosen explicitly: it knows the I64 size prefix, and it returns -1 when the output
 // is longer than the count while an output of exactly count characters fits (without a terminator, which
-// we add). The mingw ANSI formatter that C++ selects by default reports neither the same way.
+// we add). The plain vsnprintf of a mingw C++ build is mingw's own C99 formatter, which reports a cut
+// output by its full length instead.
 int TextString::FormatV(const char *format, va_list args) {
     if (!text_) {
         ResetEmpty();
