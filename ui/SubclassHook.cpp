@@ -44,19 +44,15 @@ int SubclassHookBase::AttachAs(uint32_t tag, WNDPROC procedure, HWND window, Sub
 int SubclassHookBase::DetachAs(uint32_t tag) {
     if (!previous_)
         return 0;
-    char name[kHookPropertyNameSize];
-    SetWindowLongA(window_, GWL_WNDPROC, reinterpret_cast<LONG>(previous_));
-    RemovePropA(window_, FormatHookPropertyName(tag, name));
+    // A window destroyed while hooked took its procedure and properties with it; its handle must not be
+    // written to, it may already name another window.
+    if (IsWindow(window_)) {
+        char name[kHookPropertyNameSize];
+        SetWindowLongA(window_, GWL_WNDPROC, reinterpret_cast<LONG>(previous_));
+        RemovePropA(window_, FormatHookPropertyName(tag, name));
+    }
     previous_ = nullptr;
     return 1;
-}
-
-void SubclassHookBase::ReleaseAs(uint32_t tag) {
-    if (!previous_)
-        return;
-    if (IsWindow(window_))
-        DetachAs(tag);
-    previous_ = nullptr;
 }
 
 LRESULT SubclassHookBase::CallPreviousAs(uint32_t tag, HWND window, UINT message, WPARAM wParam,

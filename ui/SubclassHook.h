@@ -65,8 +65,6 @@ protected:
 
     int AttachAs(uint32_t tag, WNDPROC procedure, HWND window, SubclassHandler handler, void *userValue);
     int DetachAs(uint32_t tag);
-    // Destructor path: detach while the window still exists, otherwise just forget it.
-    void ReleaseAs(uint32_t tag);
     static LRESULT CallPreviousAs(uint32_t tag, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT DispatchAs(uint32_t tag, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -81,7 +79,7 @@ private:
 template <uint32_t Tag> class SubclassHook : public SubclassHookBase {
 public:
     SubclassHook() = default;
-    ~SubclassHook() { ReleaseAs(Tag); }
+    ~SubclassHook() { DetachAs(Tag); }
 
     static const uint32_t kTag = Tag;
 
@@ -92,7 +90,7 @@ public:
         return AttachAs(Tag, &SubclassHook::WindowProcedure, window, handler, userValue);
     }
 
-    // 1 when it put the previous procedure back, 0 when the hook was not attached.
+    // 1 when it put the previous procedure back (or the window is gone), 0 when the hook was not attached.
     int Detach() { return DetachAs(Tag); }
 
     // The procedure this kind's hook replaced on the window, called with the message; 0 without the property.

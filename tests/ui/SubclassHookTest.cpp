@@ -299,3 +299,22 @@ TEST(HookSystemControl, StaticKeepsItsBehaviourForMessagesTheHandlerLeaves) {
     EXPECT_STREQ("again", text);
     DestroyWindow(label);
 }
+
+TEST(HookDestroyedWindow, DetachForgetsAWindowThatIsGone) {
+    HWND label = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, label);
+    std::string seen;
+    SubclassHook<kHookLink> hook;
+    ASSERT_EQ(1, hook.Attach(label, SwallowSetText, &seen));
+    // Destruction runs through the hook to the static's own procedure.
+    EXPECT_TRUE(DestroyWindow(label));
+    EXPECT_EQ(1, hook.Detach());
+    EXPECT_EQ(0, hook.IsAttached());
+    EXPECT_EQ(0, hook.Detach());
+    // The hook is free for another window.
+    HWND other = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, other);
+    EXPECT_EQ(1, hook.Attach(other, SwallowSetText, &seen));
+    EXPECT_EQ(1, hook.Detach());
+    DestroyWindow(other);
+}

@@ -1,0 +1,702 @@
+// LinkControl on real statics: browser settings, painting read back from the screen, hit test, focus,
+// fitted font, activation, text messages and leave tracking.
+#include "ui/LinkControl.h"
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kTestRoot[] = "Software\\Qelmarch\\TarvexTest\\LinkControl";
+const int kLinkId = 1005;
+const COLORREF kDefaultNormal = RGB(0, 102, 204);
+
+int g_commands = 0;
+WPARAM g_commandWParam = 0;
+LPARAM g_commandLParam = 0;
+HBRUSH g_parentBrush = nullptr;
+
+LRESULT CALLBACK ParentProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        ++g_commands;
+        g_commandWParam = wParam;
+        g_commandLParam = lParam;
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<LRESULT>(g_parentBrush);
+    case WM_ERASEBKGND: {
+        RECT area;
+        GetClientRect(window, &area);
+        FillRect(reinterpret_cast<HDC>(wParam), &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        return 1;
+    }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Dispatches whatever arrives for about ms milliseconds (input from the display server comes in late).
+void Pump(DWORD ms) {
+    DWORD start = GetTickCount();
+    do {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(5);
+    } while (GetTickCount() - start < ms);
+}
+
+// Pumps until done() holds or limitMs passed; returns done().
+template <typename Done> int PumpUntil(Done done, DWORD limitMs) {
+    DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < limitMs)
+        Pump(10);
+    return done();
+}
+
+// The static's client area as painted on screen.
+struct Capture {
+    int width = 0;
+    int height = 0;
+    std::vector<COLORREF> pixels;
+
+    explicit Capture(HWND window) {
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        RECT client;
+        GetClientRect(window, &client);
+        width = client.right;
+        height = client.bottom;
+        HDC source = GetDC(window);
+        HDC memory = CreateCompatibleDC(source);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void *bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
+        GdiFlush();
+        const auto *raw = static_cast<const uint32_t *>(bits);
+        for (int i = 0; i < width * height; ++i)
+            pixels.push_back(RGB((raw[i] >> 16) & 0xFF, (raw[i] >> 8) & 0xFF, raw[i] & 0xFF));
+        SelectObject(memory, previous);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(window, source);
+    }
+    COLORREF At(int x, int y) const { return pixels[y * width + x]; }
+    int Count(COLORREF colour) const {
+        int n = 0;
+        for (COLORREF pixel : pixels)
+            n += pixel == colour;
+        return n;
+    }
+    // Longest horizontal run of one colour: an underline shows up as a run about as wide as the text.
+    int LongestRun(COLORREF colour) const {
+        int best = 0;
+        for (int y = 0; y < height; ++y) {
+            int run = 0;
+            for (int x = 0; x < width; ++x) {
+                run = At(x, y) == colour ? run + 1 : 0;
+                if (run > best)
+                    best = run;
+            }
+        }
+        return best;
+    }
+};
+
+BOOL CALLBACK DestroyChild(HWND child, LPARAM) {
+    DestroyWindow(child);
+    return TRUE;
+}
+
+class LinkTest : public ::testing::Test {
+protected:
+    // One parent for the whole suite: destroying a shown top-level window costs Wine seconds on this display.
+    static void SetUpTestSuite() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = ParentProcedure;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        wc.lpszClassName = "TarvexLinkTestParent";
+        RegisterClassA(&wc);
+        s_parent = CreateWindowExA(WS_EX_TOPMOST, "TarvexLinkTestParent", "", WS_POPUP | WS_VISIBLE, 100, 100,
+                                   320, 120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+    static void TearDownTestSuite() {
+        if (s_parent)
+            DestroyWindow(s_parent);
+        s_parent = nullptr;
+    }
+
+    void SetUp() override {
+        parent_ = s_parent;
+        ASSERT_NE(nullptr, parent_);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kTestRoot);
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kTestRoot, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &root_, nullptr));
+        g_commands = 0;
+        g_commandWParam = 0;
+        g_commandLParam = 0;
+        g_parentBrush = nullptr;
+        // Park the cursor away from every window of the test.
+        SetCursorPos(5, 5);
+        Pump(20);
+    }
+    void TearDown() override {
+        link_.Detach();
+        if (parent_)
+            EnumChildWindows(parent_, DestroyChild, 0);
+        if (root_)
+            RegCloseKey(root_);
+        RegDeleteTreeA(HKEY_CURRENT_USER, kTestRoot);
+        if (brush_)
+            DeleteObject(brush_);
+    }
+
+    // A browser setting in the test's stand-in for the current user's hive.
+    void SetBrowserValue(const char *subkey, const char *name, const char *value) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(root_, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
+                                                static_cast<DWORD>(strlen(value) + 1)));
+        RegCloseKey(key);
+    }
+    void SetSetting(const char *name, const char *value) {
+        SetBrowserValue("Software\\Microsoft\\Internet Explorer\\Settings", name, value);
+    }
+    void SetMain(const char *name, const char *value) {
+        SetBrowserValue("Software\\Microsoft\\Internet Explorer\\Main", name, value);
+    }
+
+    HWND MakeStatic(DWORD style, int width = 200, int height = 30, DWORD exStyle = 0) {
+        HWND window =
+            CreateWindowExA(exStyle, "STATIC", "initial", WS_CHILD | WS_VISIBLE | style, 10, 10, width,
+                            height, parent_, reinterpret_cast<HMENU>(kLinkId), nullptr, nullptr);
+        EXPECT_NE(nullptr, window);
+        return window;
+    }
+
+    // Attaches while the current user's hive is the test key, so only the values set above are seen.
+    int AttachLink(LinkControl &link, HWND window, const char *text, uint32_t options,
+                   const char *address = "") {
+        RegOverridePredefKey(HKEY_CURRENT_USER, root_);
+        int attached = link.Attach(window, text, address, 0, options);
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        return attached;
+    }
+
+    void MoveCursorTo(HWND window, int x, int y) {
+        POINT point = {x, y};
+        ClientToScreen(window, &point);
+        SetCursorPos(point.x, point.y);
+        Pump(20);
+        SendMessageA(window, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+    }
+    // A point in the middle of the painted text.
+    POINT TextCentre(const LinkControl &link, HWND window) const {
+        RECT client;
+        GetClientRect(window, &client);
+        SIZE size = link.TextSize();
+        UINT format = link.DrawFormat();
+        int left = (format & DT_CENTER)  ? (client.right - size.cx) / 2
+                   : (format & DT_RIGHT) ? client.right - size.cx
+                                         : 0;
+        POINT point = {left + size.cx / 2, client.bottom / 2};
+        return point;
+    }
+    void Hover(LinkControl &link, HWND window) {
+        POINT point = TextCentre(link, window);
+        MoveCursorTo(window, point.x, point.y);
+    }
+
+    static HWND s_parent;
+    HKEY root_ = nullptr;
+    HWND parent_ = nullptr;
+    HBRUSH brush_ = nullptr;
+    LinkControl link_;
+};
+
+HWND LinkTest::s_parent = nullptr;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Colours from the browser settings, as painted
+
+TEST_F(LinkTest, DefaultColourWithoutBrowserSettings) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    Capture shot(label);
+    EXPECT_GT(shot.Count(kDefaultNormal), 0);
+    EXPECT_EQ(kDefaultNormal, link_.NormalColour());
+    EXPECT_EQ(2, link_.UnderlineMode());
+}
+
+TEST_F(LinkTest, AnchorColorOfThreeNumbersMakesTheTextRed) {
+    SetSetting("Anchor Color", "255,0,0");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    Capture shot(label);
+    EXPECT_GT(shot.Count(RGB(255, 0, 0)), 0);
+    EXPECT_EQ(0, shot.Count(kDefaultNormal));
+}
+
+TEST_F(LinkTest, AnchorColorOfTwoNumbersLeavesTheDefault) {
+    SetSetting("Anchor Color", "255,0");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    Capture shot(label);
+    EXPECT_EQ(0, shot.Count(RGB(255, 0, 0)));
+    EXPECT_GT(shot.Count(kDefaultNormal), 0);
+}
+
+TEST_F(LinkTest, AnchorColorOutOfRangeLeavesTheDefault) {
+    // 256 would wrap to 0 in a COLORREF and paint black.
+    SetSetting("Anchor Color", "256,0,0");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_EQ(kDefaultNormal, link_.NormalColour());
+}
+
+TEST_F(LinkTest, HoverColourWhileHovered) {
+    SetSetting("Anchor Color", "0,0,255");
+    SetSetting("Anchor Color Hover", "0,160,0");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    Hover(link_, label);
+    ASSERT_TRUE(link_.Flags() & kLinkHovered);
+    Capture shot(label);
+    EXPECT_GT(shot.Count(RGB(0, 160, 0)), 0);
+    EXPECT_EQ(0, shot.Count(RGB(0, 0, 255)));
+}
+
+TEST_F(LinkTest, UseAnchorHoverColorNoKeepsTheNormalColourWhileHovered) {
+    SetSetting("Anchor Color", "0,0,255");
+    SetSetting("Anchor Color Hover", "0,160,0");
+    SetSetting("Use Anchor Hover Color", "No");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_EQ(0u, link_.Flags() & kLinkHoverColour);
+    Hover(link_, label);
+    ASSERT_TRUE(link_.Flags() & kLinkHovered);
+    Capture shot(label);
+    EXPECT_GT(shot.Count(RGB(0, 0, 255)), 0);
+    EXPECT_EQ(0, shot.Count(RGB(0, 160, 0)));
+}
+
+TEST_F(LinkTest, DisabledLinkPaintsInTheGreyTextColour) {
+    SetSetting("Anchor Color", "0,0,255");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EnableWindow(label, FALSE);
+    EXPECT_TRUE(link_.Flags() & kLinkDisabled);
+    Capture disabled(label);
+    EXPECT_EQ(0, disabled.Count(RGB(0, 0, 255)));
+    EXPECT_GT(disabled.Count(GetSysColor(COLOR_GRAYTEXT)), 0);
+    EnableWindow(label, TRUE);
+    EXPECT_EQ(0u, link_.Flags() & kLinkDisabled);
+    Capture enabled(label);
+    EXPECT_GT(enabled.Count(RGB(0, 0, 255)), 0);
+}
+
+TEST_F(LinkTest, StaticDisabledBeforeAttachStartsDisabled) {
+    HWND label = MakeStatic(SS_CENTERIMAGE | WS_DISABLED);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_TRUE(link_.Flags() & kLinkDisabled);
+    Capture shot(label);
+    EXPECT_EQ(0, shot.Count(kDefaultNormal));
+}
+
+TEST_F(LinkTest, BackgroundComesFromTheParentOrIsWhite) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    {
+        Capture shot(label);
+        EXPECT_EQ(RGB(255, 255, 255), shot.At(shot.width - 1, 0));
+    }
+    brush_ = CreateSolidBrush(RGB(255, 255, 0));
+    g_parentBrush = brush_;
+    Capture shot(label);
+    EXPECT_EQ(RGB(255, 255, 0), shot.At(shot.width - 1, 0));
+    EXPECT_EQ(RGB(255, 255, 0), shot.At(0, shot.height - 1));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Underline modes
+
+TEST_F(LinkTest, AnchorUnderlineHoverUnderlinesOnlyWhileHovered) {
+    SetMain("Anchor Underline", "HoVeR");
+    SetSetting("Anchor Color", "0,0,255");
+    SetSetting("Use Anchor Hover Color", "no");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_EQ(1, link_.UnderlineMode());
+    int width = link_.TextSize().cx;
+    ASSERT_GT(width, 20);
+    {
+        Capture plain(label);
+        EXPECT_GT(plain.Count(RGB(0, 0, 255)), 0);
+        EXPECT_LT(plain.LongestRun(RGB(0, 0, 255)), width / 2);
+    }
+    Hover(link_, label);
+    ASSERT_TRUE(link_.Flags() & kLinkHovered);
+    {
+        Capture hovered(label);
+        EXPECT_GE(hovered.LongestRun(RGB(0, 0, 255)), width * 3 / 4);
+    }
+    SendMessageA(label, WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(0u, link_.Flags() & kLinkHovered);
+    Capture after(label);
+    EXPECT_LT(after.LongestRun(RGB(0, 0, 255)), width / 2);
+}
+
+TEST_F(LinkTest, AnchorUnderlineNoNeverUnderlines) {
+    SetMain("Anchor Underline", "NO");
+    SetSetting("Anchor Color", "0,0,255");
+    SetSetting("Use Anchor Hover Color", "no");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_EQ(0, link_.UnderlineMode());
+    Hover(link_, label);
+    ASSERT_TRUE(link_.Flags() & kLinkHovered);
+    Capture shot(label);
+    EXPECT_GT(shot.Count(RGB(0, 0, 255)), 0);
+    EXPECT_LT(shot.LongestRun(RGB(0, 0, 255)), link_.TextSize().cx / 2);
+}
+
+TEST_F(LinkTest, UnknownUnderlineValueKeepsAlwaysUnderlined) {
+    SetMain("Anchor Underline", "sometimes");
+    SetSetting("Anchor Color", "0,0,255");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_EQ(2, link_.UnderlineMode());
+    Capture shot(label);
+    EXPECT_GE(shot.LongestRun(RGB(0, 0, 255)), link_.TextSize().cx * 3 / 4);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Hit test, cursor and clicks
+
+TEST_F(LinkTest, CentredTextMarginNeitherHoversNorClicks) {
+    HWND label = MakeStatic(SS_CENTER | SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkNotifyParent));
+    RECT client;
+    GetClientRect(label, &client);
+    ASSERT_LT(link_.TextSize().cx, client.right / 2); // a wide empty margin on each side
+
+    MoveCursorTo(label, 3, client.bottom / 2);
+    EXPECT_EQ(0, link_.HitTest());
+    EXPECT_EQ(0u, link_.Flags() & kLinkHovered);
+    SendMessageA(label, WM_SETCURSOR, reinterpret_cast<WPARAM>(label), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(LoadCursorA(nullptr, IDC_ARROW), GetCursor());
+    SendMessageA(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, client.bottom / 2));
+    SendMessageA(label, WM_LBUTTONUP, 0, MAKELPARAM(3, client.bottom / 2));
+    EXPECT_EQ(0, g_commands); // not even the static's own STN_CLICKED
+
+    // The right margin too.
+    MoveCursorTo(label, client.right - 3, client.bottom / 2);
+    EXPECT_EQ(0u, link_.Flags() & kLinkHovered);
+
+    Hover(link_, label);
+    EXPECT_TRUE(link_.Flags() & kLinkHovered);
+    SendMessageA(label, WM_SETCURSOR, reinterpret_cast<WPARAM>(label), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    // No cursor resource in the test program: the system hand stands in.
+    EXPECT_EQ(LoadCursorA(nullptr, IDC_HAND), GetCursor());
+}
+
+TEST_F(LinkTest, RightAlignedTextHoversOnlyAtTheRight) {
+    HWND label = MakeStatic(SS_RIGHT | SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    RECT client;
+    GetClientRect(label, &client);
+    int textLeft = client.right - link_.TextSize().cx;
+    MoveCursorTo(label, textLeft - 2, client.bottom / 2);
+    EXPECT_EQ(0u, link_.Flags() & kLinkHovered);
+    MoveCursorTo(label, textLeft + 2, client.bottom / 2);
+    EXPECT_TRUE(link_.Flags() & kLinkHovered);
+}
+
+TEST_F(LinkTest, LeftAlignedTextStopsHoveringRightOfTheText) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    RECT client;
+    GetClientRect(label, &client);
+    int textRight = link_.TextSize().cx;
+    MoveCursorTo(label, textRight - 2, client.bottom / 2);
+    EXPECT_TRUE(link_.Flags() & kLinkHovered);
+    MoveCursorTo(label, textRight + 2, client.bottom / 2);
+    EXPECT_EQ(0u, link_.Flags() & kLinkHovered);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Focus rectangle
+
+namespace {
+// DrawFocusRect inverts every other pixel; on a white background that gives pure black, which anti-aliased
+// coloured text never produces.
+int FocusDots(HWND window) {
+    Capture shot(window);
+    return shot.Count(RGB(0, 0, 0));
+}
+} // namespace
+
+TEST_F(LinkTest, StaticWithoutTabStopNeverDrawsAFocusRectangle) {
+    HWND label = MakeStatic(SS_CENTER | SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_TRUE(link_.Flags() & kLinkNoFocusRect);
+    SetFocus(label);
+    EXPECT_TRUE(link_.Flags() & kLinkFocused);
+    EXPECT_EQ(0, FocusDots(label));
+}
+
+TEST_F(LinkTest, StaticWithTabStopDrawsTheFocusRectangleWhileFocused) {
+    HWND label = MakeStatic(SS_CENTER | SS_CENTERIMAGE | WS_TABSTOP);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_EQ(0u, link_.Flags() & kLinkNoFocusRect);
+    EXPECT_EQ(0, FocusDots(label));
+    SetFocus(label);
+    EXPECT_TRUE(link_.Flags() & kLinkFocused);
+    EXPECT_GT(FocusDots(label), link_.TextSize().cx / 2);
+    SetFocus(parent_);
+    EXPECT_EQ(0u, link_.Flags() & kLinkFocused);
+    EXPECT_EQ(0, FocusDots(label));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Fitted font
+
+namespace {
+LONG FontHeight(HFONT font) {
+    LOGFONTA description = {};
+    GetObjectA(font, sizeof(description), &description);
+    return description.lfHeight;
+}
+} // namespace
+
+TEST_F(LinkTest, TooLongTextGetsASmallerFontThatFits) {
+    LinkControl shortLink;
+    HWND shortLabel = MakeStatic(SS_CENTERIMAGE, 120, 30);
+    ASSERT_EQ(1, AttachLink(shortLink, shortLabel, "Tarvex", 0));
+    LONG fullHeight = FontHeight(shortLink.UnderlinedFont());
+    ASSERT_GT(fullHeight, 8);
+
+    HWND longLabel = MakeStatic(SS_CENTERIMAGE, 120, 30);
+    SetWindowLongA(longLabel, GWLP_ID, kLinkId + 1);
+    ASSERT_EQ(1, AttachLink(link_, longLabel, "Visit the Tarvex web site for news", 0));
+    LONG fitted = FontHeight(link_.UnderlinedFont());
+    EXPECT_LT(fitted, fullHeight);
+    EXPECT_GE(fitted, 4);
+    EXPECT_EQ(fitted, FontHeight(link_.NormalFont()));
+    EXPECT_LE(link_.TextSize().cx, 120);
+}
+
+TEST_F(LinkTest, HopelesslyLongTextStopsAtFourPixels) {
+    std::string text(400, 'W');
+    HWND label = MakeStatic(SS_CENTERIMAGE, 60, 30);
+    ASSERT_EQ(1, AttachLink(link_, label, text.c_str(), 0));
+    EXPECT_EQ(4, FontHeight(link_.UnderlinedFont()));
+    EXPECT_EQ(4, FontHeight(link_.NormalFont()));
+}
+
+TEST_F(LinkTest, FitFromClientHeightStartsLarger) {
+    HWND label = MakeStatic(SS_CENTERIMAGE, 250, 60);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkFitClientHeight));
+    // The start height is the client height; the measured text must stay strictly below it.
+    EXPECT_LE(FontHeight(link_.UnderlinedFont()), 60);
+    EXPECT_GT(FontHeight(link_.UnderlinedFont()), 30);
+    EXPECT_LT(link_.TextSize().cy, 60);
+}
+
+TEST_F(LinkTest, WindowFontOptionCopiesTheStaticsFont) {
+    HFONT font =
+        CreateFontA(-13, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "Tahoma");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkWindowFont));
+    LOGFONTA normal = {}, underlined = {};
+    GetObjectA(link_.NormalFont(), sizeof(normal), &normal);
+    GetObjectA(link_.UnderlinedFont(), sizeof(underlined), &underlined);
+    EXPECT_STREQ("Tahoma", normal.lfFaceName);
+    EXPECT_EQ(-13, normal.lfHeight);
+    EXPECT_EQ(FW_BOLD, normal.lfWeight);
+    EXPECT_FALSE(normal.lfUnderline);
+    EXPECT_TRUE(underlined.lfUnderline);
+    EXPECT_EQ(-13, underlined.lfHeight);
+    link_.Detach();
+    DeleteObject(font);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Activation
+
+TEST_F(LinkTest, ClickNotifiesTheParentOnButtonUpOnly) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkNotifyParent));
+    Hover(link_, label);
+    ASSERT_TRUE(link_.Flags() & kLinkHovered);
+    SendMessageA(label, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    EXPECT_EQ(0, g_commands);
+    SendMessageA(label, WM_LBUTTONDBLCLK, MK_LBUTTON, 0);
+    EXPECT_EQ(0, g_commands);
+    SendMessageA(label, WM_LBUTTONUP, 0, 0);
+    EXPECT_EQ(1, g_commands);
+    EXPECT_EQ(kLinkId, LOWORD(g_commandWParam));
+    EXPECT_EQ(0, HIWORD(g_commandWParam));
+    EXPECT_EQ(reinterpret_cast<LPARAM>(label), g_commandLParam);
+}
+
+TEST_F(LinkTest, EnterAndSpaceActivateOtherKeysAreSwallowed) {
+    HWND label = MakeStatic(SS_CENTERIMAGE | WS_TABSTOP);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkNotifyParent));
+    SendMessageA(label, WM_KEYUP, VK_RETURN, 0);
+    EXPECT_EQ(1, g_commands);
+    SendMessageA(label, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_EQ(2, g_commands);
+    EXPECT_EQ(0, SendMessageA(label, WM_KEYUP, 'A', 0));
+    EXPECT_EQ(2, g_commands);
+    EXPECT_EQ(kLinkId, LOWORD(g_commandWParam));
+}
+
+TEST_F(LinkTest, WithoutNotifyOptionAndAddressActivationDoesNothing) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0, nullptr));
+    EXPECT_STREQ("", link_.Address());
+    SendMessageA(label, WM_KEYUP, VK_RETURN, 0);
+    Hover(link_, label);
+    SendMessageA(label, WM_LBUTTONUP, 0, 0);
+    EXPECT_EQ(0, g_commands);
+}
+
+TEST_F(LinkTest, LongAddressIsCutTo255Characters) {
+    std::string address = "http://example.invalid/" + std::string(400, 'a');
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0, address.c_str()));
+    EXPECT_EQ(address.substr(0, 255), link_.Address());
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Text messages and masking
+
+TEST_F(LinkTest, AttachTakesOverTheStaticsText) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_TRUE(GetWindowLongA(label, GWL_STYLE) & SS_NOTIFY);
+    char text[64] = {};
+    EXPECT_EQ(10, GetWindowTextA(label, text, sizeof(text)));
+    EXPECT_STREQ("Tarvex web", text);
+    EXPECT_EQ(10, GetWindowTextLengthA(label));
+    // Cut to the buffer, always terminated.
+    char small[5] = {'x', 'x', 'x', 'x', 'x'};
+    EXPECT_EQ(4, SendMessageA(label, WM_GETTEXT, sizeof(small), reinterpret_cast<LPARAM>(small)));
+    EXPECT_STREQ("Tarv", small);
+}
+
+TEST_F(LinkTest, SetTextReplacesTheTextAndItsSize) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    LONG before = link_.TextSize().cx;
+    EXPECT_TRUE(SetWindowTextA(label, "Tarvex web site"));
+    EXPECT_STREQ("Tarvex web site", link_.Text());
+    EXPECT_GT(link_.TextSize().cx, before);
+    char text[64] = {};
+    GetWindowTextA(label, text, sizeof(text));
+    EXPECT_STREQ("Tarvex web site", text);
+    Capture shot(label);
+    EXPECT_GE(shot.LongestRun(kDefaultNormal), link_.TextSize().cx * 3 / 4);
+}
+
+TEST_F(LinkTest, MaskedTextShowsStarsButReturnsTheText) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "secret", kLinkMasked));
+    LOGFONTA face = {};
+    GetObjectA(link_.NormalFont(), sizeof(face), &face);
+    ASSERT_NE(0, lstrcmpiA(face.lfFaceName, "Verdana")) << "the fitted face is Verdana here";
+    EXPECT_STREQ("******", link_.DisplayText());
+    char text[32] = {};
+    GetWindowTextA(label, text, sizeof(text));
+    EXPECT_STREQ("secret", text);
+    SetWindowTextA(label, "abc");
+    EXPECT_STREQ("***", link_.DisplayText());
+    GetWindowTextA(label, text, sizeof(text));
+    EXPECT_STREQ("abc", text);
+}
+
+TEST_F(LinkTest, MaskedTextInVerdanaUsesBullets) {
+    HFONT verdana =
+        CreateFontA(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "Verdana");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(verdana), FALSE);
+    ASSERT_EQ(1, AttachLink(link_, label, "pin", kLinkMasked | kLinkWindowFont));
+    EXPECT_STREQ("\x95\x95\x95", link_.DisplayText());
+    link_.Detach();
+    DeleteObject(verdana);
+}
+
+TEST_F(LinkTest, SecondLinkOnTheSameStaticIsRefusedAndLeavesTheFirstAlone) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "first", 0));
+    LinkControl second;
+    EXPECT_EQ(0, AttachLink(second, label, "second", 0));
+    char text[32] = {};
+    GetWindowTextA(label, text, sizeof(text));
+    EXPECT_STREQ("first", text);
+}
+
+TEST_F(LinkTest, DetachGivesTheStaticItsOwnProcedureBack) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    LONG own = GetWindowLongA(label, GWL_WNDPROC);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    EXPECT_NE(own, GetWindowLongA(label, GWL_WNDPROC));
+    link_.Detach();
+    EXPECT_EQ(own, GetWindowLongA(label, GWL_WNDPROC));
+    EXPECT_EQ(nullptr, GetPropA(label, "_C_SubClassing_Property_6C696E6B"));
+    EXPECT_EQ(nullptr, link_.UnderlinedFont());
+    // The static answers for itself again, with the text it was left with.
+    char text[32] = {'x', 0};
+    GetWindowTextA(label, text, sizeof(text));
+    EXPECT_STREQ("", text);
+}
+
+TEST_F(LinkTest, LinkOutlivingItsWindowCleansUpQuietly) {
+    auto *link = new LinkControl;
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(*link, label, "Tarvex", 0));
+    DestroyWindow(label);
+    delete link; // must neither crash nor touch a recycled handle's procedure
+    SUCCEED();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Leave tracking
+
+TEST_F(LinkTest, LeavingTheWindowEndsTheHover) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    Hover(link_, label);
+    ASSERT_TRUE(link_.Flags() & kLinkHovered);
+    SetCursorPos(5, 5);
+    EXPECT_TRUE(PumpUntil([&] { return !(link_.Flags() & kLinkHovered); }, 3000));
+}
+
+TEST_F(LinkTest, PollingEndsTheHoverWithoutTrackMouseEvent) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    link_.Tracker().ForgetTrackMouseEvent();
+    Hover(link_, label);
+    ASSERT_TRUE(link_.Flags() & kLinkHovered);
+    EXPECT_EQ(1, link_.Tracker().IsPolling());
+    // Still over the window: the polling goes on.
+    Pump(250);
+    EXPECT_EQ(1, link_.Tracker().IsPolling());
+    SetCursorPos(5, 5);
+    EXPECT_TRUE(PumpUntil([&] { return !(link_.Flags() & kLinkHovered); }, 3000));
+    EXPECT_EQ(0, link_.Tracker().IsPolling());
+}
