@@ -365,7 +365,9 @@ void LinkControl::Invalidate() {
         RECT area;
         if (parent && GetWindowRect(window_, &area)) {
             MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&area), 2);
-            InvalidateRect(parent, &area, FALSE);
+            // Erased, or nothing repaints the parent under the text and a dropped underline or a changed
+            // colour leaves the old pixels behind.
+            InvalidateRect(parent, &area, TRUE);
             return;
         }
     }

@@ -1,6 +1,7 @@
 // LinkControl on real statics: browser settings, painting read back from the screen, hit test, focus,
 // fitted font, activation, text messages and leave tracking.
 #include "ui/LinkControl.h"
+#include "base/OsVersion.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -167,6 +168,14 @@ protected:
                   RegCreateKeyExA(root_, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
                                                 static_cast<DWORD>(strlen(value) + 1)));
+        RegCloseKey(key);
+    }
+    void SetBrowserDword(const char *subkey, const char *name, DWORD value) {
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExA(root_, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD,
+                                                reinterpret_cast<const BYTE *>(&value), sizeof(value)));
         RegCloseKey(key);
     }
     void SetSetting(const char *name, const char *value) {
@@ -699,4 +708,131 @@ TEST_F(LinkTest, PollingEndsTheHoverWithoutTrackMouseEvent) {
     SetCursorPos(5, 5);
     EXPECT_TRUE(PumpUntil([&] { return !(link_.Flags() & kLinkHovered); }, 3000));
     EXPECT_EQ(0, link_.Tracker().IsPolling());
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// More settings and styles
+
+TEST_F(LinkTest, DialogBoxColoursReplaceTheAnchorColours) {
+    SetSetting("Anchor Color", "255,0,0");
+    SetMain("Use_DlgBox_Colors", "YES");
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    COLORREF expected = IsAtLeast(kOsVista) ? GetSysColor(COLOR_HOTLIGHT) : kDefaultNormal;
+    EXPECT_EQ(expected, link_.NormalColour());
+    EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), link_.HoverColour());
+    Capture shot(label);
+    EXPECT_EQ(0, shot.Count(RGB(255, 0, 0)));
+}
+
+namespace {
+std::string FaceOf(HFONT font) {
+    LOGFONTA description = {};
+    GetObjectA(font, sizeof(description), &description);
+    return description.lfFaceName;
+}
+} // namespace
+
+TEST_F(LinkTest, BrowserFontFaceComesFromTheCodePageThenTheScriptThenTheStyles) {
+    const char international[] = "Software\\Microsoft\\Internet Explorer\\International";
+    SetBrowserValue("Software\\Microsoft\\Internet Explorer\\Styles", "IEPropFontName", "Styles Face");
+    {
+        LinkControl link;
+        ASSERT_EQ(1, AttachLink(link, MakeStatic(SS_CENTERIMAGE), "Tarvex", kLinkBrowserFontFace));
+        EXPECT_EQ("Styles Face", FaceOf(link.NormalFont()));
+        EXPECT_EQ("Styles Face", FaceOf(link.UnderlinedFont()));
+    }
+    // Without "Default_Script" the script is 3.
+    SetBrowserValue("Software\\Microsoft\\Internet Explorer\\International\\Scripts\\3", "IEPropFontName",
+                    "Script Three");
+    {
+        LinkControl link;
+        ASSERT_EQ(1, AttachLink(link, MakeStatic(SS_CENTERIMAGE), "Tarvex", kLinkBrowserFontFace));
+        EXPECT_EQ("Script Three", FaceOf(link.NormalFont()));
+    }
+    SetBrowserDword("Software\\Microsoft\\Internet Explorer\\International\\Scripts", "Default_Script", 7);
+    SetBrowserValue("Software\\Microsoft\\Internet Explorer\\International\\Scripts\\7", "IEPropFontName",
+                    "Script Seven");
+    {
+        LinkControl link;
+        ASSERT_EQ(1, AttachLink(link, MakeStatic(SS_CENTERIMAGE), "Tarvex", kLinkBrowserFontFace));
+        EXPECT_EQ("Script Seven", FaceOf(link.NormalFont()));
+    }
+    SetBrowserDword(international, "Default_CodePage", 1252);
+    SetBrowserValue("Software\\Microsoft\\Internet Explorer\\International\\1252", "IEPropFontName",
+                    "Code Page Face");
+    {
+        LinkControl link;
+        ASSERT_EQ(1, AttachLink(link, MakeStatic(SS_CENTERIMAGE), "Tarvex", kLinkBrowserFontFace));
+        EXPECT_EQ("Code Page Face", FaceOf(link.NormalFont()));
+    }
+    // Without the option the browser's face is not looked at.
+    LinkControl plain;
+    ASSERT_EQ(1, AttachLink(plain, MakeStatic(SS_CENTERIMAGE), "Tarvex", 0));
+    std::string face = FaceOf(plain.NormalFont());
+    EXPECT_TRUE(face == "Segoe UI" || face == "Verdana" || face == "Arial") << face;
+}
+
+TEST_F(LinkTest, DrawFormatFollowsTheStaticsStyleAndTheEllipsisOptions) {
+    HWND centred = MakeStatic(SS_CENTER | SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, centred, "Tarvex", kLinkEndEllipsis));
+    EXPECT_EQ(static_cast<UINT>(DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_END_ELLIPSIS),
+              link_.DrawFormat());
+    LinkControl right;
+    ASSERT_EQ(1, AttachLink(right, MakeStatic(SS_RIGHT), "Tarvex", kLinkPathEllipsis));
+    EXPECT_EQ(static_cast<UINT>(DT_SINGLELINE | DT_RIGHT | DT_PATH_ELLIPSIS), right.DrawFormat());
+}
+
+TEST_F(LinkTest, TransparentStaticLeavesTheBackgroundToTheParent) {
+    brush_ = CreateSolidBrush(RGB(255, 255, 0));
+    g_parentBrush = brush_;
+    SetMain("Anchor Underline", "hover");
+    SetSetting("Use Anchor Hover Color", "no");
+    HWND label = MakeStatic(SS_CENTERIMAGE, 200, 30, WS_EX_TRANSPARENT);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    EXPECT_TRUE(link_.Flags() & kLinkTransparent);
+    UpdateWindow(parent_);
+    {
+        Capture shot(label);
+        EXPECT_EQ(0, shot.Count(RGB(255, 255, 0))); // the parent's white shows through
+        EXPECT_GT(shot.Count(kDefaultNormal), 0);
+    }
+    int width = link_.TextSize().cx;
+    Hover(link_, label);
+    UpdateWindow(parent_);
+    {
+        Capture hovered(label);
+        EXPECT_GE(hovered.LongestRun(kDefaultNormal), width * 3 / 4);
+    }
+    // The underline must go with the hover although the control never fills its background.
+    SendMessageA(label, WM_MOUSELEAVE, 0, 0);
+    UpdateWindow(parent_);
+    Capture after(label);
+    EXPECT_LT(after.LongestRun(kDefaultNormal), width / 2);
+}
+
+TEST_F(LinkTest, IgnoreTransparentOptionFillsTheBackground) {
+    brush_ = CreateSolidBrush(RGB(255, 255, 0));
+    g_parentBrush = brush_;
+    HWND label = MakeStatic(SS_CENTERIMAGE, 200, 30, WS_EX_TRANSPARENT);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkIgnoreTransparent));
+    EXPECT_EQ(0u, link_.Flags() & kLinkTransparent);
+    Capture shot(label);
+    EXPECT_EQ(RGB(255, 255, 0), shot.At(shot.width - 1, 0));
+}
+
+TEST_F(LinkTest, EnablingUnderTheCursorHoversAgain) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    Hover(link_, label);
+    ASSERT_TRUE(link_.Flags() & kLinkHovered);
+    SendMessageA(label, WM_CANCELMODE, 0, 0);
+    EXPECT_EQ(0u, link_.Flags() & kLinkHovered);
+    EnableWindow(label, FALSE);
+    EXPECT_EQ(0u, link_.Flags() & kLinkHovered);
+    EnableWindow(label, TRUE);
+    EXPECT_TRUE(link_.Flags() & kLinkHovered);
+    // And the hover still ends when the mouse goes.
+    SetCursorPos(5, 5);
+    EXPECT_TRUE(PumpUntil([&] { return !(link_.Flags() & kLinkHovered); }, 3000));
 }
