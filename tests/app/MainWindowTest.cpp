@@ -1,0 +1,502 @@
+// Window tests of the real Tarvex.exe: started in the test prefix on the test display and driven from
+// outside through its dialog: options and command files, the load switch, the usage column, the slider,
+// the update box stored at close, the close paths while loading or stopping, and the link's colours.
+#include "res/ResourceIds.h"
+#include "tests/app/driver/TarvexDriver.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <iterator>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kSettingsKey[] = "Software\\Qelmarch\\Tarvex";
+const char kBrowserSettings[] = "Software\\Microsoft\\Internet Explorer\\Settings";
+const char kBrowserMain[] = "Software\\Microsoft\\Internet Explorer\\Main";
+const DWORD kStartMs = 30000;
+const DWORD kExitMs = 20000;
+
+int ProcessorCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return static_cast<int>(info.dwNumberOfProcessors);
+}
+
+unsigned PercentOf(const std::string &cell) {
+    unsigned value = 0;
+    char sign = 0;
+    if (sscanf(cell.c_str(), "%u %c", &value, &sign) != 2 || sign != '%')
+        return 1000;
+    return value;
+}
+
+// Every test starts from a known "AutoUpdate" and puts the user's value back afterwards.
+class MainWindow : public ::testing::Test {
+protected:
+    MainWindow() : autoUpdate_(HKEY_CURRENT_USER, kSettingsKey, "AutoUpdate") {}
+
+    void StartAndWait(TarvexDriver &driver, const char *arguments) {
+        ASSERT_EQ(1, driver.Start(arguments)) << TarvexDriver::ProgramPath();
+        ASSERT_EQ(1, driver.WaitForDialog(kStartMs))
+            << "no dialog captioned " << TarvexDriver::ExpectedCaption();
+    }
+
+    void ExpectClosedCleanly(TarvexDriver &driver) {
+        DWORD code = 12345;
+        ASSERT_EQ(1, driver.WaitForExit(kExitMs, &code));
+        EXPECT_EQ(0u, code);
+    }
+
+    SavedRegistryValue autoUpdate_;
+};
+
+// ---- start-up and options ----
+
+TEST_F(MainWindow, WithoutOptionsItIsIdleAtFiftyPercentWithOneRowPerProcessor) {
+    TarvexDriver driver;
+    StartAndWait(driver, "");
+    EXPECT_EQ("50 %", driver.Text(IDC_PERCENT_LABEL));
+    EXPECT_EQ(50, driver.SliderPosition());
+    EXPECT_EQ("Grab", driver.Text(IDC_GRAB));
+    EXPECT_EQ(1, driver.Enabled(IDC_PERCENT_SLIDER));
+    ASSERT_EQ(ProcessorCount(), driver.RowCount());
+    for (int row = 0; row < driver.RowCount(); ++row) {
+        EXPECT_EQ("#" + std::to_string(row + 1), driver.Cell(row, 0));
+        EXPECT_FALSE(driver.Cell(row, 1).empty());
+        std::string speed = driver.Cell(row, 3);
+        unsigned mhz = 0;
+        char unit[8] = {};
+        EXPECT_EQ(2, sscanf(speed.c_str(), "%u %7s", &mhz, unit)) << speed;
+        EXPECT_STREQ("Mhz", unit);
+    }
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+}
+
+TEST_F(MainWindow, OptionsUAndSStartLoadingAtOnceAndUsageFollows) {
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 30 -s");
+    EXPECT_EQ("30 %", driver.Text(IDC_PERCENT_LABEL));
+    EXPECT_EQ(30, driver.SliderPosition());
+    EXPECT_EQ("Stop", driver.Text(IDC_GRAB));
+    EXPECT_EQ(0, driver.Enabled(IDC_PERCENT_SLIDER));
+    int processors = ProcessorCount();
+    ASSERT_EQ(processors, driver.RowCount());
+
+    // The duty cycle settles within a few cycles; the first refresh only takes the first sample.
+    Sleep(3500);
+    std::vector<std::vector<unsigned>> readings(processors);
+    for (int round = 0; round < 5; ++round) {
+        for (int row = 0; row < processors; ++row) {
+            unsigned percent = PercentOf(driver.Cell(row, 4));
+            ASSERT_LE(percent, 100u) << driver.Cell(row, 4);
+            readings[row].push_back(percent);
+        }
+        Sleep(1000);
+    }
+    for (int row = 0; row < processors; ++row) {
+        std::sort(readings[row].begin(), readings[row].end());
+        unsigned median = readings[row][readings[row].size() / 2];
+        // Whatever else runs on the machine adds to the measured share; the load alone gives about 30.
+        EXPECT_GE(median, 15u) << "row " << row;
+        EXPECT_LE(median, 60u) << "row " << row;
+    }
+
+    int loaded = driver.ThreadCount();
+    driver.Click(IDC_GRAB);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(10000, [&] { return driver.Text(IDC_GRAB) == "Grab"; }));
+    EXPECT_EQ(1, driver.Enabled(IDC_PERCENT_SLIDER));
+    // Every worker has ended by the time the button says "Grab": one thread fewer per processor.
+    EXPECT_LE(driver.ThreadCount(), loaded - processors) << loaded << " threads while loading";
+
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+}
+
+TEST_F(MainWindow, BadOptionShowsTheUsageTextAndTheWindowStillComesUp) {
+    TarvexDriver driver;
+    ASSERT_EQ(1, driver.Start("-x"));
+    HWND box = driver.WaitForMessageBox("Tarvex", kStartMs);
+    ASSERT_TRUE(box);
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    EXPECT_STREQ("Usage:\r\n"
+                 "   @<file> [command file]\n"
+                 "   -s [auto start the cpu grabbing]\n"
+                 "   -u 50 [set cpu grabbing percentage]\n",
+                 text);
+    EXPECT_TRUE(GetDlgItem(box, IDOK));
+    EXPECT_FALSE(GetDlgItem(box, IDCANCEL));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+
+    ASSERT_EQ(1, driver.WaitForDialog(kStartMs));
+    EXPECT_EQ("50 %", driver.Text(IDC_PERCENT_LABEL));
+    EXPECT_EQ("Grab", driver.Text(IDC_GRAB));
+    driver.PostClose();
+    ExpectClosedCleanly(driver);
+}
+
+TEST_F(MainWindow, UsageTextShowsValuesAlreadyReadAndTheyStay) {
+    TarvexDriver driver;
+    ASSERT_EQ(1, driver.Start("-u 70 -x"));
+    HWND box = driver.WaitForMessageBox("Tarvex", kStartMs);
+    ASSERT_TRUE(box);
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    EXPECT_NE(nullptr, strstr(text, "   -u 70 [set cpu grabbing percentage]\n")) << text;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_EQ(1, driver.WaitForDialog(kStartMs));
+    EXPECT_EQ("70 %", driver.Text(IDC_PERCENT_LABEL));
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+}
+
+TEST_F(MainWindow, CommandFileSetsTheOptions) {
+    char folder[MAX_PATH], path[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    snprintf(path, sizeof path, "%sTarvexOptions-%lu.txt", folder, GetCurrentProcessId());
+    FILE *file = fopen(path, "wb");
+    ASSERT_TRUE(file);
+    fputs("-u 40\r\n-s\r\n", file);
+    fclose(file);
+
+    TarvexDriver driver;
+    StartAndWait(driver, (std::string("@") + path).c_str());
+    EXPECT_EQ("40 %", driver.Text(IDC_PERCENT_LABEL));
+    EXPECT_EQ("Stop", driver.Text(IDC_GRAB));
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+    DeleteFileA(path);
+}
+
+// ---- slider ----
+
+TEST_F(MainWindow, ClickInTheChannelMovesThePositionToTheClick) {
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 10");
+    RECT channel = driver.SliderChannel();
+    int width = channel.right - channel.left;
+    ASSERT_GT(width, 50);
+    int y = (channel.top + channel.bottom) / 2;
+
+    for (int target : {70, 35, 95}) {
+        int x = channel.left + width * target / 100;
+        // The position nearest to the pixel, halves up.
+        int expected = ((x - channel.left) * 100 + width / 2) / width;
+        driver.MouseClick(IDC_PERCENT_SLIDER, x, y);
+        EXPECT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.SliderPosition() == expected; }))
+            << "clicked for " << target << ", position " << driver.SliderPosition();
+        EXPECT_EQ(
+            1, TarvexDriver::WaitUntil(
+                   5000, [&] { return driver.Text(IDC_PERCENT_LABEL) == std::to_string(expected) + " %"; }))
+            << driver.Text(IDC_PERCENT_LABEL);
+    }
+
+    // Past the channel's ends: the range's ends.
+    driver.MouseClick(IDC_PERCENT_SLIDER, channel.left - 3 > 0 ? channel.left - 3 : 0, y);
+    EXPECT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.SliderPosition() == 0; }));
+
+    // Loading disables the slider: a click then changes nothing.
+    driver.Click(IDC_GRAB);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
+    driver.MouseClick(IDC_PERCENT_SLIDER, channel.left + width * 80 / 100, y);
+    Sleep(300);
+    EXPECT_EQ(0, driver.SliderPosition());
+    EXPECT_EQ("0 %", driver.Text(IDC_PERCENT_LABEL));
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+}
+
+// ---- the update box ----
+
+TEST_F(MainWindow, UntickedBoxIsStoredAtExitAndShownAtTheNextStart) {
+    ASSERT_EQ(1, DeleteUserValue(kSettingsKey, "AutoUpdate"));
+    {
+        TarvexDriver driver;
+        StartAndWait(driver, "");
+        // A missing value means "check".
+        EXPECT_EQ(1, driver.Checked(IDC_AUTOUPDATE));
+        driver.Click(IDC_AUTOUPDATE);
+        ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Checked(IDC_AUTOUPDATE) == 0; }));
+        // Unticking alone writes nothing; only the close does.
+        DWORD value = 77;
+        EXPECT_EQ(0, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+        driver.Click(IDC_EXIT);
+        ExpectClosedCleanly(driver);
+        ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+        EXPECT_EQ(0u, value);
+    }
+    {
+        TarvexDriver driver;
+        StartAndWait(driver, "");
+        EXPECT_EQ(0, driver.Checked(IDC_AUTOUPDATE));
+        driver.Click(IDC_AUTOUPDATE);
+        ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Checked(IDC_AUTOUPDATE) == 1; }));
+        // The close box takes the same path as Exit.
+        driver.PostClose();
+        ExpectClosedCleanly(driver);
+        DWORD value = 77;
+        ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+        EXPECT_EQ(1u, value);
+    }
+}
+
+TEST_F(MainWindow, ValueOtherThanOneLeavesTheBoxUnticked) {
+    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 2));
+    TarvexDriver driver;
+    StartAndWait(driver, "");
+    EXPECT_EQ(0, driver.Checked(IDC_AUTOUPDATE));
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+    DWORD value = 77;
+    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+    EXPECT_EQ(0u, value);
+}
+
+// ---- closing and stopping ----
+
+// The threads that appeared between two snapshots of the process's thread ids.
+std::vector<DWORD> NewThreads(const std::vector<DWORD> &before, const std::vector<DWORD> &after) {
+    std::vector<DWORD> added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    return added;
+}
+
+// Processor time a thread has used so far, in 100 ns units; -1 when it cannot be read.
+int64_t ThreadCpu(HANDLE thread) {
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(thread, &created, &exited, &kernel, &user))
+        return -1;
+    return (static_cast<int64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+           (static_cast<int64_t>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+}
+
+TEST_F(MainWindow, ExitWhileLoadingStopsEveryWorkerBeforeTheWindowCloses) {
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 90");
+    Sleep(500);
+    std::vector<DWORD> idle = driver.ThreadIds();
+    driver.Click(IDC_GRAB);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
+    Sleep(300);
+    std::vector<DWORD> workerIds = NewThreads(idle, driver.ThreadIds());
+    ASSERT_EQ(static_cast<size_t>(ProcessorCount()), workerIds.size());
+    std::vector<HANDLE> workers;
+    for (DWORD id : workerIds) {
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id);
+        ASSERT_TRUE(thread);
+        workers.push_back(thread);
+    }
+    // The workers really load their processors: their processor time grows.
+    std::vector<int64_t> before;
+    for (HANDLE thread : workers)
+        before.push_back(ThreadCpu(thread));
+    Sleep(300);
+    for (size_t i = 0; i < workers.size(); ++i)
+        ASSERT_GT(ThreadCpu(workers[i]), before[i] + 300000) << "worker " << i << " is not loading";
+
+    HWND dialog = driver.Dialog();
+    driver.Click(IDC_EXIT);
+    // The moment the window goes, note each worker's processor time. A worker that had been stopped first
+    // only has its thread's own teardown left; one still loading would go on burning its busy phase.
+    std::vector<int64_t> whenGone;
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < kExitMs) {
+        if (!IsWindow(dialog) || !IsWindowVisible(dialog)) {
+            for (HANDLE thread : workers)
+                whenGone.push_back(ThreadCpu(thread));
+            break;
+        }
+        Sleep(1);
+    }
+    ASSERT_EQ(workers.size(), whenGone.size()) << "the window did not go";
+    ExpectClosedCleanly(driver);
+    for (size_t i = 0; i < workers.size(); ++i) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(workers[i], 5000));
+        // 15 ms of processor time: far below one busy phase at 90 %, far above a thread's exit.
+        EXPECT_LT(ThreadCpu(workers[i]) - whenGone[i], 150000)
+            << "worker " << i << " ran on after the window went";
+        CloseHandle(workers[i]);
+    }
+    DWORD value = 77;
+    EXPECT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+}
+
+TEST_F(MainWindow, SecondStopWhileStoppingIsIgnored) {
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 100 -s");
+    Sleep(500);
+    int processors = ProcessorCount();
+    int loaded = driver.ThreadCount();
+    // Two presses before the first is handled: the second arrives while the first waits for its workers.
+    driver.PostCommand(IDC_GRAB);
+    driver.PostCommand(IDC_GRAB);
+    driver.PostCommand(IDC_GRAB);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(10000, [&] { return driver.Text(IDC_GRAB) == "Grab"; }));
+    EXPECT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.ThreadCount() <= loaded - processors; }));
+    // The presses during the stop were dropped, not queued as a new start.
+    Sleep(500);
+    EXPECT_EQ("Grab", driver.Text(IDC_GRAB));
+    EXPECT_EQ(1, driver.Enabled(IDC_PERCENT_SLIDER));
+
+    // The dialog still works: Grab starts every worker again.
+    driver.Click(IDC_GRAB);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
+    EXPECT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.ThreadCount() >= loaded; }));
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+}
+
+TEST_F(MainWindow, CloseDuringStopClosesAfterTheStop) {
+    // 7 is not 1: the box starts unticked, so the close must write 0.
+    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 7));
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 100 -s");
+    Sleep(500);
+    driver.PostCommand(IDC_GRAB);
+    driver.PostClose();
+    driver.PostCommand(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+    DWORD value = 77;
+    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+    EXPECT_EQ(0u, value);
+}
+
+TEST_F(MainWindow, EscapeClosesLikeExit) {
+    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 1));
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 60 -s");
+    driver.Click(IDC_AUTOUPDATE);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Checked(IDC_AUTOUPDATE) == 0; }));
+    driver.PostCommand(IDCANCEL);
+    ExpectClosedCleanly(driver);
+    DWORD value = 77;
+    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+    EXPECT_EQ(0u, value);
+}
+
+// ---- the link ----
+
+// Reads the link's pixels from the screen and reports the link-coloured ones.
+struct LinkPixels {
+    int matching = 0;   // pixels near the wanted colour
+    int longestRun = 0; // longest horizontal run of them in one row
+    int textWidth = 0;  // columns that hold any of them
+};
+
+LinkPixels ReadLink(HWND link, COLORREF wanted) {
+    LinkPixels result;
+    RECT rect;
+    GetClientRect(link, &rect);
+    POINT origin = {0, 0};
+    ClientToScreen(link, &origin);
+    int width = rect.right, height = rect.bottom;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+    auto *pixels = static_cast<const DWORD *>(bits);
+    std::vector<int> columns(width, 0);
+    for (int y = 0; y < height; ++y) {
+        int run = 0;
+        for (int x = 0; x < width; ++x) {
+            DWORD p = pixels[y * width + x];
+            int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+            int similar = abs(r - GetRValue(wanted)) < 60 && abs(g - GetGValue(wanted)) < 60 &&
+                          abs(b - GetBValue(wanted)) < 60;
+            if (similar) {
+                ++result.matching;
+                columns[x] = 1;
+                result.longestRun = std::max(result.longestRun, ++run);
+            } else {
+                run = 0;
+            }
+        }
+    }
+    int first = -1, last = -1;
+    for (int x = 0; x < width; ++x) {
+        if (columns[x]) {
+            if (first < 0)
+                first = x;
+            last = x;
+        }
+    }
+    result.textWidth = first < 0 ? 0 : last - first + 1;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return result;
+}
+
+class LinkLook : public MainWindow {
+protected:
+    LinkLook()
+        : colour_(HKEY_CURRENT_USER, kBrowserSettings, "Anchor Color"),
+          hoverColour_(HKEY_CURRENT_USER, kBrowserSettings, "Anchor Color Hover"),
+          useHover_(HKEY_CURRENT_USER, kBrowserSettings, "Use Anchor Hover Color"),
+          underline_(HKEY_CURRENT_USER, kBrowserMain, "Anchor Underline"),
+          dialogColours_(HKEY_CURRENT_USER, kBrowserMain, "Use_DlgBox_Colors") {}
+
+    LinkPixels StartAndRead(COLORREF wanted) {
+        TarvexDriver driver;
+        StartAndWait(driver, "");
+        HWND link = driver.Item(IDC_LINK);
+        // Keep the mouse off the link, so it shows its normal colour.
+        SetCursorPos(0, 0);
+        SetForegroundWindow(driver.Dialog());
+        Sleep(700);
+        LinkPixels pixels = ReadLink(link, wanted);
+        EXPECT_EQ("qelmarch.example", TarvexDriver::WindowText(link));
+        driver.Click(IDC_EXIT);
+        ExpectClosedCleanly(driver);
+        return pixels;
+    }
+
+    SavedRegistryValue colour_, hoverColour_, useHover_, underline_, dialogColours_;
+};
+
+TEST_F(LinkLook, BrowserColourWithoutUnderline) {
+    ASSERT_EQ(1, WriteUserString(kBrowserSettings, "Anchor Color", "255,0,0"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Anchor Underline", "no"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Use_DlgBox_Colors", "no"));
+    LinkPixels pixels = StartAndRead(RGB(255, 0, 0));
+    EXPECT_GT(pixels.matching, 20);
+    ASSERT_GT(pixels.textWidth, 20);
+    // Letters give short runs only; an underline would span most of the text.
+    EXPECT_LT(pixels.longestRun, pixels.textWidth * 6 / 10);
+}
+
+TEST_F(LinkLook, BrowserColourWithUnderline) {
+    ASSERT_EQ(1, WriteUserString(kBrowserSettings, "Anchor Color", "0,160,0"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Anchor Underline", "yes"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Use_DlgBox_Colors", "no"));
+    LinkPixels pixels = StartAndRead(RGB(0, 160, 0));
+    EXPECT_GT(pixels.matching, 20);
+    ASSERT_GT(pixels.textWidth, 20);
+    EXPECT_GE(pixels.longestRun, pixels.textWidth * 9 / 10);
+}
+
+TEST_F(LinkLook, UnparsableColourKeepsTheDefaultBlue) {
+    ASSERT_EQ(1, WriteUserString(kBrowserSettings, "Anchor Color", "255,0"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Anchor Underline", "yes"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Use_DlgBox_Colors", "no"));
+    LinkPixels red = StartAndRead(RGB(255, 0, 0));
+    EXPECT_EQ(0, red.matching);
+    LinkPixels blue = StartAndRead(RGB(0, 102, 204));
+    EXPECT_GT(blue.matching, 20);
+}
+
+} // namespace
