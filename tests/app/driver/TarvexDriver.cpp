@@ -130,7 +130,17 @@ TarvexDriver::~TarvexDriver() {
         CloseHandle(process_);
 }
 
+namespace {
+std::string g_programPath;
+}
+
+void TarvexDriver::SetProgramPath(const std::string &path) {
+    g_programPath = path;
+}
+
 std::string TarvexDriver::ProgramPath() {
+    if (!g_programPath.empty())
+        return g_programPath;
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string text(path);

@@ -55,8 +55,9 @@ public:
     TarvexDriver(const TarvexDriver &) = delete;
     TarvexDriver &operator=(const TarvexDriver &) = delete;
 
-    // Tarvex.exe of the build (beside the tests folder).
+    // Tarvex.exe of the build: beside the tests folder unless SetProgramPath named another.
     static std::string ProgramPath();
+    static void SetProgramPath(const std::string &path);
     static std::string ExpectedCaption();
 
     // Starts the program with the arguments; 1 when the process runs.

@@ -1,0 +1,186 @@
+// AppBench: the real Tarvex.exe measured from outside: time to a visible dialog, its own processor use
+// while idle, its working set, and how long a Stop click takes until every worker thread has ended.
+//
+// Usage: AppBench [path of Tarvex.exe] [idle seconds]   (defaults: <build>\Tarvex.exe, 30)
+#include "res/ResourceIds.h"
+#include "tests/app/driver/TarvexDriver.h"
+
+#include <psapi.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double Maximum(const std::vector<double> &values) {
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+int64_t Cpu100ns(const FILETIME &kernel, const FILETIME &user) {
+    return (static_cast<int64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+           (static_cast<int64_t>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+}
+
+// The process's processor time: GetProcessTimes where the system answers it for another process, else
+// the sum over its threads (Wine reports per-thread times of other processes but not the process total).
+int64_t ProcessCpu100ns(const TarvexDriver &driver) {
+    FILETIME created, exited, kernel, user;
+    int64_t total = 0;
+    if (GetProcessTimes(driver.Process(), &created, &exited, &kernel, &user))
+        total = Cpu100ns(kernel, user);
+    int64_t threads = 0;
+    for (DWORD id : driver.ThreadIds()) {
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+        if (!thread)
+            continue;
+        if (GetThreadTimes(thread, &created, &exited, &kernel, &user))
+            threads += Cpu100ns(kernel, user);
+        CloseHandle(thread);
+    }
+    return total > threads ? total : threads;
+}
+
+int Close(TarvexDriver &driver) {
+    driver.Click(IDC_EXIT);
+    DWORD code = 1;
+    return driver.WaitForExit(20000, &code) && code == 0;
+}
+
+// Milliseconds from process creation to the visible, initialised dialog.
+double StartUpMs() {
+    TarvexDriver driver;
+    double start = Now();
+    if (!driver.Start(""))
+        return -1;
+    if (!driver.WaitForDialog(30000))
+        return -1;
+    // The dialog is found once visible; its controls are filled before it is shown.
+    double elapsed = Now() - start;
+    Close(driver);
+    return elapsed;
+}
+
+// Stop click to the last worker thread's end, over rounds of Grab/Stop at the given percentage.
+std::vector<double> StopLatencies(int percent, int rounds) {
+    std::vector<double> latencies;
+    TarvexDriver driver;
+    char arguments[32];
+    snprintf(arguments, sizeof arguments, "-u %d", percent);
+    if (!driver.Start(arguments) || !driver.WaitForDialog(30000))
+        return latencies;
+    Sleep(500);
+    std::vector<DWORD> idle = driver.ThreadIds();
+    for (int round = 0; round < rounds; ++round) {
+        driver.PostCommand(IDC_GRAB);
+        if (!TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }))
+            break;
+        // Long enough for the duty cycle to settle into its rhythm.
+        Sleep(1200);
+        std::vector<DWORD> now = driver.ThreadIds(), workers;
+        std::set_difference(now.begin(), now.end(), idle.begin(), idle.end(), std::back_inserter(workers));
+        std::vector<HANDLE> handles;
+        for (DWORD id : workers) {
+            HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+            if (thread)
+                handles.push_back(thread);
+        }
+        double start = Now();
+        driver.PostCommand(IDC_GRAB);
+        DWORD waited = handles.empty() ? WAIT_FAILED
+                                       : WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
+                                                                handles.data(), TRUE, 10000);
+        double elapsed = Now() - start;
+        for (HANDLE thread : handles)
+            CloseHandle(thread);
+        if (waited >= WAIT_OBJECT_0 + handles.size())
+            break;
+        latencies.push_back(elapsed);
+        TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Grab"; });
+        Sleep(200);
+    }
+    Close(driver);
+    return latencies;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc > 1 && argv[1][0])
+        TarvexDriver::SetProgramPath(argv[1]);
+    int idleSeconds = argc > 2 ? atoi(argv[2]) : 30;
+    if (idleSeconds < 1)
+        idleSeconds = 30;
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    printf("AppBench: %s, %lu processors\n", TarvexDriver::ProgramPath().c_str(),
+           system.dwNumberOfProcessors);
+
+    std::vector<double> startUps;
+    for (int i = 0; i < 5; ++i) {
+        double ms = StartUpMs();
+        if (ms < 0) {
+            printf("start-up: the dialog did not appear\n");
+            return 1;
+        }
+        startUps.push_back(ms);
+    }
+    printf("start-up to visible dialog: median %.0f ms, max %.0f ms (5 starts)\n", Median(startUps),
+           Maximum(startUps));
+
+    {
+        TarvexDriver driver;
+        if (!driver.Start("") || !driver.WaitForDialog(30000)) {
+            printf("idle: the dialog did not appear\n");
+            return 1;
+        }
+        Sleep(2000);
+        int64_t cpuBefore = ProcessCpu100ns(driver);
+        double start = Now();
+        Sleep(idleSeconds * 1000);
+        int64_t cpuAfter = ProcessCpu100ns(driver);
+        double wall = Now() - start;
+        double percent = (cpuAfter - cpuBefore) / 10000.0 / wall * 100.0;
+        printf("idle processor use: %.3f %% of one processor over %.0f s (goal < 0.5 %%)\n", percent,
+               wall / 1000);
+        PROCESS_MEMORY_COUNTERS memory = {};
+        memory.cb = sizeof memory;
+        if (GetProcessMemoryInfo(driver.Process(), &memory, sizeof memory))
+            printf("memory while idle: working set %.1f MiB, peak %.1f MiB, private %.1f MiB\n",
+                   memory.WorkingSetSize / 1048576.0, memory.PeakWorkingSetSize / 1048576.0,
+                   memory.PagefileUsage / 1048576.0);
+        Close(driver);
+    }
+
+    for (int percent : {50, 90}) {
+        std::vector<double> latencies = StopLatencies(percent, 10);
+        if (latencies.empty()) {
+            printf("stop latency at %d %%: no measurement\n", percent);
+            continue;
+        }
+        printf("stop latency at %d %% (Stop click to every worker ended): median %.1f ms, max %.1f ms "
+               "(%zu rounds)%s\n",
+               percent, Median(latencies), Maximum(latencies), latencies.size(),
+               percent == 50 ? ", goal < 100 ms" : "");
+    }
+    return 0;
+}
