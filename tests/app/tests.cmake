@@ -16,7 +16,7 @@ foreach(kind None English MajorOnly Large)
     target_link_options(AppVersion${kind} PRIVATE -static -static-libgcc -static-libstdc++)
 endforeach()
 
-foreach(test ModuleInfoTest DialogRunnerTest)
+foreach(test ModuleInfoTest DialogRunnerTest ControlWrappersTest)
     if(TARGET ${test})
         target_sources(${test} PRIVATE ${app_test_dir}/resources/TestProgram.rc)
         set_source_files_properties(${app_test_dir}/resources/TestProgram.rc PROPERTIES
