@@ -17,7 +17,33 @@ void SleepMs(DWORD ms) {
 const LoadHooks kRealHooks = {SleepMs, BusyKernel, nullptr};
 } // namespace
 
+namespace {
+// New threads may start with the x87 unit rounding to double precision; the kernel's chain is meant to
+// run in extended precision, whichever thread runs it.
+class ExtendedPrecision {
+public:
+    ExtendedPrecision() {
+#if defined(__i386__) || defined(__x86_64__)
+        __asm__ __volatile__("fnstcw %0" : "=m"(saved_));
+        const uint16_t extended = saved_ | 0x0300;
+        __asm__ __volatile__("fldcw %0" : : "m"(extended));
+#endif
+    }
+    ~ExtendedPrecision() {
+#if defined(__i386__) || defined(__x86_64__)
+        __asm__ __volatile__("fldcw %0" : : "m"(saved_));
+#endif
+    }
+    ExtendedPrecision(const ExtendedPrecision &) = delete;
+    ExtendedPrecision &operator=(const ExtendedPrecision &) = delete;
+
+private:
+    uint16_t saved_ = 0;
+};
+} // namespace
+
 long double BusyKernel(uint32_t count) {
+    ExtendedPrecision precision;
     long double x = 0.123456789;
     for (uint32_t i = 0; i < count; ++i) {
         long double y = sinl(x);
@@ -37,15 +63,21 @@ long double BusyKernel(uint32_t count) {
 uint32_t NextBusyCount(uint32_t count, uint64_t sleepUs, uint64_t busyUs, uint32_t percent) {
     if (percent == 0 || percent >= 100)
         return count;
+    if (busyUs == 0) {
+        // The busy phase was shorter than the clock's millisecond. Scaling as if it had taken 1 us
+        // multiplies the count by the whole cycle length, and at a few percent, where the target phase
+        // itself is below 1 ms, the loop then swings between that and the tiny count every other cycle
+        // and loads the processor almost fully. Doubling finds the visible range within a few cycles.
+        const uint64_t doubled = static_cast<uint64_t>(count) * 2;
+        return doubled == 0 ? 1 : (doubled > kMaxBusyCount ? kMaxBusyCount : static_cast<uint32_t>(doubled));
+    }
     const uint64_t cycleFromSleep = sleepUs * 100 / (100 - percent);
-    uint64_t cycleFromBusy = busyUs * 100 / percent;
-    if (cycleFromBusy == 0)
-        cycleFromBusy = 1;
+    const uint64_t cycleFromBusy = busyUs * 100 / percent;
     const long double next = static_cast<long double>(static_cast<int64_t>(cycleFromSleep)) *
                              static_cast<long double>(static_cast<int64_t>(count)) /
                              static_cast<long double>(static_cast<int64_t>(cycleFromBusy));
-    // A count of 0 would never be measured again and would stay 0 for good; a busy phase measured as
-    // 0 ms or a disturbed clock reading can ask for an arbitrarily long one.
+    // A count of 0 would never be measured again and would stay 0 for good; a disturbed clock reading
+    // can ask for an arbitrarily long phase.
     if (!(next >= 1.0L))
         return 1;
     if (next >= static_cast<long double>(kMaxBusyCount))

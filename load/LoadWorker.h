@@ -13,7 +13,7 @@ enum : uint32_t {
     kLoadSleepMs = 20,           // the fixed sleep of every cycle
     kInitialBusyCount = 100,     // kernel iterations of the first busy phase
     kFullLoadBusyCount = 10000,  // iterations between two stop checks at 100 %
-    kMaxBusyCount = 0x04000000u, // a few seconds of kernel on any machine this runs on
+    kMaxBusyCount = 0x01000000u, // seconds of kernel: room for the 2 s busy phase of 99 %, yet bounded
 };
 
 // Pure processor time: transcendental x87 operations, an integer division and rand() per iteration.
@@ -35,5 +35,5 @@ struct LoadHooks {
 int32_t RunLoad(uint32_t index, const WorkerThread &worker, int32_t percent, const LoadHooks *hooks);
 
 // The busy count for the next cycle (percent 1 to 99) from the measured sleep and busy phases, kept
-// within 1 and kMaxBusyCount.
+// within 1 and kMaxBusyCount; a busy phase too short for the clock (0 ms) doubles the count.
 uint32_t NextBusyCount(uint32_t count, uint64_t sleepUs, uint64_t busyUs, uint32_t percent);

@@ -39,15 +39,19 @@ int ReadStatistic(const char *subkey, uint32_t *out) {
     return 1;
 }
 
-// Reads a text value as stored (blanks kept) into out; a missing or oversized value leaves out unchanged.
+// Reads a text value as stored (blanks kept) into out: at most 260 bytes with the terminator, so at most
+// 259 characters. A missing or longer value leaves out unchanged.
 void ReadDescription(HKEY key, const char *valueName, TextString &out) {
     char buffer[260];
     DWORD size = sizeof(buffer);
     if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size) !=
         ERROR_SUCCESS)
         return;
-    // The stored data need not carry a terminator.
-    buffer[size ? size - 1 : 0] = 0;
+    // Data stored without a terminator keeps its last character when there is room after it.
+    if (size < sizeof(buffer))
+        buffer[size] = 0;
+    else
+        buffer[sizeof(buffer) - 1] = 0;
     out.Assign(buffer);
 }
 } // namespace

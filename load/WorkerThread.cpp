@@ -36,6 +36,7 @@ int WorkerThread::Start(Routine routine, void *context, int32_t value) {
         state_.fetch_and(~kRunning);
         return 0;
     }
+    entered_.store(0);
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, Entry, this, 0, &id);
     if (!thread) {
@@ -52,14 +53,18 @@ int WorkerThread::Start(Routine routine, void *context, int32_t value) {
 DWORD WINAPI WorkerThread::Entry(void *parameter) {
     WorkerThread *self = static_cast<WorkerThread *>(parameter);
     HANDLE finished = self->threadFinished_;
+    self->entered_.store(1);
     int32_t result = self->routine_(self->context_, self->value_);
     self->exitCode_.store(result);
-    // Whoever clears the running bit owns the end: if Terminate got there first it kills this thread and
-    // closes the event copy itself.
-    if (self->state_.fetch_and(~kRunning) & kRunning) {
-        SetEvent(finished);
-        CloseHandle(finished);
+    // Whoever clears the running bit owns the end. If Terminate got there first it is about to kill this
+    // thread and closes the event copy itself; running on into the thread's exit (which takes the loader
+    // lock) could then be cut short inside it, so the thread waits for its end here.
+    if (!(self->state_.fetch_and(~kRunning) & kRunning)) {
+        for (;;)
+            Sleep(INFINITE);
     }
+    SetEvent(finished);
+    CloseHandle(finished);
     return static_cast<DWORD>(result);
 }
 
@@ -84,6 +89,10 @@ int WorkerThread::Wait(DWORD ms) {
 
 void WorkerThread::Terminate() {
     if ((state_.fetch_and(~kRunning) & kRunning) && thread_) {
+        // Wine ends the whole process when a thread is terminated before it has started to run; a
+        // thread that has just been created gets a moment to get going first.
+        for (int i = 0; i < 5000 && !entered_.load(); ++i)
+            Sleep(1);
         TerminateThread(thread_, 0);
         // TerminateThread only schedules the end; the thread's copy of the event may be closed once it
         // can no longer run.

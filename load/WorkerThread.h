@@ -48,4 +48,6 @@ private:
     // object once it has cleared the running bit: the owner may destroy it from then on.
     HANDLE threadFinished_ = nullptr;
     HANDLE thread_ = nullptr;
+    // Set by the thread as its first action; a forced end waits for it (see Terminate).
+    std::atomic<int> entered_{0};
 };

@@ -1,0 +1,361 @@
+// UsageSampler: the percentage rules, sampling against scripted system answers (per processor, whole
+// machine, failures, no elapsed time), the 95/98/Me statistic and real processors under real load.
+#include "base/Win.h"
+#include "load/UsageSampler.h"
+#include "load/WorkerThread.h"
+#include "tests/common/TestRegistry.h"
+#include <gtest/gtest.h>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+// ---- Percentage rules -------------------------------------------------------------------------------
+
+TEST(ProcessorUsagePercent, QuarterBusy) {
+    uint32_t percent = 999;
+    ASSERT_EQ(1, ProcessorUsagePercent(30000000, 40000000, &percent));
+    EXPECT_EQ(25u, percent);
+}
+
+TEST(ProcessorUsagePercent, IdleProcessorIsZeroAndBusyOneIsHundred) {
+    uint32_t percent = 999;
+    ASSERT_EQ(1, ProcessorUsagePercent(40000000, 40000000, &percent));
+    EXPECT_EQ(0u, percent);
+    ASSERT_EQ(1, ProcessorUsagePercent(0, 40000000, &percent));
+    EXPECT_EQ(100u, percent);
+}
+
+TEST(ProcessorUsagePercent, TruncatesInFavourOfIdleness) {
+    uint32_t percent = 999;
+    // 99.5 % idle: 100 - 99.
+    ASSERT_EQ(1, ProcessorUsagePercent(995, 1000, &percent));
+    EXPECT_EQ(1u, percent);
+    // 0.5 % idle: 100 - 0.
+    ASSERT_EQ(1, ProcessorUsagePercent(5, 1000, &percent));
+    EXPECT_EQ(100u, percent);
+}
+
+TEST(ProcessorUsagePercent, NoElapsedTimeGivesNoAnswer) {
+    uint32_t percent = 42;
+    EXPECT_EQ(0, ProcessorUsagePercent(0, 0, &percent));
+    EXPECT_EQ(0, ProcessorUsagePercent(100, 0, &percent));
+    EXPECT_EQ(42u, percent);
+}
+
+TEST(ProcessorUsagePercent, CountersOutOfStepStayWithinRange) {
+    uint32_t percent = 999;
+    // Idle read a tick later than the total: more idle than time.
+    ASSERT_EQ(1, ProcessorUsagePercent(41000000, 40000000, &percent));
+    EXPECT_EQ(0u, percent);
+    // An idle counter that went backwards (wrapping difference).
+    ASSERT_EQ(1, ProcessorUsagePercent(static_cast<uint64_t>(-1000), 40000000, &percent));
+    EXPECT_EQ(100u, percent);
+    // A total that went backwards is no interval at all.
+    percent = 7;
+    EXPECT_EQ(0, ProcessorUsagePercent(10, static_cast<uint64_t>(-40000000), &percent));
+    EXPECT_EQ(7u, percent);
+}
+
+TEST(MachineUsagePercent, OneOfFourProcessorsIdle) {
+    uint32_t percent = 999;
+    ASSERT_EQ(1, MachineUsagePercent(1000000, 1000000, 4, &percent));
+    EXPECT_EQ(75u, percent);
+}
+
+TEST(MachineUsagePercent, RoundsToNearest) {
+    uint32_t percent = 999;
+    // 100 - 33.33 = 66.67 -> 67; a per-processor sample would truncate the idle share instead.
+    ASSERT_EQ(1, MachineUsagePercent(1000000, 1000000, 3, &percent));
+    EXPECT_EQ(67u, percent);
+    // 100 - 12.5 = 87.5 -> 88 (half up).
+    ASSERT_EQ(1, MachineUsagePercent(1000000, 2000000, 4, &percent));
+    EXPECT_EQ(88u, percent);
+}
+
+TEST(MachineUsagePercent, EdgesStayWithinRange) {
+    uint32_t percent = 999;
+    ASSERT_EQ(1, MachineUsagePercent(4000000, 1000000, 4, &percent));
+    EXPECT_EQ(0u, percent);
+    ASSERT_EQ(1, MachineUsagePercent(5000000, 1000000, 4, &percent));
+    EXPECT_EQ(0u, percent);
+    ASSERT_EQ(1, MachineUsagePercent(-1000, 1000000, 4, &percent));
+    EXPECT_EQ(100u, percent);
+    percent = 9;
+    EXPECT_EQ(0, MachineUsagePercent(1000, 0, 4, &percent));
+    EXPECT_EQ(0, MachineUsagePercent(1000, 1000, 0, &percent));
+    EXPECT_EQ(9u, percent);
+}
+
+// ---- Sampling against scripted system answers -------------------------------------------------------
+
+namespace {
+struct ScriptedSystem {
+    uint8_t count = 2;
+    uint64_t idle[4] = {};
+    uint64_t kernel[4] = {}; // includes idle, as the system reports it
+    uint64_t user[4] = {};
+    uint64_t clock = 0;
+    uint64_t idleSum = 0;
+    LONG timesStatus = 0;
+    LONG clockStatus = 0;
+    int timesCalls = 0;
+    std::vector<ULONG> lengths;
+};
+ScriptedSystem g_system;
+
+LONG WINAPI ScriptedQuery(ULONG infoClass, void *buffer, ULONG length, ULONG *) {
+    uint8_t *bytes = static_cast<uint8_t *>(buffer);
+    switch (infoClass) {
+    case 0:
+        if (length < 44)
+            return static_cast<LONG>(0xC0000004);
+        bytes[40] = g_system.count;
+        return 0;
+    case 2:
+        g_system.lengths.push_back(length);
+        memcpy(bytes, &g_system.idleSum, 8);
+        return 0;
+    case 3:
+        if (g_system.clockStatus)
+            return g_system.clockStatus;
+        memcpy(bytes + 8, &g_system.clock, 8);
+        return 0;
+    case 8:
+        ++g_system.timesCalls;
+        g_system.lengths.push_back(length);
+        if (g_system.timesStatus)
+            return g_system.timesStatus;
+        for (uint32_t i = 0; i < g_system.count && (i + 1) * 48 <= length; ++i) {
+            memcpy(bytes + i * 48, &g_system.idle[i], 8);
+            memcpy(bytes + i * 48 + 8, &g_system.kernel[i], 8);
+            memcpy(bytes + i * 48 + 16, &g_system.user[i], 8);
+        }
+        return 0;
+    default:
+        return static_cast<LONG>(0xC0000003);
+    }
+}
+
+// Lets processor i run for busy and idle time (100 ns units).
+void Advance(int i, uint64_t busyKernel, uint64_t busyUser, uint64_t idle) {
+    g_system.idle[i] += idle;
+    g_system.kernel[i] += busyKernel + idle;
+    g_system.user[i] += busyUser;
+}
+
+class ScriptedSampling : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_system = ScriptedSystem();
+        for (int i = 0; i < 4; ++i) {
+            g_system.idle[i] = 5000000000ull + i;
+            g_system.kernel[i] = 6000000000ull + i;
+            g_system.user[i] = 1000000000ull;
+        }
+        g_system.clock = 130000000000000000ull;
+        g_system.idleSum = 9000000000ull;
+    }
+};
+} // namespace
+
+TEST_F(ScriptedSampling, FirstSampleIsZeroSecondIsTheUsageSinceTheFirst) {
+    UsageSampler sampler(1, ScriptedQuery);
+    ASSERT_EQ(2u, sampler.ProcessorCount());
+    EXPECT_EQ(0u, sampler.Sample(1));
+    Advance(1, 6000000, 4000000, 30000000);
+    EXPECT_EQ(25u, sampler.Sample(1));
+    Advance(1, 0, 0, 40000000);
+    EXPECT_EQ(0u, sampler.Sample(1));
+    Advance(1, 20000000, 20000000, 0);
+    EXPECT_EQ(100u, sampler.Sample(1));
+    // One buffer for every processor, 48 bytes each.
+    ASSERT_FALSE(g_system.lengths.empty());
+    EXPECT_EQ(96u, g_system.lengths.back());
+}
+
+TEST_F(ScriptedSampling, ReadsItsOwnProcessorsEntry) {
+    UsageSampler first(1, ScriptedQuery), second(1, ScriptedQuery);
+    first.Sample(0);
+    second.Sample(1);
+    Advance(0, 40000000, 0, 0);
+    Advance(1, 0, 0, 40000000);
+    EXPECT_EQ(100u, first.Sample(0));
+    EXPECT_EQ(0u, second.Sample(1));
+}
+
+TEST_F(ScriptedSampling, IndexAtOrBeyondTheCountAnswersZeroWithoutAQuery) {
+    UsageSampler sampler(1, ScriptedQuery);
+    EXPECT_EQ(0u, sampler.Sample(2));
+    EXPECT_EQ(0u, sampler.Sample(0x7FFFFFFF));
+    EXPECT_EQ(0, g_system.timesCalls);
+}
+
+TEST_F(ScriptedSampling, NoProcessorCountAnswersZero) {
+    g_system.count = 0;
+    UsageSampler sampler(1, ScriptedQuery);
+    EXPECT_EQ(0u, sampler.Sample(0));
+    EXPECT_EQ(0u, sampler.Sample(UsageSampler::kWholeMachine));
+    EXPECT_EQ(0, g_system.timesCalls);
+}
+
+TEST_F(ScriptedSampling, FailedQueryAnswersZeroAndKeepsThePreviousSample) {
+    UsageSampler sampler(1, ScriptedQuery);
+    EXPECT_EQ(0u, sampler.Sample(0));
+    Advance(0, 10000000, 0, 30000000);
+    g_system.timesStatus = static_cast<LONG>(0xC0000001);
+    EXPECT_EQ(0u, sampler.Sample(0));
+    g_system.timesStatus = 0;
+    Advance(0, 10000000, 0, 30000000);
+    // Measured from the sample before the failure: 20 busy in 80.
+    EXPECT_EQ(25u, sampler.Sample(0));
+}
+
+TEST_F(ScriptedSampling, NoElapsedTimeRepeatsThePreviousAnswer) {
+    UsageSampler sampler(1, ScriptedQuery);
+    sampler.Sample(0);
+    Advance(0, 30000000, 0, 10000000);
+    EXPECT_EQ(75u, sampler.Sample(0));
+    EXPECT_EQ(75u, sampler.Sample(0));
+    Advance(0, 0, 0, 40000000);
+    EXPECT_EQ(0u, sampler.Sample(0));
+}
+
+TEST_F(ScriptedSampling, WholeMachineFirstZeroThenRoundedShare) {
+    g_system.count = 4;
+    UsageSampler sampler(1, ScriptedQuery);
+    EXPECT_EQ(0u, sampler.Sample(UsageSampler::kWholeMachine));
+    g_system.clock += 1000000;
+    g_system.idleSum += 1000000;
+    EXPECT_EQ(75u, sampler.Sample(UsageSampler::kWholeMachine));
+    // The performance record is asked for with its full size.
+    ASSERT_FALSE(g_system.lengths.empty());
+    EXPECT_EQ(312u, g_system.lengths.back());
+}
+
+TEST_F(ScriptedSampling, WholeMachineClockFailureAnswersZero) {
+    g_system.count = 4;
+    UsageSampler sampler(1, ScriptedQuery);
+    sampler.Sample(UsageSampler::kWholeMachine);
+    g_system.clock += 1000000;
+    g_system.clockStatus = static_cast<LONG>(0xC0000001);
+    EXPECT_EQ(0u, sampler.Sample(UsageSampler::kWholeMachine));
+    g_system.clockStatus = 0;
+    g_system.clock += 1000000;
+    g_system.idleSum += 4000000;
+    // From the sample before the failure: 4 of 8 processor-intervals idle.
+    EXPECT_EQ(50u, sampler.Sample(UsageSampler::kWholeMachine));
+}
+
+// ---- The 95/98/Me statistic -------------------------------------------------------------------------
+
+namespace {
+class DynamicDataStatistic : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(key_.Valid());
+        redirect_.reset(new ScopedRootRedirect(HKEY_DYN_DATA, key_.Handle()));
+        if (!redirect_->Active())
+            GTEST_SKIP() << "HKEY_DYN_DATA cannot be redirected here";
+    }
+    void TearDown() override { redirect_.reset(); }
+
+    ScopedTestKey key_{"DynData"};
+    std::unique_ptr<ScopedRootRedirect> redirect_;
+};
+} // namespace
+
+TEST_F(DynamicDataStatistic, EveryProcessorShowsTheMachineWideValue) {
+    ASSERT_TRUE(key_.SetDword("PerfStats\\StatData", "KERNEL\\CPUUsage", 37));
+    ASSERT_TRUE(key_.SetDword("PerfStats\\StartStat", "KERNEL\\CPUUsage", 1));
+    UsageSampler sampler(0, nullptr);
+    EXPECT_EQ(0, sampler.IsNt());
+    EXPECT_EQ(37u, sampler.Sample(0));
+    EXPECT_EQ(37u, sampler.Sample(3));
+    EXPECT_EQ(37u, sampler.Sample(UsageSampler::kWholeMachine));
+    ASSERT_TRUE(key_.SetDword("PerfStats\\StatData", "KERNEL\\CPUUsage", 64));
+    EXPECT_EQ(64u, sampler.Sample(1));
+}
+
+TEST_F(DynamicDataStatistic, BinaryValueOfFourBytesIsRead) {
+    const uint32_t value = 81;
+    ASSERT_TRUE(key_.SetRaw("PerfStats\\StatData", "KERNEL\\CPUUsage", REG_BINARY, &value, 4));
+    UsageSampler sampler(0, nullptr);
+    EXPECT_EQ(81u, sampler.Sample(0));
+}
+
+TEST_F(DynamicDataStatistic, MissingOrShortValueAnswersZero) {
+    UsageSampler sampler(0, nullptr);
+    EXPECT_EQ(0u, sampler.Sample(0));
+    ASSERT_TRUE(key_.SetRaw("PerfStats\\StatData", "KERNEL\\CPUUsage", REG_BINARY, "\x30\x00", 2));
+    EXPECT_EQ(0u, sampler.Sample(0));
+}
+
+// ---- Real processors --------------------------------------------------------------------------------
+
+namespace {
+// Waits (bounded) for the worker's end. Wait answers 0 for a thread that has already ended, so the
+// running bit is what tells.
+int Ended(WorkerThread &worker, DWORD ms) {
+    worker.Wait(ms);
+    return !worker.Running();
+}
+
+int32_t SpinUntilStopped(void *context, int32_t processor) {
+    WorkerThread *self = static_cast<WorkerThread *>(context);
+    SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(1) << processor);
+    volatile uint32_t sink = 0;
+    while (!self->StopRequested())
+        for (int i = 0; i < 100000; ++i)
+            sink = sink + i;
+    return 0;
+}
+} // namespace
+
+TEST(RealUsageSampler, CountMatchesTheSystem) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    UsageSampler sampler;
+    EXPECT_EQ(1, sampler.IsNt());
+    EXPECT_EQ(info.dwNumberOfProcessors, sampler.ProcessorCount());
+    EXPECT_EQ(0u, sampler.Sample(sampler.ProcessorCount()));
+}
+
+TEST(RealUsageSampler, ProcessorLoadedByAThreadShowsHighUsage) {
+    UsageSampler probe;
+    ASSERT_GT(probe.ProcessorCount(), 0u);
+    const int32_t processor = static_cast<int32_t>(probe.ProcessorCount() - 1);
+    WorkerThread spinner;
+    ASSERT_EQ(1, spinner.Start(SpinUntilStopped, &spinner, processor));
+    Sleep(200);
+    UsageSampler sampler;
+    EXPECT_EQ(0u, sampler.Sample(processor));
+    Sleep(1200);
+    // Whoever else runs there, a processor with a spinning thread is never idle.
+    const uint32_t usage = sampler.Sample(processor);
+    spinner.RequestStop();
+    EXPECT_TRUE(Ended(spinner, 10000));
+    EXPECT_GE(usage, 80u);
+    EXPECT_LE(usage, 100u);
+}
+
+TEST(RealUsageSampler, WholeMachineWithEveryProcessorLoaded) {
+    UsageSampler sampler;
+    const uint32_t count = sampler.ProcessorCount();
+    ASSERT_GT(count, 0u);
+    std::vector<std::unique_ptr<WorkerThread>> spinners;
+    for (uint32_t i = 0; i < count && i < 32; ++i) {
+        spinners.emplace_back(new WorkerThread);
+        ASSERT_EQ(1,
+                  spinners.back()->Start(SpinUntilStopped, spinners.back().get(), static_cast<int32_t>(i)));
+    }
+    Sleep(200);
+    EXPECT_EQ(0u, sampler.Sample(UsageSampler::kWholeMachine));
+    Sleep(1200);
+    const uint32_t usage = sampler.Sample(UsageSampler::kWholeMachine);
+    for (auto &spinner : spinners)
+        spinner->RequestStop();
+    for (auto &spinner : spinners)
+        EXPECT_TRUE(Ended(*spinner, 10000));
+    EXPECT_GE(usage, 80u);
+    EXPECT_LE(usage, 100u);
+}
