@@ -51,6 +51,9 @@ typedef LANGID(WINAPI *UiLanguageFn)();
 
 int RunProgram(const char *file, const char *parameters, const char *directory, int showCommand, int elevate,
                const char *verb) {
+    // Without a file the shell would only put up an error box (no mask flags), and nothing would start.
+    if (!file)
+        return 0;
     SHELLEXECUTEINFOA info;
     ZeroMemory(&info, sizeof(info));
     info.cbSize = sizeof(info);
@@ -63,15 +66,17 @@ int RunProgram(const char *file, const char *parameters, const char *directory, 
 }
 
 int OpenUrl(const char *url) {
+    if (!url || !*url)
+        return 0;
     TextString parameters;
-    if (!parameters.Format("url.dll,FileProtocolHandler %s", url ? url : ""))
+    if (!parameters.Format("url.dll,FileProtocolHandler %s", url))
         return 0;
     return RunProgram("rundll32.exe", parameters.Text(), nullptr, SW_SHOWDEFAULT, 0, "open");
 }
 
 int OpenDocument(const wchar_t *text) {
     TextString document;
-    if (!text || !document.Assign(text))
+    if (!text || !document.Assign(text) || document.Length() == 0)
         return 0;
     return RunProgram(document.Text(), nullptr, nullptr, SW_SHOWDEFAULT, 0, "open");
 }

@@ -1,0 +1,95 @@
+// Shell launchers starting real scripts that leave marker files, the fault guard, and the language fall-back.
+#include "base/Shell.h"
+#include "tests/common/TempFolder.h"
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+// Waits for a launched script's marker file, at most 30 seconds.
+int WaitForFile(const std::string &path) {
+    for (int i = 0; i < 300; ++i) {
+        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return 1;
+        Sleep(100);
+    }
+    return 0;
+}
+
+EXCEPTION_REGISTRATION_RECORD *ChainHead() {
+    EXCEPTION_REGISTRATION_RECORD *head;
+    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head)::"memory");
+    return head;
+}
+
+// A script that writes its working directory into marker.txt in folder.
+std::string WriteMarkerScript(const TempFolder &folder, const char *name) {
+    std::string script = "@echo off\r\ncd > \"" + folder.File("marker.txt") + "\"\r\n";
+    EXPECT_EQ(1, folder.WriteFile(name, script));
+    return folder.File(name);
+}
+} // namespace
+
+TEST(RunProgram, PassesParametersAndDirectory) {
+    TempFolder folder("Shell");
+    ASSERT_TRUE(folder.Valid());
+    std::string work = folder.File("work");
+    ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr));
+    std::string parameters = "/c cd > \"" + folder.File("marker.txt") + "\"";
+    ASSERT_EQ(1, RunProgram("cmd.exe", parameters.c_str(), work.c_str(), SW_HIDE, 0, "open"));
+    ASSERT_TRUE(WaitForFile(folder.File("marker.txt")));
+    Sleep(200); // let the shell finish writing the line
+    std::string written = folder.ReadFile("marker.txt");
+    EXPECT_EQ(0u, written.find(work)) << written;
+}
+
+TEST(RunProgram, FaultInsideTheShellGivesZeroAndKeepsTheHandlerChain) {
+    EXCEPTION_REGISTRATION_RECORD *before = ChainHead();
+    // An unreadable file name makes the shell fault while converting it.
+    EXPECT_EQ(0, RunProgram(reinterpret_cast<const char *>(1), nullptr, nullptr, SW_HIDE, 0, "open"));
+    EXPECT_EQ(before, ChainHead());
+    EXPECT_EQ(0, RunProgram("cmd.exe", reinterpret_cast<const char *>(16), nullptr, SW_HIDE, 0, "open"));
+    EXPECT_EQ(before, ChainHead());
+
+    // The thread carries on normally, launches included.
+    TempFolder folder("Shell");
+    ASSERT_TRUE(folder.Valid());
+    std::string parameters = "/c echo ran> \"" + folder.File("marker.txt") + "\"";
+    EXPECT_EQ(1, RunProgram("cmd.exe", parameters.c_str(), nullptr, SW_HIDE, 0, "open"));
+    EXPECT_TRUE(WaitForFile(folder.File("marker.txt")));
+}
+
+TEST(OpenDocument, ConvertsTheWideNameAndOpensIt) {
+    TempFolder folder("Shell");
+    ASSERT_TRUE(folder.Valid());
+    std::string script = WriteMarkerScript(folder, "caf\xE9.cmd");
+    wchar_t wide[MAX_PATH];
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, script.c_str(), -1, wide, MAX_PATH), 0);
+    ASSERT_EQ(1, OpenDocument(wide));
+    EXPECT_TRUE(WaitForFile(folder.File("marker.txt")));
+}
+
+// Each of these would otherwise leave the shell's error box waiting for a user.
+TEST(OpenDocument, NothingToOpen) {
+    EXPECT_EQ(0, OpenDocument(nullptr));
+    EXPECT_EQ(0, OpenDocument(L""));
+    EXPECT_EQ(0, OpenUrl(nullptr));
+    EXPECT_EQ(0, OpenUrl(""));
+    EXPECT_EQ(0, RunProgram(nullptr, nullptr, nullptr, SW_HIDE, 0, "open"));
+}
+
+// rundll32 url.dll,FileProtocolHandler opens a local file like a document, so a script shows the launch.
+TEST(OpenUrl, HandsTheAddressToTheProtocolHandler) {
+    TempFolder folder("Shell");
+    ASSERT_TRUE(folder.Valid());
+    if (std::string(folder.Path()).find(' ') != std::string::npos)
+        GTEST_SKIP() << "the handler takes the address unquoted";
+    std::string script = WriteMarkerScript(folder, "url.cmd");
+    ASSERT_EQ(1, OpenUrl(script.c_str()));
+    EXPECT_TRUE(WaitForFile(folder.File("marker.txt")));
+}
+
+TEST(LanguageId, MissingUiLanguageFunctionMeansEnglish) {
+    EXPECT_EQ(9, UiLanguageFrom("user32.dll", 1));
+    EXPECT_EQ(9, UiLanguageFrom("user32.dll", 0));
+    EXPECT_EQ(9, UiLanguageFrom("tarvex-no-such-library.dll", 1));
+}
