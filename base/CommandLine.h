@@ -46,10 +46,10 @@ class CommandLine {
 public:
     // Command files may name further command files; nesting deeper than this fails the naming line, so a
     // file that names itself, directly or through others, ends instead of recursing without limit.
-    static const int MaxFileDepth = 16;
+    static constexpr int MaxFileDepth = 16;
     // Files opened (or tried) by one ParseLine, nested ones included: several self-references on one line
     // would otherwise multiply at every level of nesting.
-    static const int MaxFilesPerParse = 1024;
+    static constexpr int MaxFilesPerParse = 1024;
 
     CommandLine() = default;
     ~CommandLine();

@@ -20,8 +20,8 @@ public:
         ReadWriteAlways = 4,   // read and write, open always
         ReadWriteExisting = 5, // read and write, open existing
     };
-    static const uint32_t LineBufferSize = 4096;
-    static const uint32_t WriteChunkSize = 0x100000;
+    static constexpr uint32_t LineBufferSize = 4096;
+    static constexpr uint32_t WriteChunkSize = 0x100000;
 
     DiskFile() = default;
     ~DiskFile();
