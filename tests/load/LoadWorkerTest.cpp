@@ -147,12 +147,6 @@ uint32_t ScriptedClock() {
 }
 } // namespace
 
-TEST(Stopwatch, NewOneHasNothingElapsed) {
-    Stopwatch stopwatch;
-    EXPECT_EQ(0u, stopwatch.ElapsedMs());
-    EXPECT_EQ(0u, stopwatch.ElapsedUs());
-}
-
 TEST(Stopwatch, MeasuresBetweenStartAndStopInMillisecondsAndMicroseconds) {
     g_clockReadings[0] = 1000;
     g_clockReadings[1] = 1021;
