@@ -15,9 +15,7 @@ void SleepMs(DWORD ms) {
 }
 
 const LoadHooks kRealHooks = {SleepMs, BusyKernel, nullptr};
-} // namespace
 
-namespace {
 // New threads may start with the x87 unit rounding to double precision; the kernel's chain is meant to
 // run in extended precision, whichever thread runs it.
 class ExtendedPrecision {

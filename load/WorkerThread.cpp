@@ -89,8 +89,8 @@ int WorkerThread::Wait(DWORD ms) {
 
 void WorkerThread::Terminate() {
     if ((state_.fetch_and(~kRunning) & kRunning) && thread_) {
-        // Wine ends the whole process when a thread is terminated before it has started to run; a
-        // thread that has just been created gets a moment to get going first.
+        // Under Wine, terminating a thread before it has started to run brings the whole process down;
+        // a thread that has just been created gets a moment to get going first.
         for (int i = 0; i < 5000 && !entered_.load(); ++i)
             Sleep(1);
         TerminateThread(thread_, 0);
