@@ -1,6 +1,8 @@
 // UsageSampler: the percentage rules, sampling against scripted system answers (per processor, whole
 // machine, failures, no elapsed time), the 95/98/Me statistic and real processors under real load.
 #include "base/Win.h"
+#include "load/LoadWorker.h"
+#include "load/ProcessorRecord.h"
 #include "load/UsageSampler.h"
 #include "load/WorkerThread.h"
 #include "tests/common/TestRegistry.h"
@@ -300,15 +302,6 @@ int Ended(WorkerThread &worker, DWORD ms) {
     return !worker.Running();
 }
 
-int32_t SpinUntilStopped(void *context, int32_t processor) {
-    WorkerThread *self = static_cast<WorkerThread *>(context);
-    SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(1) << processor);
-    volatile uint32_t sink = 0;
-    while (!self->StopRequested())
-        for (int i = 0; i < 100000; ++i)
-            sink = sink + i;
-    return 0;
-}
 } // namespace
 
 TEST(RealUsageSampler, CountMatchesTheSystem) {
@@ -320,20 +313,20 @@ TEST(RealUsageSampler, CountMatchesTheSystem) {
     EXPECT_EQ(0u, sampler.Sample(sampler.ProcessorCount()));
 }
 
-TEST(RealUsageSampler, ProcessorLoadedByAThreadShowsHighUsage) {
+TEST(RealUsageSampler, ProcessorLoadedByAWorkerShowsHighUsage) {
     UsageSampler probe;
     ASSERT_GT(probe.ProcessorCount(), 0u);
-    const int32_t processor = static_cast<int32_t>(probe.ProcessorCount() - 1);
-    WorkerThread spinner;
-    ASSERT_EQ(1, spinner.Start(SpinUntilStopped, &spinner, processor));
+    ProcessorRecord record;
+    record.index = probe.ProcessorCount() - 1;
+    ASSERT_EQ(1, record.worker.Start(LoadWorker, &record, 100));
     Sleep(200);
     UsageSampler sampler;
-    EXPECT_EQ(0u, sampler.Sample(processor));
+    EXPECT_EQ(0u, sampler.Sample(record.index));
     Sleep(1200);
-    // Whoever else runs there, a processor with a spinning thread is never idle.
-    const uint32_t usage = sampler.Sample(processor);
-    spinner.RequestStop();
-    EXPECT_TRUE(Ended(spinner, 10000));
+    // Whoever else runs there, a processor with a spinning worker pinned to it is never idle.
+    const uint32_t usage = sampler.Sample(record.index);
+    record.worker.RequestStop();
+    EXPECT_TRUE(Ended(record.worker, 10000));
     EXPECT_GE(usage, 80u);
     EXPECT_LE(usage, 100u);
 }
@@ -342,20 +335,20 @@ TEST(RealUsageSampler, WholeMachineWithEveryProcessorLoaded) {
     UsageSampler sampler;
     const uint32_t count = sampler.ProcessorCount();
     ASSERT_GT(count, 0u);
-    std::vector<std::unique_ptr<WorkerThread>> spinners;
+    std::vector<std::unique_ptr<ProcessorRecord>> records;
     for (uint32_t i = 0; i < count && i < 32; ++i) {
-        spinners.emplace_back(new WorkerThread);
-        ASSERT_EQ(1,
-                  spinners.back()->Start(SpinUntilStopped, spinners.back().get(), static_cast<int32_t>(i)));
+        records.emplace_back(new ProcessorRecord);
+        records.back()->index = i;
+        ASSERT_EQ(1, records.back()->worker.Start(LoadWorker, records.back().get(), 100));
     }
     Sleep(200);
     EXPECT_EQ(0u, sampler.Sample(UsageSampler::kWholeMachine));
     Sleep(1200);
     const uint32_t usage = sampler.Sample(UsageSampler::kWholeMachine);
-    for (auto &spinner : spinners)
-        spinner->RequestStop();
-    for (auto &spinner : spinners)
-        EXPECT_TRUE(Ended(*spinner, 10000));
+    for (auto &record : records)
+        record->worker.RequestStop();
+    for (auto &record : records)
+        EXPECT_TRUE(Ended(record->worker, 10000));
     EXPECT_GE(usage, 80u);
     EXPECT_LE(usage, 100u);
 }
