@@ -73,7 +73,9 @@ void UsageSampler::Initialize(int nt) {
         return;
     }
     nt_ = 1;
-    query_.Query(kBasicInformation, basicInformation_, sizeof(basicInformation_), nullptr);
+    // A failed query must not leave a partly written count behind.
+    if (query_.Query(kBasicInformation, basicInformation_, sizeof(basicInformation_), nullptr) != 0)
+        memset(basicInformation_, 0, sizeof(basicInformation_));
     // The count is one byte; read unsigned so that a large machine cannot turn it negative.
     const uint32_t count = ProcessorCount();
     if (count)

@@ -98,6 +98,7 @@ struct ScriptedSystem {
     uint64_t user[4] = {};
     uint64_t clock = 0;
     uint64_t idleSum = 0;
+    LONG basicStatus = 0;
     LONG timesStatus = 0;
     LONG clockStatus = 0;
     int timesCalls = 0;
@@ -112,7 +113,7 @@ LONG WINAPI ScriptedQuery(ULONG infoClass, void *buffer, ULONG length, ULONG *) 
         if (length < 44)
             return static_cast<LONG>(0xC0000004);
         bytes[40] = g_system.count;
-        return 0;
+        return g_system.basicStatus;
     case 2:
         g_system.lengths.push_back(length);
         memcpy(bytes, &g_system.idleSum, 8);
@@ -197,6 +198,15 @@ TEST_F(ScriptedSampling, NoProcessorCountAnswersZero) {
     UsageSampler sampler(1, ScriptedQuery);
     EXPECT_EQ(0u, sampler.Sample(0));
     EXPECT_EQ(0u, sampler.Sample(UsageSampler::kWholeMachine));
+    EXPECT_EQ(0, g_system.timesCalls);
+}
+
+TEST_F(ScriptedSampling, FailedBasicInformationCountsNoProcessors) {
+    // The count the failed call left in the record is not trusted.
+    g_system.basicStatus = static_cast<LONG>(0xC0000001);
+    UsageSampler sampler(1, ScriptedQuery);
+    EXPECT_EQ(0u, sampler.ProcessorCount());
+    EXPECT_EQ(0u, sampler.Sample(0));
     EXPECT_EQ(0, g_system.timesCalls);
 }
 
