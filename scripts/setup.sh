@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev wine wine32:i386 wine64 \
-    xvfb xauth imagemagick cmake googletest python3 x11-utils; do
+    fonts-wine xvfb xauth imagemagick cmake googletest python3 x11-utils; do
     have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
