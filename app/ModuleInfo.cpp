@@ -11,38 +11,49 @@ namespace {
 // border width that Vista added (older systems refuse the longer size).
 const UINT kNonClientMetricsSize = 340;
 
-// Reads "FileVersion" of a module's version block; first and second keep their values where the string
-// has no number. Returns 1 when the string exists.
-int ReadFileVersion(HMODULE module, unsigned *first, unsigned *second, TextString *text) {
-    char path[ModuleInfo::kPathSize];
-    if (!ModuleInfo::ModuleFileName(module, path))
-        return 0;
+// Reads a string value of a file's version block, trying the German block before the English one as the
+// maker's builds carry either. An empty value counts as missing so that the other block can answer.
+int ReadVersionValue(const char *file, const char *valueName, TextString &out) {
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &ignored);
+    DWORD size = GetFileVersionInfoSizeA(file, &ignored);
     if (!size)
         return 0;
     void *block = LocalAlloc(LPTR, size);
     if (!block)
         return 0;
     int found = 0;
-    if (GetFileVersionInfoA(path, 0, size, block)) {
-        char *value = nullptr;
-        UINT length = 0;
-        if ((VerQueryValueA(block, "\\StringFileInfo\\040704B0\\FileVersion",
-                            reinterpret_cast<void **>(&value), &length) &&
-             value && length) ||
-            (VerQueryValueA(block, "\\StringFileInfo\\040904B0\\FileVersion",
-                            reinterpret_cast<void **>(&value), &length) &&
-             value && length)) {
-            found = 1;
-            // sscanf stops at the first number it cannot read; the defaults stay in place.
-            sscanf(value, "%u.%u", first, second);
-            if (text)
-                text->Assign(value);
+    if (GetFileVersionInfoA(file, 0, size, block)) {
+        static const char *const kBlocks[] = {"040704B0", "040904B0"};
+        for (const char *language : kBlocks) {
+            char query[ModuleInfo::kPathSize];
+            snprintf(query, sizeof query, "\\StringFileInfo\\%s\\%s", language, valueName);
+            char *value = nullptr;
+            UINT length = 0;
+            if (VerQueryValueA(block, query, reinterpret_cast<void **>(&value), &length) && value && length) {
+                out.Assign(value);
+                found = 1;
+                break;
+            }
         }
     }
     LocalFree(block);
     return found;
+}
+
+// Reads "FileVersion" of a module's version block; first and second keep their values where the string
+// has no number. Returns 1 when the string exists.
+int ReadFileVersion(HMODULE module, unsigned *first, unsigned *second, TextString *text) {
+    char path[ModuleInfo::kPathSize];
+    if (!ModuleInfo::ModuleFileName(module, path))
+        return 0;
+    TextString value;
+    if (!ReadVersionValue(path, "FileVersion", value))
+        return 0;
+    // sscanf stops at the first number it cannot read; the defaults stay in place.
+    sscanf(value.Text(), "%u.%u", first, second);
+    if (text)
+        text->Assign(&value);
+    return 1;
 }
 
 // A sz_Or_Ord field of a dialog template: 0xFFFF and an ordinal, or a zero-terminated UTF-16 string.
@@ -155,30 +166,7 @@ int ModuleInfo::VersionString(const char *valueName, TextString &out, const char
             return 0;
         file = path;
     }
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(file, &ignored);
-    if (!size)
-        return 0;
-    void *block = LocalAlloc(LPTR, size);
-    if (!block)
-        return 0;
-    int found = 0;
-    if (GetFileVersionInfoA(file, 0, size, block)) {
-        static const char *const kBlocks[] = {"040704B0", "040904B0"};
-        for (const char *language : kBlocks) {
-            char query[kPathSize];
-            snprintf(query, sizeof query, "\\StringFileInfo\\%s\\%s", language, valueName);
-            char *value = nullptr;
-            UINT length = 0;
-            if (VerQueryValueA(block, query, reinterpret_cast<void **>(&value), &length) && value) {
-                out.Assign(value);
-                found = 1;
-                break;
-            }
-        }
-    }
-    LocalFree(block);
-    return found;
+    return ReadVersionValue(file, valueName, out);
 }
 
 const void *ModuleInfo::FindResourceAnyLanguage(HINSTANCE instance, const char *type, const char *name,

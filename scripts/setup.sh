@@ -35,3 +35,9 @@ for _ in $(seq 1 120); do
     [ -f "$WINEPREFIX/system.reg" ] && DISPLAY="$TARVEX_TEST_DISPLAY" timeout 20 wine cmd /c exit </dev/null >/dev/null 2>&1 && break
     sleep 1
 done
+# Debian's 32-bit Wine does not find its own fonts (Tahoma, MS Sans Serif, Marlett for the caption buttons)
+# in the shared data folder; the prefix's Fonts folder is always searched.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+if [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] && [ ! -f "$fonts/tahoma.ttf" ]; then
+    cp -n /usr/share/wine/fonts/* "$fonts/"
+fi

@@ -2,14 +2,24 @@
 #include "base/Shell.h"
 #include "tests/common/TempFolder.h"
 #include <gtest/gtest.h>
+#include <cstring>
 #include <string>
 
 namespace {
-// Waits for a launched script's marker file, at most 30 seconds.
+// Waits for a launched script's marker file to hold a whole line, at most 30 seconds: the file appears
+// before the shell has written into it.
 int WaitForFile(const std::string &path) {
     for (int i = 0; i < 300; ++i) {
-        if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-            return 1;
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            char buffer[1024];
+            DWORD read = 0;
+            BOOL ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+            CloseHandle(file);
+            if (ok && memchr(buffer, '\n', read))
+                return 1;
+        }
         Sleep(100);
     }
     return 0;
@@ -37,7 +47,6 @@ TEST(RunProgram, PassesParametersAndDirectory) {
     std::string parameters = "/c cd > \"" + folder.File("marker.txt") + "\"";
     ASSERT_EQ(1, RunProgram("cmd.exe", parameters.c_str(), work.c_str(), SW_HIDE, 0, "open"));
     ASSERT_TRUE(WaitForFile(folder.File("marker.txt")));
-    Sleep(200); // let the shell finish writing the line
     std::string written = folder.ReadFile("marker.txt");
     EXPECT_EQ(0u, written.find(work)) << written;
 }
