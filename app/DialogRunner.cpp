@@ -1,7 +1,8 @@
 // DialogRunner: the modal dialog base class and the one dialog procedure that serves every dialog.
 #include "app/DialogRunner.h"
 
-#include "app/ModuleInfo.h"
+#include "base/ModuleInfo.h"
+#include "ui/TemplateFont.h"
 #include <commctrl.h>
 #include <cstdarg>
 #include <cstdio>
@@ -104,17 +105,17 @@ INT_PTR DialogRunner::RunModal(HINSTANCE instance, int templateId, uint32_t opti
         }
     }
 
-    ModuleInfo module;
     DWORD size = 0;
     const void *original = ModuleInfo::FindResourceAnyLanguage(instance, MAKEINTRESOURCEA(5),
                                                                MAKEINTRESOURCEA(templateId), 0, &size);
     void *replaced =
-        original ? module.ReplaceTemplateFont(original, size, (options & kPreferShellDlg2) ? 1 : 0) : nullptr;
+        original ? TemplateFont::ReplaceTemplateFont(original, size, (options & kPreferShellDlg2) ? 1 : 0)
+                 : nullptr;
     INT_PTR result;
     if (replaced) {
         result = DialogBoxIndirectParamA(instance, static_cast<const DLGTEMPLATE *>(replaced), parent,
                                          &DialogRunner::DialogProcedure, reinterpret_cast<LPARAM>(this));
-        ModuleInfo::FreeTemplate(replaced);
+        TemplateFont::FreeTemplate(replaced);
     } else {
         result = DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), parent,
                                  &DialogRunner::DialogProcedure, reinterpret_cast<LPARAM>(this));
@@ -123,18 +124,21 @@ INT_PTR DialogRunner::RunModal(HINSTANCE instance, int templateId, uint32_t opti
 }
 
 void DialogRunner::EndRun(INT_PTR result) {
-    if (!window_)
+    if (!window_ || ending_)
         return;
     if (!CanClose(result))
         return;
     // CanClose may pump messages; a nested close may have ended the dialog meanwhile.
     HWND window = window_;
-    if (!window)
+    if (!window || ending_)
         return;
+    // DestroyWindow sends WM_DESTROY at once, which must not take this for a window destroyed from outside.
+    ending_ = 1;
     if (options_ & kModeless)
         DestroyWindow(window);
     else
         EndDialog(window, result);
+    ending_ = 0;
     window_ = nullptr;
     if (options_ & kDeleteOnEnd) {
         // Messages still on their way to a modal dialog must not find the deleted object.
@@ -142,6 +146,21 @@ void DialogRunner::EndRun(INT_PTR result) {
             SetWindowLongPtrA(window, GWLP_USERDATA, 0);
         delete this;
     }
+}
+
+int DialogRunner::CloseOnDestroy() {
+    // The children still exist during the parent's WM_DESTROY, so CanClose can read them; it cannot refuse.
+    ending_ = 1;
+    CanClose(0);
+    int handled = OnDestroy();
+    ending_ = 0;
+    HWND window = window_;
+    window_ = nullptr;
+    if (options_ & kDeleteOnEnd) {
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        delete this;
+    }
+    return handled;
 }
 
 int DialogRunner::SetIcons(int iconId) {
@@ -219,6 +238,8 @@ INT_PTR CALLBACK DialogRunner::DialogProcedure(HWND window, UINT message, WPARAM
         return 0;
     switch (message) {
     case WM_DESTROY:
+        if (dialog->window_ == window && !dialog->ending_)
+            return dialog->CloseOnDestroy();
         return dialog->OnDestroy();
     case WM_CLOSE:
         return dialog->OnClose();

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "app/DialogRunner.h"
-#include "app/ModuleInfo.h"
+#include "base/ModuleInfo.h"
 #include "base/RecordList.h"
 #include "load/UsageSampler.h"
 #include "ui/LinkControl.h"

@@ -1,15 +1,13 @@
 // EventObject, security attributes and the 64-bit tick count.
 #include "base/EventObject.h"
 #include "base/DynamicLibrary.h"
+#include "base/OsVersion.h"
 #include <cstdio>
 #include <cstring>
 
 EventObject::EventObject() {
-    OSVERSIONINFOA info;
-    memset(&info, 0, sizeof(info));
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (GetVersionExA(&info))
-        ntAfterNt4_ = info.dwPlatformId == VER_PLATFORM_WIN32_NT && !(info.dwMajorVersion == 4 && info.dwMinorVersion == 0);
+    // The "Global\" namespace exists from Windows 2000 on; NT 4 and the 9x family take the name as it is.
+    ntAfterNt4_ = IsAtLeast(kOs2000);
 }
 
 int EventObject::Create(int manualReset, int initiallySet, const char *name, int global) {
@@ -147,10 +145,11 @@ int BuildSecurityAttributes(const char *descriptorText, SECURITY_ATTRIBUTES *att
 
 uint64_t TickCount64() {
     typedef ULONGLONG(WINAPI * TickCount64Fn)();
-    static TickCount64Fn tickCount64 = []() -> TickCount64Fn {
-        HMODULE kernel = GetModuleHandleA("kernel32.dll");
-        return kernel ? reinterpret_cast<TickCount64Fn>(GetProcAddress(kernel, "GetTickCount64")) : nullptr;
-    }();
+    // Looked up once: kernel32 stays loaded for the life of the process, so the library object may stay too.
+    static DynamicLibrary kernel;
+    static TickCount64Fn tickCount64 = kernel.Load("kernel32.dll")
+                                           ? kernel.Function<TickCount64Fn>("GetTickCount64")
+                                           : nullptr;
     if (tickCount64)
         return tickCount64();
     return GetTickCount();

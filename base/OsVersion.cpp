@@ -386,20 +386,6 @@ int IsAtLeast(uint64_t mask) {
     return IsAtLeastFor(mask, record);
 }
 
-int IsWow64(HANDLE process) {
-    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
-    DynamicLibrary kernel;
-    if (!kernel.Load("kernel32.dll"))
-        return 0;
-    IsWow64ProcessFunction isWow64Process = kernel.Function<IsWow64ProcessFunction>("IsWow64Process");
-    if (!isWow64Process)
-        return 0;
-    BOOL wow64 = FALSE;
-    if (!isWow64Process(process ? process : GetCurrentProcess(), &wow64))
-        return 0;
-    return wow64 ? 1 : 0;
-}
-
 uint32_t CommonControlsVersion() {
     DynamicLibrary comctl;
     if (!comctl.Load("comctl32.dll"))

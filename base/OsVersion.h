@@ -1,7 +1,7 @@
 // Operating-system identification: the 64-bit VersionCode (family/version bits low, service pack and
 // edition bits high), version tests, the display name, the WOW64 test and the small version numbers.
 //
-// Functions: QueryVersion, QueryEdition, OsName, IsAtLeast, IsWow64, CommonControlsVersion, VersionByte, and
+// Functions: QueryVersion, QueryEdition, OsName, IsAtLeast, CommonControlsVersion, VersionByte, and
 // the decoders they run on the platform's answers (VersionFromRecord, EditionFromSuite, EditionFromRegistry,
 // EditionFromMetrics, IsAtLeastFor, VersionByteFrom).
 #pragma once
@@ -67,7 +67,6 @@ VersionCode QueryVersion();
 VersionCode QueryEdition();
 const char *OsName(char *buffer, VersionCode code);
 int IsAtLeast(uint64_t mask);
-int IsWow64(HANDLE process = nullptr);
 uint32_t CommonControlsVersion();
 uint8_t VersionByte();
 

@@ -1,12 +1,10 @@
 // RegistryKey: typed access to one open registry key and the one-shot value functions built on it.
 #include "base/RegistryKey.h"
-#include "base/OsVersion.h"
+#include "base/Wow64.h"
 #include "base/TextString.h"
 #include <cstring>
 
 namespace {
-const uint32_t kViewBits = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
-
 // Terminates what a query left in out's buffer (capacity bytes, at most capacity - 1 of them data). A
 // string value brings its own terminator as its last byte; anything else (binary, a number, a string
 // stored without one) is terminated after its last byte, so nothing is lost and nothing is read beyond.
@@ -24,17 +22,6 @@ LONG QueryInto(HKEY key, const char *name, TextString &out, DWORD *bytes) {
     return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(out.Buffer()), bytes);
 }
 } // namespace
-
-uint32_t FilterViewFlagsFor(uint32_t viewFlags, int wow64) {
-    // A view flag on a system without views is refused by older Windows versions, so only WOW64 keeps it.
-    return wow64 ? viewFlags : (viewFlags & ~kViewBits);
-}
-
-uint32_t FilterViewFlags(uint32_t viewFlags) {
-    if (!(viewFlags & kViewBits))
-        return viewFlags;
-    return FilterViewFlagsFor(viewFlags, IsWow64(nullptr));
-}
 
 int RegistryKey::Open(HKEY root, const char *subkey, uint32_t viewFlags) {
     Close();

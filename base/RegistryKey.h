@@ -1,8 +1,7 @@
 // RegistryKey: one open registry key with typed reads and writes, and the one-shot functions that open a
 // key, read or write one value and close it again.
 //
-// Classes: RegistryKey. Functions: FilterViewFlags, FilterViewFlagsFor, ReadDwordAt, WriteDwordAt,
-// ReadStringAt, WriteStringAt.
+// Classes: RegistryKey. Functions: ReadDwordAt, WriteDwordAt, ReadStringAt, WriteStringAt.
 #pragma once
 
 #include "base/Win.h"
@@ -18,6 +17,7 @@ public:
     RegistryKey &operator=(const RegistryKey &) = delete;
 
     // Open reads only (KEY_READ); Create opens an existing key or makes it, with full access.
+    // viewFlags: KEY_WOW64_* bits, kept only where they mean something (see FilterViewFlags).
     int Open(HKEY root, const char *subkey, uint32_t viewFlags = 0);
     int Create(HKEY root, const char *subkey, uint32_t viewFlags = 0);
     // Succeeds only for a value of exactly 4 bytes, whatever its declared type; out is untouched otherwise.
@@ -33,11 +33,6 @@ public:
 private:
     HKEY key_ = nullptr;
 };
-
-// Keeps KEY_WOW64_64KEY / KEY_WOW64_32KEY only for a 32-bit process on 64-bit Windows.
-uint32_t FilterViewFlags(uint32_t viewFlags);
-// The same rule for a given answer to "is this process under WOW64" (1 or 0).
-uint32_t FilterViewFlagsFor(uint32_t viewFlags, int wow64);
 
 uint32_t ReadDwordAt(HKEY root, const char *subkey, const char *name, uint32_t defaultValue,
                      uint32_t viewFlags = 0);

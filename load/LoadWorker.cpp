@@ -1,7 +1,7 @@
 // LoadWorker: busy kernel, duty-cycle control and the worker loop.
 #include "load/LoadWorker.h"
 #include "load/ProcessorRecord.h"
-#include "load/WorkerThread.h"
+#include "base/WorkerThread.h"
 #include <cmath>
 #include <cstdlib>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "base/Win.h"
-#include "load/Stopwatch.h"
+#include "base/Stopwatch.h"
 #include <cstdint>
 
 class WorkerThread;

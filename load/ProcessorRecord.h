@@ -5,7 +5,7 @@
 #include "base/RecordList.h"
 #include "base/TextString.h"
 #include "load/UsageSampler.h"
-#include "load/WorkerThread.h"
+#include "base/WorkerThread.h"
 #include <cstdint>
 
 class ProcessorRecord : public ListEntry {

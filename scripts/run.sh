@@ -5,10 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/env.sh"
 "$root/scripts/setup.sh"
-# A build folder configured before the program's sources existed has no Tarvex target yet.
-if [ -f "$TARVEX_BUILD/CMakeCache.txt" ] && [ ! -d "$TARVEX_BUILD/CMakeFiles/Tarvex.dir" ]; then
-    cmake "$TARVEX_BUILD" >/dev/null
-fi
 "$root/scripts/build.sh" --target Tarvex
 
 private=""

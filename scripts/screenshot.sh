@@ -9,10 +9,6 @@ out=${1:-$root/docs/tarvex.png}
 shift || true
 args=("$@")
 [ ${#args[@]} -gt 0 ] || args=(-u 30 -s)
-# A build folder configured before the program's sources existed has no Tarvex target yet.
-if [ -f "$TARVEX_BUILD/CMakeCache.txt" ] && [ ! -d "$TARVEX_BUILD/CMakeFiles/Tarvex.dir" ]; then
-    cmake "$TARVEX_BUILD" >/dev/null
-fi
 "$root/scripts/build.sh" --target Tarvex >/dev/null
 
 display=""

@@ -4,6 +4,7 @@
 #include "base/OsVersion.h"
 #include "base/RegistryKey.h"
 #include "base/Shell.h"
+#include "ui/TemplateFont.h"
 #include <cstdio>
 #include <cstring>
 
@@ -24,24 +25,6 @@ void ParseColour(const char *text, COLORREF *colour) {
     unsigned red = 0, green = 0, blue = 0;
     if (sscanf(text, "%u,%u,%u", &red, &green, &blue) == 3 && red <= 255 && green <= 255 && blue <= 255)
         *colour = RGB(red, green, blue);
-}
-
-int CALLBACK CountFont(const LOGFONTA *, const TEXTMETRICA *, DWORD, LPARAM found) {
-    *reinterpret_cast<int *>(found) = 1;
-    return 0; // one is enough
-}
-
-int IsFontInstalled(const char *face) {
-    LOGFONTA wanted = {};
-    wanted.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynA(wanted.lfFaceName, face, LF_FACESIZE);
-    HDC screen = GetDC(nullptr);
-    if (!screen)
-        return 0;
-    int found = 0;
-    EnumFontFamiliesExA(screen, &wanted, CountFont, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, screen);
-    return found;
 }
 
 // Copies text into the fixed face buffer; empty text is no face.
@@ -244,9 +227,9 @@ void LinkControl::ChooseFace(char *face) const {
         if (ReadStringAt(HKEY_CURRENT_USER, kStylesKey, "IEPropFontName", value) && TakeFace(value, face))
             return;
     }
-    if (IsFontInstalled("Segoe UI"))
+    if (TemplateFont::FontInstalled("Segoe UI"))
         lstrcpyA(face, "Segoe UI");
-    else if (IsFontInstalled("Verdana"))
+    else if (TemplateFont::FontInstalled("Verdana"))
         lstrcpyA(face, "Verdana");
     else
         lstrcpyA(face, "Arial");

@@ -2,8 +2,8 @@
 // results, the ways of ending (and refusing to end), self-deletion, the first-show suppression, the minimum
 // size, the icons, the replaced font, and the message box text that must not be taken as a format.
 #include "app/DialogRunner.h"
-#include "app/ModuleInfo.h"
-#include "tests/app/resources/TestIds.h"
+#include "ui/TemplateFont.h"
+#include "tests/common/resources/TestIds.h"
 
 #include <gtest/gtest.h>
 #include <functional>
@@ -137,8 +137,7 @@ TEST(RunModal, OldFontIsReplacedBeforeTheDialogIsCreated) {
         EXPECT_STREQ("MS Sans Serif", font.lfFaceName);
         return;
     }
-    ModuleInfo info;
-    if (info.FontInstalled(message.c_str()))
+    if (TemplateFont::FontInstalled(message.c_str()))
         EXPECT_EQ(message, font.lfFaceName);
     else
         EXPECT_TRUE(!strcmp(font.lfFaceName, "MS Shell Dlg 2") || !strcmp(font.lfFaceName, "MS Shell Dlg"));

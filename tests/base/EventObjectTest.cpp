@@ -1,5 +1,4 @@
-// Waits, message pumping and quit handling of EventObject, and the library loader's quiet failure.
-#include "base/DynamicLibrary.h"
+// Waits, message pumping and quit handling of EventObject, and the security attributes it builds.
 #include "base/EventObject.h"
 #include <gtest/gtest.h>
 
@@ -100,16 +99,4 @@ TEST(SecurityAttributes, TextDescriptorIsConverted) {
     EXPECT_TRUE(IsValidSecurityDescriptor(attributes.lpSecurityDescriptor));
     HeapFree(GetProcessHeap(), 0, attributes.lpSecurityDescriptor);
     EXPECT_EQ(0, BuildSecurityAttributes("not a descriptor", &attributes, 0));
-}
-
-TEST(DynamicLibraryLoad, MissingLibraryFailsQuietly) {
-    DynamicLibrary library;
-    EXPECT_EQ(0, library.Load("tarvex-no-such-library.dll"));
-    EXPECT_EQ(nullptr, library.Symbol("Anything"));
-    ASSERT_EQ(1, library.Load("kernel32.dll"));
-    EXPECT_NE(nullptr, library.Symbol("GetTickCount"));
-    EXPECT_EQ(nullptr, library.Symbol("TarvexNoSuchExport"));
-    // Load releases what was held before.
-    EXPECT_EQ(0, library.Load("tarvex-no-such-library.dll"));
-    EXPECT_EQ(nullptr, library.Handle());
 }

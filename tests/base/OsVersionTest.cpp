@@ -1,6 +1,7 @@
 // Operating-system identification: decoding of version records of many Windows versions, the display
 // names, the version tests, the edition probes under a redirected HKEY_LOCAL_MACHINE, and the running system.
 #include "base/OsVersion.h"
+#include "base/Wow64.h"
 #include "base/RegistryKey.h"
 #include "base/TextString.h"
 #include "tests/common/TestRegistry.h"

@@ -1,6 +1,7 @@
 // RegistryKey and the one-shot functions against real keys below a private HKEY_CURRENT_USER test key.
 #include "base/OsVersion.h"
 #include "base/RegistryKey.h"
+#include "base/Wow64.h"
 #include "base/TextString.h"
 #include "tests/common/TestRegistry.h"
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "load/LoadWorker.h"
 #include "load/ProcessorRecord.h"
 #include "load/UsageSampler.h"
-#include "load/WorkerThread.h"
+#include "base/WorkerThread.h"
 #include "tests/common/TestRegistry.h"
 #include <gtest/gtest.h>
 #include <cstring>

@@ -2,6 +2,7 @@
 // fitted font, activation, text messages and leave tracking.
 #include "ui/LinkControl.h"
 #include "base/OsVersion.h"
+#include "tests/common/ScreenCapture.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -58,60 +59,6 @@ template <typename Done> int PumpUntil(Done done, DWORD limitMs) {
 }
 
 // The static's client area as painted on screen.
-struct Capture {
-    int width = 0;
-    int height = 0;
-    std::vector<COLORREF> pixels;
-
-    explicit Capture(HWND window) {
-        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-        RECT client;
-        GetClientRect(window, &client);
-        width = client.right;
-        height = client.bottom;
-        HDC source = GetDC(window);
-        HDC memory = CreateCompatibleDC(source);
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void *bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HGDIOBJ previous = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
-        GdiFlush();
-        const auto *raw = static_cast<const uint32_t *>(bits);
-        for (int i = 0; i < width * height; ++i)
-            pixels.push_back(RGB((raw[i] >> 16) & 0xFF, (raw[i] >> 8) & 0xFF, raw[i] & 0xFF));
-        SelectObject(memory, previous);
-        DeleteObject(bitmap);
-        DeleteDC(memory);
-        ReleaseDC(window, source);
-    }
-    COLORREF At(int x, int y) const { return pixels[y * width + x]; }
-    int Count(COLORREF colour) const {
-        int n = 0;
-        for (COLORREF pixel : pixels)
-            n += pixel == colour;
-        return n;
-    }
-    // Longest horizontal run of one colour: an underline shows up as a run about as wide as the text.
-    int LongestRun(COLORREF colour) const {
-        int best = 0;
-        for (int y = 0; y < height; ++y) {
-            int run = 0;
-            for (int x = 0; x < width; ++x) {
-                run = At(x, y) == colour ? run + 1 : 0;
-                if (run > best)
-                    best = run;
-            }
-        }
-        return best;
-    }
-};
-
 BOOL CALLBACK DestroyChild(HWND child, LPARAM) {
     DestroyWindow(child);
     return TRUE;
@@ -243,7 +190,7 @@ HWND LinkTest::s_parent = nullptr;
 TEST_F(LinkTest, DefaultColourWithoutBrowserSettings) {
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_GT(shot.Count(kDefaultNormal), 0);
     EXPECT_EQ(kDefaultNormal, link_.NormalColour());
     EXPECT_EQ(2, link_.UnderlineMode());
@@ -253,7 +200,7 @@ TEST_F(LinkTest, AnchorColorOfThreeNumbersMakesTheTextRed) {
     SetSetting("Anchor Color", "255,0,0");
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_GT(shot.Count(RGB(255, 0, 0)), 0);
     EXPECT_EQ(0, shot.Count(kDefaultNormal));
 }
@@ -262,7 +209,7 @@ TEST_F(LinkTest, AnchorColorOfTwoNumbersLeavesTheDefault) {
     SetSetting("Anchor Color", "255,0");
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_EQ(0, shot.Count(RGB(255, 0, 0)));
     EXPECT_GT(shot.Count(kDefaultNormal), 0);
 }
@@ -282,7 +229,7 @@ TEST_F(LinkTest, HoverColourWhileHovered) {
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
     Hover(link_, label);
     ASSERT_TRUE(link_.Flags() & kLinkHovered);
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_GT(shot.Count(RGB(0, 160, 0)), 0);
     EXPECT_EQ(0, shot.Count(RGB(0, 0, 255)));
 }
@@ -296,7 +243,7 @@ TEST_F(LinkTest, UseAnchorHoverColorNoKeepsTheNormalColourWhileHovered) {
     EXPECT_EQ(0u, link_.Flags() & kLinkHoverColour);
     Hover(link_, label);
     ASSERT_TRUE(link_.Flags() & kLinkHovered);
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_GT(shot.Count(RGB(0, 0, 255)), 0);
     EXPECT_EQ(0, shot.Count(RGB(0, 160, 0)));
 }
@@ -307,12 +254,12 @@ TEST_F(LinkTest, DisabledLinkPaintsInTheGreyTextColour) {
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
     EnableWindow(label, FALSE);
     EXPECT_TRUE(link_.Flags() & kLinkDisabled);
-    Capture disabled(label);
+    ScreenCapture disabled(label);
     EXPECT_EQ(0, disabled.Count(RGB(0, 0, 255)));
     EXPECT_GT(disabled.Count(GetSysColor(COLOR_GRAYTEXT)), 0);
     EnableWindow(label, TRUE);
     EXPECT_EQ(0u, link_.Flags() & kLinkDisabled);
-    Capture enabled(label);
+    ScreenCapture enabled(label);
     EXPECT_GT(enabled.Count(RGB(0, 0, 255)), 0);
 }
 
@@ -320,7 +267,7 @@ TEST_F(LinkTest, StaticDisabledBeforeAttachStartsDisabled) {
     HWND label = MakeStatic(SS_CENTERIMAGE | WS_DISABLED);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
     EXPECT_TRUE(link_.Flags() & kLinkDisabled);
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_EQ(0, shot.Count(kDefaultNormal));
 }
 
@@ -328,12 +275,12 @@ TEST_F(LinkTest, BackgroundComesFromTheParentOrIsWhite) {
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
     {
-        Capture shot(label);
+        ScreenCapture shot(label);
         EXPECT_EQ(RGB(255, 255, 255), shot.At(shot.width - 1, 0));
     }
     brush_ = CreateSolidBrush(RGB(255, 255, 0));
     g_parentBrush = brush_;
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_EQ(RGB(255, 255, 0), shot.At(shot.width - 1, 0));
     EXPECT_EQ(RGB(255, 255, 0), shot.At(0, shot.height - 1));
 }
@@ -351,19 +298,19 @@ TEST_F(LinkTest, AnchorUnderlineHoverUnderlinesOnlyWhileHovered) {
     int width = link_.TextSize().cx;
     ASSERT_GT(width, 20);
     {
-        Capture plain(label);
+        ScreenCapture plain(label);
         EXPECT_GT(plain.Count(RGB(0, 0, 255)), 0);
         EXPECT_LT(plain.LongestRun(RGB(0, 0, 255)), width / 2);
     }
     Hover(link_, label);
     ASSERT_TRUE(link_.Flags() & kLinkHovered);
     {
-        Capture hovered(label);
+        ScreenCapture hovered(label);
         EXPECT_GE(hovered.LongestRun(RGB(0, 0, 255)), width * 3 / 4);
     }
     SendMessageA(label, WM_MOUSELEAVE, 0, 0);
     EXPECT_EQ(0u, link_.Flags() & kLinkHovered);
-    Capture after(label);
+    ScreenCapture after(label);
     EXPECT_LT(after.LongestRun(RGB(0, 0, 255)), width / 2);
 }
 
@@ -376,7 +323,7 @@ TEST_F(LinkTest, AnchorUnderlineNoNeverUnderlines) {
     EXPECT_EQ(0, link_.UnderlineMode());
     Hover(link_, label);
     ASSERT_TRUE(link_.Flags() & kLinkHovered);
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_GT(shot.Count(RGB(0, 0, 255)), 0);
     EXPECT_LT(shot.LongestRun(RGB(0, 0, 255)), link_.TextSize().cx / 2);
 }
@@ -387,7 +334,7 @@ TEST_F(LinkTest, UnknownUnderlineValueKeepsAlwaysUnderlined) {
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
     EXPECT_EQ(2, link_.UnderlineMode());
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_GE(shot.LongestRun(RGB(0, 0, 255)), link_.TextSize().cx * 3 / 4);
 }
 
@@ -452,7 +399,7 @@ namespace {
 // DrawFocusRect inverts every other pixel; on a white background that gives pure black, which anti-aliased
 // coloured text never produces.
 int FocusDots(HWND window) {
-    Capture shot(window);
+    ScreenCapture shot(window);
     return shot.Count(RGB(0, 0, 0));
 }
 } // namespace
@@ -618,7 +565,7 @@ TEST_F(LinkTest, SetTextReplacesTheTextAndItsSize) {
     char text[64] = {};
     GetWindowTextA(label, text, sizeof(text));
     EXPECT_STREQ("Tarvex web site", text);
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_GE(shot.LongestRun(kDefaultNormal), link_.TextSize().cx * 3 / 4);
 }
 
@@ -721,7 +668,7 @@ TEST_F(LinkTest, DialogBoxColoursReplaceTheAnchorColours) {
     COLORREF expected = IsAtLeast(kOsVista) ? GetSysColor(COLOR_HOTLIGHT) : kDefaultNormal;
     EXPECT_EQ(expected, link_.NormalColour());
     EXPECT_EQ(GetSysColor(COLOR_HIGHLIGHT), link_.HoverColour());
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_EQ(0, shot.Count(RGB(255, 0, 0)));
 }
 
@@ -793,7 +740,7 @@ TEST_F(LinkTest, TransparentStaticLeavesTheBackgroundToTheParent) {
     EXPECT_TRUE(link_.Flags() & kLinkTransparent);
     UpdateWindow(parent_);
     {
-        Capture shot(label);
+        ScreenCapture shot(label);
         EXPECT_EQ(0, shot.Count(RGB(255, 255, 0))); // the parent's white shows through
         EXPECT_GT(shot.Count(kDefaultNormal), 0);
     }
@@ -801,13 +748,13 @@ TEST_F(LinkTest, TransparentStaticLeavesTheBackgroundToTheParent) {
     Hover(link_, label);
     UpdateWindow(parent_);
     {
-        Capture hovered(label);
+        ScreenCapture hovered(label);
         EXPECT_GE(hovered.LongestRun(kDefaultNormal), width * 3 / 4);
     }
     // The underline must go with the hover although the control never fills its background.
     SendMessageA(label, WM_MOUSELEAVE, 0, 0);
     UpdateWindow(parent_);
-    Capture after(label);
+    ScreenCapture after(label);
     EXPECT_LT(after.LongestRun(kDefaultNormal), width / 2);
 }
 
@@ -817,7 +764,7 @@ TEST_F(LinkTest, IgnoreTransparentOptionFillsTheBackground) {
     HWND label = MakeStatic(SS_CENTERIMAGE, 200, 30, WS_EX_TRANSPARENT);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkIgnoreTransparent));
     EXPECT_EQ(0u, link_.Flags() & kLinkTransparent);
-    Capture shot(label);
+    ScreenCapture shot(label);
     EXPECT_EQ(RGB(255, 255, 0), shot.At(shot.width - 1, 0));
 }
 

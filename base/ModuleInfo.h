@@ -1,6 +1,5 @@
 // ModuleInfo: module paths, the version numbers and caption, version strings, resource lookup in any
-// language, the swap of a dialog template's old bitmap font for the system's message font, and the text of
-// a system error code.
+// language, and the text of a system error code.
 //
 // Classes: ModuleInfo.
 #pragma once
@@ -12,7 +11,7 @@ class TextString;
 
 class ModuleInfo {
 public:
-    enum { kPathSize = 260, kFaceSize = 32 };
+    enum { kPathSize = 260 };
 
     ModuleInfo();
     ~ModuleInfo() = default;
@@ -38,35 +37,11 @@ public:
     static const void *FindResourceAnyLanguage(HINSTANCE instance, const char *type, const char *name,
                                                WORD language, DWORD *size);
 
-    // A copy of a dialog template (classic or extended) that asks for the old bitmap font, with the
-    // system's message font put in; null when nothing is to be replaced. The caller frees the copy with
-    // FreeTemplate. prefer: take "MS Shell Dlg 2" at 8 points when the message font is "Segoe UI".
-    void *ReplaceTemplateFont(const void *dialogTemplate, DWORD size, int prefer);
-    static void FreeTemplate(void *dialogTemplate);
-
-    // The steps of ReplaceTemplateFont on their own. LocateTemplateFont: byte offsets of the point-size
-    // word and the face name (0 when the template sets no font or is cut short). ChooseTemplateFont: the
-    // face and point size for a message font (0 when that font is not one we replace). RebuildTemplate:
-    // the new block with face and pointSize put in.
-    static int LocateTemplateFont(const void *dialogTemplate, DWORD size, DWORD *pointOffset,
-                                  DWORD *faceOffset);
-    int ChooseTemplateFont(const char *messageFace, LONG messageHeight, int prefer, char *face,
-                           WORD *pointSize);
-    static void *RebuildTemplate(const void *dialogTemplate, DWORD size, DWORD pointOffset, DWORD faceOffset,
-                                 const char *face, WORD pointSize);
-
-    // 1 when a font family of that face (at most 31 characters) is installed for the screen.
-    int FontInstalled(const char *face);
-
     // The system's text for code (or wininet's), line breaks made blanks, trailing blanks gone; into buffer
     // (kPathSize characters) or the object's own one. Null when there is no text.
     const char *SystemErrorText(DWORD code, char *buffer = nullptr);
 
 private:
-    static int CALLBACK FontFound(const LOGFONTA *, const TEXTMETRICA *, DWORD, LPARAM context);
-
     char caption_[kPathSize];
     char errorText_[kPathSize];
-    // Set by the font enumeration callback.
-    int fontFound_ = 0;
 };

@@ -1,5 +1,5 @@
 // WorkerThread: start, stop request, pumping wait and forced end of one routine's thread.
-#include "load/WorkerThread.h"
+#include "base/WorkerThread.h"
 
 WorkerThread::~WorkerThread() {
     Terminate();

@@ -2,7 +2,7 @@
 // forced ends by Terminate and by destruction.
 #include "base/EventObject.h"
 #include "base/Win.h"
-#include "load/WorkerThread.h"
+#include "base/WorkerThread.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <memory>

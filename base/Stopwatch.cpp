@@ -1,5 +1,5 @@
 // Stopwatch: intervals on timeGetTime.
-#include "load/Stopwatch.h"
+#include "base/Stopwatch.h"
 #include <mmsystem.h>
 
 Stopwatch::Stopwatch(ClockFunction clock) : clock_(clock) {}
