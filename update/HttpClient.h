@@ -1,0 +1,206 @@
+// HttpClient: the program's only network code, a synchronous layer over WinINet, which is loaded at run
+// time so that the program starts where it is missing. A GET into a text (FetchText), a GET into a file with
+// resume, throttling and progress (FetchFile), a general request on a connection to a host (SendRequest,
+// HTTP or FTP) and a multipart/form-data builder on top of it (AddFormField, AddFormFile, PostForm).
+// FormPart is the helper of the form builder: one piece of the multipart body, in sending order.
+//
+// Classes: HttpClient, FormPart, HttpMemoryBlock.
+#pragma once
+
+#include "base/DiskFile.h"
+#include "base/DynamicLibrary.h"
+#include "base/Stopwatch.h"
+#include "base/TextString.h"
+#include "base/Win.h"
+#include <cstdint>
+
+// The caller's callback: (event code, event data, user value) -> answer. What the data points at and what
+// the answer means depends on the operation and the code; see the event enums of HttpClient.
+typedef uint32_t (*HttpEvent)(uint32_t code, void *data, void *user);
+
+// Transfer record of one form part. It has the layout of WinINet's INTERNET_BUFFERSA (40 bytes), so that the
+// chain of records goes to HttpSendRequestExA unchanged.
+struct FormTransferRecord {
+    uint32_t structureSize;
+    FormTransferRecord *next;
+    const char *header;
+    uint32_t headerLength;
+    uint32_t headersTotal;
+    const void *data;
+    uint32_t dataLength;
+    uint32_t totalLength;
+    uint32_t offsetLow;
+    uint32_t offsetHigh;
+};
+
+// One piece of a multipart body: its transfer record plus what the data points into, its own text or a
+// read-only view of a whole file. Created and released by HttpClient's form builder only.
+class FormPart {
+public:
+    FormPart();
+    ~FormPart() = default;
+    FormPart(const FormPart &) = delete;
+    FormPart &operator=(const FormPart &) = delete;
+
+    FormTransferRecord record;
+    FormPart *next = nullptr;
+    TextString text;
+    DiskFile file;
+};
+
+// A growable block of received bytes for SendRequest (event 12): the caller owns it, the client appends.
+class HttpMemoryBlock {
+public:
+    HttpMemoryBlock() = default;
+    ~HttpMemoryBlock();
+    HttpMemoryBlock(const HttpMemoryBlock &) = delete;
+    HttpMemoryBlock &operator=(const HttpMemoryBlock &) = delete;
+
+    int Append(const void *bytes, uint32_t count);
+    void Clear();
+    const char *Data() const { return data_; }
+    uint64_t Length() const { return length_; }
+
+private:
+    char *data_ = nullptr;
+    uint64_t length_ = 0;
+    uint64_t capacity_ = 0;
+};
+
+class HttpClient {
+public:
+    // WinINet's own handle type, kept opaque here.
+    typedef void *InternetHandle;
+    typedef int(WINAPI *AddHeadersFunction)(InternetHandle request, const char *headers, DWORD length,
+                                            DWORD modifiers);
+
+    // Event data that is more than one value.
+    struct TextPair { // FetchFile events 0 and 1
+        const char *targetPath;
+        const char *value;
+    };
+    struct FailureData { // FetchFile event 3
+        uint32_t status;
+        uint32_t deleteFile; // 1; the callback clears it to keep the partial file
+        int *result;
+    };
+    struct HeaderHook { // SendRequest event 6
+        AddHeadersFunction addHeaders;
+        InternetHandle request;
+    };
+
+    // FetchFile events. Numbers (content length, bytes so far) are passed as uint64_t *, flags as
+    // uint32_t *, texts as const char *.
+    enum FetchEvent : uint32_t {
+        kFetchDisposition = 0,  // TextPair *; 0 cancels
+        kFetchContentType = 1,  // TextPair *; 0 cancels
+        kFetchResume = 2,       // uint32_t * resume flag (0) to set to 1; 0 cancels
+        kFetchFailed = 3,       // FailureData *; answer ignored
+        kFetchLength = 4,       // uint64_t * content length (0 when not reported); 0 cancels
+        kFetchFinalUrl = 5,     // const char *; 0 cancels
+        kFetchProgress = 6,     // uint64_t * bytes so far; 0 cancels
+        kFetchDone = 7,         // null; 0 fails
+        kFetchAllowCookies = 8, // const char * URL; exactly 1 allows cookies
+    };
+    // SendRequest events.
+    enum SendEvent : uint32_t {
+        kSendFormLength = 0,   // uint64_t * form total length (0 without form); 0 cancels
+        kSendUploaded = 1,     // uint64_t * bytes written so far; 0 cancels
+        kSendLength = 2,       // uint64_t * content length (0 when not reported); 0 cancels
+        kSendCookie = 3,       // const char * Set-Cookie header; 0 cancels
+        kSendReceived = 4,     // uint64_t * bytes so far; 0 stops reading
+        kSendEnd = 5,          // null; answer ignored
+        kSendAddHeaders = 6,   // HeaderHook *; 0 cancels
+        kSendConnected = 7,    // uint32_t * flag; answer 1 with flag 1 ends the browser session
+        kSendCookies = 8,      // const char * object path; 0 forbids cookies
+        kSendRedirects = 9,    // const char * object path; 0 forbids redirects
+        kSendToFile = 10,      // uint32_t * flag (0); 1 makes the out text a target file path
+        kSendRevocation = 11,  // uint32_t * flag (0); non-zero keeps revocation checking
+        kSendMemoryBlock = 12, // HttpMemoryBlock ** slot (null) for a block that takes the response
+    };
+    enum Service : uint32_t { kServiceFtp = 1, kServiceHttp = 3 };
+    enum : uint32_t {
+        kNoTimeout = 0xFFFFFFFF,
+        kStatusUnopened = 999, // FetchFile: the target file could not be opened
+        kEntryCount = 19,
+        kReceiveBufferSize = 65538,
+        kFileChunk = 1024,
+    };
+    // Request flags of FetchText (the secure flag is added for "https://").
+    enum : uint32_t { kTextFlags = 0x84080B00, kSecureFlag = 0x800000, kNoCookiesFlag = 0x80000 };
+
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient &) = delete;
+    HttpClient &operator=(const HttpClient &) = delete;
+
+    // 1/0. Loads "wininet.dll" with every entry point, or only counts when loaded already.
+    int LoadWinInet();
+    // Releases the form parts; frees the library when the count drops to 0. The new count.
+    int UnloadWinInet();
+    int LoadCount() const { return loadCount_; }
+
+    // GET of url into body. byteLimit 0: no limit; otherwise reading stops once byteLimit bytes have
+    // arrived, so a body of exactly byteLimit bytes may have been longer (a caller that must reject a larger
+    // body asks for one byte more than it accepts). 1 when at least one byte arrived and the body is
+    // complete: a failed read, or fewer bytes than the announced length without the limit reached, is 0.
+    int FetchText(const char *url, const char *agent, TextString &body, uint32_t byteLimit = 0,
+                  const char *proxy = nullptr, HttpEvent callback = nullptr, void *user = nullptr);
+    // GET of url into targetPath. 1 only when the whole body was written: fewer bytes than the announced
+    // length (limit reached or not) or a failed read is a failure, and a failed download leaves no file
+    // (a file already there is deleted too) unless the callback clears the delete flag of event 3.
+    int FetchFile(const char *url, const char *agent, const char *targetPath, uint32_t byteLimit = 0,
+                  HttpEvent callback = nullptr, void *user = nullptr, const char *extraHeaders = nullptr,
+                  uint32_t extraHeadersLength = 0, uint32_t *status = nullptr,
+                  uint32_t connectTimeout = kNoTimeout, uint32_t rateLimitKb = 0,
+                  const char *proxy = nullptr);
+    // A request on a connection to host:port. out receives the body (or is a file path, event 10) and may be
+    // null. 1 when a read of the response succeeded and the response is not shorter than its announced
+    // length; the HTTP status goes to status, so a 404 answer with a body is a 1 with status 404.
+    int SendRequest(const char *host, const char *objectPath, const char *agent, TextString *out, HWND owner,
+                    uint32_t byteLimit, const char *userName, const char *password, const char *proxyUserName,
+                    const char *proxyPassword, uint16_t port, uint32_t service, const char *verb,
+                    const char *extraHeaders, uint32_t extraHeadersLength, const void *body,
+                    uint32_t bodyLength, const char **acceptTypes, FormPart *form, void *outputRecord,
+                    HttpEvent callback, void *user, uint32_t *status, uint32_t downloadLimitKb,
+                    uint32_t uploadLimitKb, const char *proxy, uint32_t connectTimeout);
+
+    // The form builder. Name and value are sent as the bytes they are (never interpreted as a format).
+    int AddFormField(const char *name, const char *value);
+    // 0 when the file cannot be opened; its header part stays in the list all the same.
+    int AddFormFile(const char *name, const char *filePath);
+    // POSTs the parts added so far, then the closing line; releases the parts. The result of SendRequest.
+    int PostForm(const char *host, const char *objectPath, const char *agent, TextString *out, HWND owner,
+                 uint32_t byteLimit, const char *userName, const char *password, const char *proxyUserName,
+                 const char *proxyPassword, uint16_t port, uint32_t service, const char **acceptTypes,
+                 HttpEvent callback, void *user, uint32_t *status, uint32_t downloadLimitKb,
+                 uint32_t uploadLimitKb, const char *proxy, uint32_t connectTimeout);
+    void ClearForm();
+    FormPart *FormParts() const { return formFirst_; }
+    // The system's text of the last failure of InternetOpenUrlA or HttpSendRequestA; empty when none.
+    const char *LastErrorText() const { return lastError_; }
+
+    // The request flags FetchText uses for url (the secure flag for "https://" in any letter case); cookies
+    // allowed removes the no-cookies flag.
+    static uint32_t TextRequestFlags(const char *url, int allowCookies);
+    // The request flags SendRequest opens an HTTP request with.
+    static uint32_t SendRequestFlags(uint16_t port, int allowCookies, int allowRedirects);
+    // The multipart boundary and the Content-Type header PostForm sends with the first part.
+    static const char kBoundary[];
+    static const char kFormContentType[];
+
+private:
+    int OpenInternet(const char *agent, const char *proxy, uint32_t connectTimeout);
+    void CloseInternet();
+    void NoteLastError();
+    int AppendFormPart(FormPart *part);
+    static void Throttle(Stopwatch &watch, int &started, uint32_t bytes, uint32_t limitKb);
+
+    DynamicLibrary library_;
+    int32_t loadCount_ = 0;
+    void *entries_[kEntryCount] = {};
+    InternetHandle internet_ = nullptr;
+    FormPart *formFirst_ = nullptr;
+    FormPart *formLast_ = nullptr;
+    char lastError_[260] = {};
+};
