@@ -23,6 +23,13 @@ public:
     DialogRunner(const DialogRunner &) = delete;
     DialogRunner &operator=(const DialogRunner &) = delete;
 
+    // What OnInitDialog answers.
+    enum : int {
+        kInitFailed = 0,   // end the dialog at once with -1
+        kInitDone = 1,     // the system puts the focus on the first control
+        kInitFocusSet = 2, // the handler has put the focus where it wants it
+    };
+
     virtual int OnInitDialog();
     virtual int CanClose(INT_PTR result);
     virtual int OnCommand(int id, WPARAM wParam, LPARAM lParam);
@@ -57,6 +64,10 @@ public:
     static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 protected:
+    // The window is being destroyed without EndRun (a quit message ended the modal loop, or somebody
+    // destroyed it): CanClose runs all the same, then OnDestroy, and the object lets go of the window.
+    int CloseOnDestroy();
+
     HWND window_ = nullptr;
     HINSTANCE instance_ = nullptr;
     HICON smallIcon_ = nullptr;
@@ -64,6 +75,8 @@ protected:
     int minimumWidth_ = -1;
     int minimumHeight_ = -1;
     uint32_t options_ = 0;
+    // Set while the dialog is being ended, so that the ending is not started again from inside.
+    int ending_ = 0;
     DynamicLibrary commonControls_;
     BOOL(WINAPI *initCommonControls_)(const void *) = nullptr;
 };
