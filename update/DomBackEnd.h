@@ -1,0 +1,50 @@
+// DomBackEnd: XmlBackEnd over the MSXML DOM (the newest of the document classes the system has).
+//
+// Classes: DomBackEnd.
+#pragma once
+
+#include "update/XmlBackEnd.h"
+
+struct IXMLDOMDocument;
+struct IXMLDOMNode;
+
+class DomBackEnd : public XmlBackEnd {
+public:
+    explicit DomBackEnd(XmlDocument *owner) : owner_(owner) {}
+    ~DomBackEnd() override { Close(); }
+    DomBackEnd(const DomBackEnd &) = delete;
+    DomBackEnd &operator=(const DomBackEnd &) = delete;
+
+    // Tries "Msxml2.DOMDocument.6.0", "Msxml2.DOMDocument.4.0", "Msxml.DOMDocument" in this order.
+    int Open(uint32_t options) override;
+    void Close() override;
+    // Up to three attempts: as UTF-16, as the 8-bit bytes, and both again without the declaration's
+    // encoding (for 8-bit text whose declaration names another encoding).
+    int LoadText(const char *text) override;
+    int LoadFile(const char *path) override;
+    int NodeXml(XmlNode *node, TextString &out) override;
+    int DocumentXml(TextString &out) override;
+    int SaveFile(const char *path) override;
+    int ReadValue(const char *path, TextString &out, XmlNode *base) override;
+    int FindStep(const char *name, XmlNodeCallback callback, void *context, TextString *out,
+                 XmlNode **current) override;
+    int ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) override;
+    int CreateChild(XmlNode *parent, const char *name, const char *text, XmlNode **out) override;
+    int SetText(XmlNode *node, const char *text) override;
+    int SetAttribute(XmlNode *node, const char *name, const char *text) override;
+    int AddProcessingInstruction(const char *target, const char *data) override;
+    int RemoveChild(XmlNode *parent, XmlNode *child) override;
+
+    int IsOpen() const { return document_ != nullptr; }
+    // The ProgID that Open created, or an empty text.
+    const char *ClassName() const { return className_; }
+
+private:
+    int LoadUtf16(const char *text);
+    int LoadBytes(const char *text);
+
+    XmlDocument *owner_;
+    IXMLDOMDocument *document_ = nullptr;
+    uint32_t options_ = 0;
+    const char *className_ = "";
+};

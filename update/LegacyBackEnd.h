@@ -1,0 +1,44 @@
+// LegacyBackEnd: XmlBackEnd over the older XML object model (IXMLDocument), for systems without a DOM class.
+//
+// Classes: LegacyBackEnd.
+#pragma once
+
+#include "base/TextString.h"
+#include "update/XmlBackEnd.h"
+
+struct IXMLDocument;
+
+class LegacyBackEnd : public XmlBackEnd {
+public:
+    explicit LegacyBackEnd(XmlDocument *owner) : owner_(owner) {}
+    ~LegacyBackEnd() override { Close(); }
+    LegacyBackEnd(const LegacyBackEnd &) = delete;
+    LegacyBackEnd &operator=(const LegacyBackEnd &) = delete;
+
+    // Options are ignored: this parser has none of them.
+    int Open(uint32_t options) override;
+    void Close() override;
+    int LoadText(const char *text) override;
+    int LoadFile(const char *path) override;
+    // Not offered by this object model: always 0.
+    int NodeXml(XmlNode *node, TextString &out) override;
+    int DocumentXml(TextString &out) override;
+    int SaveFile(const char *path) override;
+    int ReadValue(const char *path, TextString &out, XmlNode *base) override;
+    int FindStep(const char *name, XmlNodeCallback callback, void *context, TextString *out,
+                 XmlNode **current) override;
+    int ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) override;
+    int CreateChild(XmlNode *parent, const char *name, const char *text, XmlNode **out) override;
+    int SetText(XmlNode *node, const char *text) override;
+    int SetAttribute(XmlNode *node, const char *name, const char *text) override;
+    // Kept until the next root element is created, which it then precedes.
+    int AddProcessingInstruction(const char *target, const char *data) override;
+    int RemoveChild(XmlNode *parent, XmlNode *child) override;
+
+    int IsOpen() const { return document_ != nullptr; }
+
+private:
+    XmlDocument *owner_;
+    IXMLDocument *document_ = nullptr;
+    TextString pending_;
+};
