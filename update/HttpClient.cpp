@@ -1,0 +1,800 @@
+// HttpClient: WinINet bound at run time, the three transfers and the multipart form builder.
+#include "update/HttpClient.h"
+#include "base/ModuleInfo.h"
+#include <wininet.h>
+#include <cstring>
+#include <new>
+
+static_assert(sizeof(FormTransferRecord) == sizeof(INTERNET_BUFFERSA),
+              "a form record is an INTERNET_BUFFERSA");
+static_assert(offsetof(FormTransferRecord, dataLength) == offsetof(INTERNET_BUFFERSA, dwBufferLength),
+              "a form record is an INTERNET_BUFFERSA");
+
+namespace {
+// The entry table, in the order of kEntryNames.
+enum EntryIndex {
+    kHttpSendRequestA,
+    kHttpSendRequestExA,
+    kHttpAddRequestHeadersA,
+    kHttpEndRequestA,
+    kInternetGetCookieA,
+    kInternetSetCookieA,
+    kInternetQueryOptionA,
+    kInternetOpenA,
+    kHttpOpenRequestA,
+    kFtpOpenFileA,
+    kInternetSetOptionA,
+    kHttpQueryInfoA,
+    kInternetConnectA,
+    kInternetOpenUrlA,
+    kInternetCrackUrlA,
+    kInternetReadFile,
+    kInternetWriteFile,
+    kInternetErrorDlg,
+    kInternetCloseHandle,
+};
+const char *const kEntryNames[HttpClient::kEntryCount] = {
+    "HttpSendRequestA",   "HttpSendRequestExA", "HttpAddRequestHeadersA", "HttpEndRequestA",
+    "InternetGetCookieA", "InternetSetCookieA", "InternetQueryOptionA",   "InternetOpenA",
+    "HttpOpenRequestA",   "FtpOpenFileA",       "InternetSetOptionA",     "HttpQueryInfoA",
+    "InternetConnectA",   "InternetOpenUrlA",   "InternetCrackUrlA",      "InternetReadFile",
+    "InternetWriteFile",  "InternetErrorDlg",   "InternetCloseHandle",
+};
+
+template <typename F> F Entry(void *const *table, int index) {
+    return reinterpret_cast<F>(table[index]);
+}
+// The typed entry point of this client's table; only the declaration of wininet.h is used, never its import.
+#define WININET(name) Entry<decltype(&::name)>(entries_, k##name)
+
+const uint32_t kFileFlags = 0x8408CB00;
+const uint32_t kSendFlags = 0x84000300;
+const uint32_t kNoRedirectFlag = 0x200000;
+const uint32_t kChunkLimit = 65537;
+const uint32_t kUploadPiece = 65536;
+const DWORD kStatusQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
+const DWORD kLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
+const DWORD kProxyDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
+                                FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
+const char kDelimiter[] = "-------------------------------1234567890123";
+const char kClosing[] = "-------------------------------1234567890123--\r\n";
+
+char *AllocateBuffer() {
+    return static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, HttpClient::kReceiveBufferSize));
+}
+
+void FreeBuffer(char *buffer) {
+    if (buffer)
+        HeapFree(GetProcessHeap(), 0, buffer);
+}
+
+// The bytes a read may take: the rest of the limit when that is smaller than a chunk.
+DWORD ChunkSize(uint32_t byteLimit, uint32_t remaining, uint32_t chunk) {
+    return byteLimit && remaining < chunk ? remaining : chunk;
+}
+} // namespace
+
+const char HttpClient::kBoundary[] = "-----------------------------1234567890123";
+const char HttpClient::kFormContentType[] =
+    "Content-Type: multipart/form-data; boundary=-----------------------------1234567890123";
+
+FormPart::FormPart() : record() {
+    record.structureSize = sizeof(FormTransferRecord);
+}
+
+HttpMemoryBlock::~HttpMemoryBlock() {
+    Clear();
+}
+
+int HttpMemoryBlock::Append(const void *bytes, uint32_t count) {
+    if (length_ + count > capacity_) {
+        uint64_t capacity = capacity_ ? capacity_ : 65536;
+        while (capacity < length_ + count)
+            capacity *= 2;
+        if (capacity > 0x7FFFFFFF)
+            return 0;
+        void *grown = data_ ? HeapReAlloc(GetProcessHeap(), 0, data_, static_cast<SIZE_T>(capacity))
+                            : HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(capacity));
+        if (!grown)
+            return 0;
+        data_ = static_cast<char *>(grown);
+        capacity_ = capacity;
+    }
+    memcpy(data_ + length_, bytes, count);
+    length_ += count;
+    return 1;
+}
+
+void HttpMemoryBlock::Clear() {
+    if (data_)
+        HeapFree(GetProcessHeap(), 0, data_);
+    data_ = nullptr;
+    length_ = 0;
+    capacity_ = 0;
+}
+
+HttpClient::HttpClient() = default;
+
+HttpClient::~HttpClient() {
+    ClearForm();
+    library_.Free();
+}
+
+int HttpClient::LoadWinInet() {
+    if (loadCount_ > 0) {
+        ++loadCount_;
+        return 1;
+    }
+    if (!library_.Load("wininet.dll"))
+        return 0;
+    for (uint32_t i = 0; i < kEntryCount; ++i) {
+        entries_[i] = library_.Symbol(kEntryNames[i]);
+        if (!entries_[i]) {
+            memset(entries_, 0, sizeof(entries_));
+            library_.Free();
+            loadCount_ = 0;
+            return 0;
+        }
+    }
+    loadCount_ = 1;
+    return 1;
+}
+
+int HttpClient::UnloadWinInet() {
+    ClearForm();
+    if (loadCount_ == 1) {
+        memset(entries_, 0, sizeof(entries_));
+        library_.Free();
+    }
+    if (loadCount_ > 0)
+        --loadCount_;
+    return loadCount_;
+}
+
+uint32_t HttpClient::TextRequestFlags(const char *url, int allowCookies) {
+    uint32_t flags = kTextFlags;
+    if (url && _strnicmp(url, "https://", 8) == 0)
+        flags |= kSecureFlag;
+    if (allowCookies)
+        flags &= ~kNoCookiesFlag;
+    return flags;
+}
+
+uint32_t HttpClient::SendRequestFlags(uint16_t port, int allowCookies, int allowRedirects) {
+    uint32_t flags = kSendFlags;
+    if (!allowCookies)
+        flags |= kNoCookiesFlag;
+    if (!allowRedirects)
+        flags |= kNoRedirectFlag;
+    // Only the port decides: a host name that merely looks secure must not turn TLS on or off.
+    if (port == INTERNET_DEFAULT_HTTPS_PORT)
+        flags |= kSecureFlag;
+    return flags;
+}
+
+int HttpClient::OpenInternet(const char *agent, const char *proxy, uint32_t connectTimeout) {
+    const int hasProxy = proxy && *proxy;
+    internet_ =
+        WININET(InternetOpenA)(agent, hasProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
+                               hasProxy ? proxy : nullptr, nullptr, 0);
+    if (!internet_)
+        return 0;
+    if (connectTimeout != kNoTimeout) {
+        DWORD value = connectTimeout;
+        WININET(InternetSetOptionA)(internet_, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
+    }
+    return 1;
+}
+
+void HttpClient::CloseInternet() {
+    if (internet_ && loadCount_ > 0)
+        WININET(InternetCloseHandle)(internet_);
+    internet_ = nullptr;
+}
+
+void HttpClient::NoteLastError() {
+    DWORD code = GetLastError();
+    ModuleInfo info;
+    if (!info.SystemErrorText(code, lastError_))
+        lastError_[0] = 0;
+}
+
+void HttpClient::Throttle(Stopwatch &watch, int &started, uint32_t bytes, uint32_t limitKb) {
+    if (!limitKb)
+        return;
+    if (started) {
+        watch.Stop();
+        double wait = bytes * (1.0 / 1024) * (1000.0 / limitKb) - static_cast<double>(watch.ElapsedMs());
+        int ms = static_cast<int>(wait);
+        if (ms > 0)
+            Sleep(static_cast<DWORD>(ms));
+    }
+    watch.Start();
+    started = 1;
+}
+
+int HttpClient::FetchText(const char *url, const char *agent, TextString &body, uint32_t byteLimit,
+                          const char *proxy, HttpEvent callback, void *user) {
+    body.Assign("");
+    if (!url || !LoadWinInet())
+        return 0;
+    lastError_[0] = 0;
+    int result = 0;
+    char *buffer = AllocateBuffer();
+    InternetHandle request = nullptr;
+    if (buffer && OpenInternet(agent, proxy, kNoTimeout)) {
+        const int allowCookies = callback && callback(kFetchAllowCookies, const_cast<char *>(url), user) == 1;
+        const DWORD flags = TextRequestFlags(url, allowCookies);
+        body.Reset(kReceiveBufferSize);
+        // The proxy may ask for credentials once more after the dialog; two attempts in all.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            request = WININET(InternetOpenUrlA)(internet_, url, "Accept: */*\r\n\r\n", static_cast<DWORD>(-1),
+                                                flags, 0);
+            if (!request) {
+                NoteLastError();
+                break;
+            }
+            DWORD status = 0;
+            DWORD size = sizeof(status);
+            if (!WININET(HttpQueryInfoA)(request, kStatusQuery, &status, &size, nullptr))
+                break;
+            if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
+                uint32_t remaining = byteLimit;
+                uint64_t received = 0;
+                int complete = 1;
+                for (;;) {
+                    DWORD got = 0;
+                    if (!WININET(InternetReadFile)(request, buffer,
+                                                   ChunkSize(byteLimit, remaining, kChunkLimit), &got)) {
+                        complete = 0;
+                        break;
+                    }
+                    if (got == 0)
+                        break;
+                    buffer[got] = 0;
+                    result = 1;
+                    received += got;
+                    if (!body.Append(buffer))
+                        complete = 0;
+                    if (byteLimit) {
+                        remaining -= got;
+                        if (remaining == 0)
+                            break;
+                    }
+                }
+                // A connection that ends early leaves a text that merely looks like an answer.
+                DWORD length = 0;
+                size = sizeof(length);
+                const int lengthKnown =
+                    WININET(HttpQueryInfoA)(request, kLengthQuery, &length, &size, nullptr);
+                const int limitReached = byteLimit && remaining == 0;
+                if (!complete || (lengthKnown && received < length && !limitReached))
+                    result = 0;
+                break;
+            }
+            if (status != HTTP_STATUS_PROXY_AUTH_REQ)
+                break;
+            DWORD answer =
+                WININET(InternetErrorDlg)(GetForegroundWindow(), request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                                          kProxyDialogFlags, nullptr);
+            if (answer != ERROR_INTERNET_FORCE_RETRY)
+                break;
+            WININET(InternetCloseHandle)(request);
+            request = nullptr;
+        }
+    }
+    if (!result)
+        body.Assign("");
+    if (request)
+        WININET(InternetCloseHandle)(request);
+    CloseInternet();
+    FreeBuffer(buffer);
+    UnloadWinInet();
+    return result;
+}
+
+int HttpClient::FetchFile(const char *url, const char *agent, const char *targetPath, uint32_t byteLimit,
+                          HttpEvent callback, void *user, const char *extraHeaders,
+                          uint32_t extraHeadersLength, uint32_t *status, uint32_t connectTimeout,
+                          uint32_t rateLimitKb, const char *proxy) {
+    if (status)
+        *status = HTTP_STATUS_OK;
+    if (!url || !targetPath || !LoadWinInet())
+        return 0;
+    lastError_[0] = 0;
+    int result = 0;
+    uint32_t code = HTTP_STATUS_OK;
+    char *buffer = AllocateBuffer();
+    InternetHandle request = nullptr;
+    DiskFile file;
+    do {
+        if (!buffer || !OpenInternet(agent, proxy, connectTimeout))
+            break;
+        uint32_t flags = kFileFlags;
+        if (callback && callback(kFetchAllowCookies, const_cast<char *>(url), user) == 1)
+            flags &= ~kNoCookiesFlag;
+        request = WININET(InternetOpenUrlA)(internet_, url, extraHeaders, extraHeadersLength, flags, 0);
+        if (!request) {
+            NoteLastError();
+            break;
+        }
+        DWORD answered = 0;
+        DWORD size = sizeof(answered);
+        if (!WININET(HttpQueryInfoA)(request, kStatusQuery, &answered, &size, nullptr))
+            break;
+        code = answered;
+        if (status)
+            *status = code;
+        if (code != HTTP_STATUS_OK && code != HTTP_STATUS_PARTIAL_CONTENT)
+            break;
+
+        // HTTP_QUERY_CUSTOM takes the header's name in the buffer and returns its value there.
+        strcpy(buffer, "Content-Disposition");
+        size = 1024;
+        if (WININET(HttpQueryInfoA)(request, HTTP_QUERY_CUSTOM, buffer, &size, nullptr)) {
+            TextPair pair = {targetPath, buffer};
+            if (callback && !callback(kFetchDisposition, &pair, user))
+                break;
+        }
+        size = 1024;
+        if (WININET(HttpQueryInfoA)(request, HTTP_QUERY_CONTENT_TYPE, buffer, &size, nullptr)) {
+            TextPair pair = {targetPath, buffer};
+            if (callback && !callback(kFetchContentType, &pair, user))
+                break;
+        }
+        uint32_t resume = 0;
+        if (callback && !callback(kFetchResume, &resume, user))
+            break;
+        if (!file.Open(targetPath, resume ? DiskFile::WriteAlways : DiskFile::WriteCreate,
+                       FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+            code = kStatusUnopened;
+            if (status)
+                *status = code;
+            break;
+        }
+        DWORD length = 0;
+        size = sizeof(length);
+        const int lengthKnown = WININET(HttpQueryInfoA)(request, kLengthQuery, &length, &size, nullptr);
+        if (!lengthKnown)
+            length = 0;
+        // Only a partial answer continues the file; a full answer (the server ignored the range) replaces
+        // it, or the old part and the whole file would end up one after the other.
+        if (resume && code == HTTP_STATUS_PARTIAL_CONTENT) {
+            file.Seek(FILE_END, 0);
+        } else if (!resume && lengthKnown) {
+            // Reserving the whole length up front keeps the file in one piece on disk.
+            file.Seek(FILE_BEGIN, length);
+            file.SetEnd();
+            file.Seek(FILE_BEGIN, 0);
+        }
+        uint64_t announced = length;
+        if (callback && !callback(kFetchLength, &announced, user))
+            break;
+        size = 1024;
+        if (WININET(InternetQueryOptionA)(request, INTERNET_OPTION_URL, buffer, &size)) {
+            buffer[size < 1024 ? size : 1023] = 0;
+            if (callback && !callback(kFetchFinalUrl, buffer, user))
+                break;
+        }
+
+        Stopwatch watch;
+        int watchStarted = 0;
+        uint32_t remaining = byteLimit;
+        uint64_t total = 0;
+        int complete = 1;
+        for (;;) {
+            DWORD got = 0;
+            if (!WININET(InternetReadFile)(request, buffer, ChunkSize(byteLimit, remaining, kFileChunk),
+                                           &got)) {
+                complete = 0;
+                break;
+            }
+            if (got == 0)
+                break;
+            if (!file.Write(got, nullptr, buffer)) {
+                result = 0;
+                complete = 0;
+                break;
+            }
+            result = 1;
+            total += got;
+            if (callback && !callback(kFetchProgress, &total, user)) {
+                result = 0;
+                break;
+            }
+            Throttle(watch, watchStarted, got, rateLimitKb);
+            if (byteLimit) {
+                remaining -= got;
+                if (remaining == 0)
+                    break;
+            }
+        }
+        // Only a complete body counts: a download cut short (by the connection or by the limit) must never
+        // be taken for the file.
+        if (!complete || (lengthKnown && total < length))
+            result = 0;
+        if (result)
+            file.SetEnd(); // drops the tail of an older, longer file that was written over
+        if (callback && !callback(kFetchDone, nullptr, user))
+            result = 0;
+    } while (false);
+
+    file.Close();
+    if (request)
+        WININET(InternetCloseHandle)(request);
+    CloseInternet();
+    FreeBuffer(buffer);
+    UnloadWinInet();
+    if (!result) {
+        FailureData failure = {code, 1, &result};
+        if (callback)
+            callback(kFetchFailed, &failure, user);
+        if (failure.deleteFile)
+            DeleteFileForced(targetPath);
+    }
+    return result;
+}
+
+int HttpClient::SendRequest(const char *host, const char *objectPath, const char *agent, TextString *out,
+                            HWND owner, uint32_t byteLimit, const char *userName, const char *password,
+                            const char *proxyUserName, const char *proxyPassword, uint16_t port,
+                            uint32_t service, const char *verb, const char *extraHeaders,
+                            uint32_t extraHeadersLength, const void *body, uint32_t bodyLength,
+                            const char **acceptTypes, FormPart *form, void *outputRecord, HttpEvent callback,
+                            void *user, uint32_t *status, uint32_t downloadLimitKb, uint32_t uploadLimitKb,
+                            const char *proxy, uint32_t connectTimeout) {
+    if (status)
+        *status = HTTP_STATUS_OK;
+    if (!LoadWinInet())
+        return 0;
+    lastError_[0] = 0;
+    uint32_t toFile = 0;
+    HttpMemoryBlock *block = nullptr;
+    if (callback) {
+        callback(kSendToFile, &toFile, user);
+        callback(kSendMemoryBlock, &block, user);
+    }
+    DiskFile file;
+    if (toFile == 1) {
+        if (!out || !file.Open(out->Text(), DiskFile::WriteCreate, FILE_FLAG_SEQUENTIAL_SCAN,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+            UnloadWinInet();
+            return 0;
+        }
+    } else if (!block && out) {
+        out->Assign("");
+    }
+
+    int result = 0;
+    char *buffer = AllocateBuffer();
+    InternetHandle connection = nullptr;
+    InternetHandle request = nullptr;
+    const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(user);
+    const DWORD headersLength = extraHeaders ? (extraHeadersLength == static_cast<uint32_t>(-1)
+                                                    ? static_cast<DWORD>(strlen(extraHeaders))
+                                                    : extraHeadersLength)
+                                             : 0;
+    do {
+        if (!buffer || !OpenInternet(agent, proxy, connectTimeout))
+            break;
+        connection =
+            WININET(InternetConnectA)(internet_, host, port, userName, password, service, 0, context);
+        if (!connection)
+            break;
+        uint32_t endSession = 0;
+        if (callback && callback(kSendConnected, &endSession, user) == 1 && endSession == 1)
+            WININET(InternetSetOptionA)(connection, INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
+        if (proxyUserName && *proxyUserName)
+            WININET(InternetSetOptionA)
+            (connection, INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(proxyUserName),
+             static_cast<DWORD>(strlen(proxyUserName)));
+        if (proxyPassword && *proxyPassword)
+            WININET(InternetSetOptionA)
+            (connection, INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(proxyPassword),
+             static_cast<DWORD>(strlen(proxyPassword)));
+        uint64_t formLength = form ? form->record.totalLength : 0;
+        if (callback && !callback(kSendFormLength, &formLength, user))
+            break;
+
+        if (service == kServiceHttp) {
+            const int allowCookies =
+                !callback || callback(kSendCookies, const_cast<char *>(objectPath), user) != 0;
+            const int allowRedirects =
+                !callback || callback(kSendRedirects, const_cast<char *>(objectPath), user) != 0;
+            const char *anyType[] = {"*/*", nullptr};
+            request = WININET(HttpOpenRequestA)(
+                connection, verb, objectPath, nullptr, nullptr, acceptTypes ? acceptTypes : anyType,
+                SendRequestFlags(port, allowCookies, allowRedirects), context);
+            if (!request)
+                break;
+            uint32_t keepRevocation = 0;
+            if (callback)
+                callback(kSendRevocation, &keepRevocation, user);
+            if (!keepRevocation) {
+                DWORD security = SECURITY_FLAG_IGNORE_REVOCATION;
+                WININET(InternetSetOptionA)
+                (request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
+            }
+        } else if (service == kServiceFtp) {
+            request = WININET(FtpOpenFileA)(connection, objectPath, GENERIC_READ,
+                                            INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_BINARY, context);
+            if (!request)
+                break;
+        } else {
+            break;
+        }
+        HeaderHook hook = {reinterpret_cast<AddHeadersFunction>(entries_[kHttpAddRequestHeadersA]), request};
+        if (callback && !callback(kSendAddHeaders, &hook, user))
+            break;
+
+        if (service == kServiceHttp) {
+            if (form) {
+                FormTransferRecord *first = &form->record;
+                if (!WININET(HttpSendRequestExA)(request, reinterpret_cast<INTERNET_BUFFERSA *>(first),
+                                                 static_cast<INTERNET_BUFFERSA *>(outputRecord), 0x2C, 0))
+                    break;
+                uint64_t written = first->dataLength;
+                if (callback && !callback(kSendUploaded, &written, user))
+                    break;
+                Stopwatch watch;
+                int watchStarted = 0;
+                int sent = 1;
+                for (FormTransferRecord *part = first->next; part && sent; part = part->next) {
+                    const char *data = static_cast<const char *>(part->data);
+                    if (!callback && !uploadLimitKb) {
+                        DWORD done = 0;
+                        sent = WININET(InternetWriteFile)(request, data, part->dataLength, &done) &&
+                               done == part->dataLength;
+                        written += done;
+                        continue;
+                    }
+                    for (uint32_t offset = 0; offset < part->dataLength && sent;) {
+                        DWORD piece = part->dataLength - offset < kUploadPiece ? part->dataLength - offset
+                                                                               : kUploadPiece;
+                        DWORD done = 0;
+                        // A body with a hole would reach the server as a different file: a short write
+                        // ends the upload rather than skipping the rest of the part.
+                        if (!WININET(InternetWriteFile)(request, data + offset, piece, &done) ||
+                            done != piece) {
+                            sent = 0;
+                            break;
+                        }
+                        offset += done;
+                        written += done;
+                        Throttle(watch, watchStarted, done, uploadLimitKb);
+                        if (callback && !callback(kSendUploaded, &written, user))
+                            sent = 0;
+                    }
+                }
+                if (!sent || !WININET(HttpEndRequestA)(request, nullptr, HSR_INITIATE, 0))
+                    break;
+            } else if (!WININET(HttpSendRequestA)(request, extraHeaders, headersLength,
+                                                  const_cast<void *>(body), bodyLength)) {
+                NoteLastError();
+                break;
+            }
+
+            DWORD answered = 0;
+            DWORD size = sizeof(answered);
+            if (WININET(HttpQueryInfoA)(request, kStatusQuery, &answered, &size, nullptr) && status)
+                *status = answered;
+            if (answered == HTTP_STATUS_PROXY_AUTH_REQ) {
+                HWND window = owner ? owner : GetForegroundWindow();
+                if (WININET(InternetErrorDlg)(window, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                                              kProxyDialogFlags, nullptr) == ERROR_INTERNET_FORCE_RETRY) {
+                    if (!WININET(HttpSendRequestA)(request, extraHeaders, headersLength,
+                                                   const_cast<void *>(body), bodyLength)) {
+                        if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
+                            break;
+                        WININET(InternetSetOptionA)
+                        (request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0);
+                        if (!WININET(HttpSendRequestA)(request, extraHeaders, headersLength,
+                                                       const_cast<void *>(body), bodyLength))
+                            break;
+                    }
+                    size = sizeof(answered);
+                    if (WININET(HttpQueryInfoA)(request, kStatusQuery, &answered, &size, nullptr) && status)
+                        *status = answered;
+                }
+            }
+        }
+
+        DWORD length = 0;
+        DWORD size = sizeof(length);
+        const int lengthKnown = WININET(HttpQueryInfoA)(request, kLengthQuery, &length, &size, nullptr);
+        uint64_t announced = lengthKnown ? length : 0;
+        if (callback && !callback(kSendLength, &announced, user))
+            break;
+        if (callback) {
+            int cancelled = 0;
+            for (DWORD index = 0; !cancelled;) {
+                DWORD before = index;
+                size = 10000;
+                if (!WININET(HttpQueryInfoA)(request, HTTP_QUERY_SET_COOKIE, buffer, &size, &index))
+                    break;
+                buffer[size < 10000 ? size : 9999] = 0;
+                cancelled = !callback(kSendCookie, buffer, user);
+                if (index == before)
+                    break;
+            }
+            if (cancelled)
+                break;
+        }
+
+        Stopwatch watch;
+        int watchStarted = 0;
+        uint32_t remaining = byteLimit;
+        uint64_t total = 0;
+        int complete = 1;
+        int stopped = 0;
+        for (;;) {
+            DWORD got = 0;
+            if (!WININET(InternetReadFile)(request, buffer, ChunkSize(byteLimit, remaining, kChunkLimit),
+                                           &got)) {
+                complete = 0;
+                break;
+            }
+            result = 1;
+            if (got == 0)
+                break;
+            int kept = 1;
+            if (file.Handle() != INVALID_HANDLE_VALUE) {
+                kept = file.Write(got, nullptr, buffer);
+            } else if (block) {
+                kept = block->Append(buffer, got);
+            } else if (out) {
+                buffer[got] = 0;
+                kept = out->Append(buffer);
+            }
+            if (!kept) {
+                complete = 0;
+                break;
+            }
+            total += got;
+            Throttle(watch, watchStarted, got, downloadLimitKb);
+            if (callback && !callback(kSendReceived, &total, user)) {
+                stopped = 1;
+                break;
+            }
+            if (byteLimit) {
+                remaining -= got;
+                if (remaining == 0) {
+                    stopped = 1;
+                    break;
+                }
+            }
+        }
+        if (!complete || (lengthKnown && total < length && !stopped))
+            result = 0;
+        if (callback)
+            callback(kSendEnd, nullptr, user);
+    } while (false);
+
+    if (request)
+        WININET(InternetCloseHandle)(request);
+    if (connection)
+        WININET(InternetCloseHandle)(connection);
+    CloseInternet();
+    file.Close();
+    FreeBuffer(buffer);
+    UnloadWinInet();
+    return result;
+}
+
+int HttpClient::AppendFormPart(FormPart *part) {
+    if (!part)
+        return 0;
+    if (formLast_) {
+        formLast_->next = part;
+        formLast_->record.next = &part->record;
+    } else {
+        formFirst_ = part;
+    }
+    formLast_ = part;
+    return 1;
+}
+
+int HttpClient::AddFormField(const char *name, const char *value) {
+    FormPart *part = new (std::nothrow) FormPart;
+    if (!part)
+        return 0;
+    // Built by appending: a name or value is data and must never be read as a format.
+    TextString &text = part->text;
+    const int built = text.Assign(kDelimiter) && text.Append("\r\nContent-Disposition: form-data; name=\"") &&
+                      text.Append(name) && text.Append("\"\r\n\r\n") && text.Append(value) &&
+                      text.Append("\r\n");
+    if (!built) {
+        delete part;
+        return 0;
+    }
+    part->record.data = text.Text();
+    part->record.dataLength = static_cast<uint32_t>(text.Length());
+    return AppendFormPart(part);
+}
+
+int HttpClient::AddFormFile(const char *name, const char *filePath) {
+    FormPart *header = new (std::nothrow) FormPart;
+    if (!header)
+        return 0;
+    TextString &text = header->text;
+    const int built = text.Assign(kDelimiter) && text.Append("\r\nContent-Disposition: form-data; name=\"") &&
+                      text.Append(name) && text.Append("\"; filename=\"") &&
+                      text.Append(filePath ? FileNamePart(filePath) : "") &&
+                      text.Append("\"\r\nContent-Type: application/octet-stream\r\n\r\n");
+    if (!built) {
+        delete header;
+        return 0;
+    }
+    header->record.data = text.Text();
+    header->record.dataLength = static_cast<uint32_t>(text.Length());
+    AppendFormPart(header);
+
+    FormPart *content = new (std::nothrow) FormPart;
+    FormPart *end = new (std::nothrow) FormPart;
+    int ok = content && end && end->text.Assign("\r\n") &&
+             content->file.Open(filePath, DiskFile::ReadExisting, 0, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (ok) {
+        uint64_t size = content->file.Size();
+        // The record counts 32 bits; and an empty file has no mapping, it is sent as no bytes.
+        if (size >= 0xFFFFFFFF)
+            ok = 0;
+        else if (size > 0)
+            ok = (content->record.data = content->file.MapView(0, 0, nullptr, 0)) != nullptr;
+        content->record.dataLength = static_cast<uint32_t>(size);
+    }
+    if (!ok) {
+        delete content;
+        delete end;
+        return 0;
+    }
+    end->record.data = end->text.Text();
+    end->record.dataLength = 2;
+    AppendFormPart(content);
+    return AppendFormPart(end);
+}
+
+int HttpClient::PostForm(const char *host, const char *objectPath, const char *agent, TextString *out,
+                         HWND owner, uint32_t byteLimit, const char *userName, const char *password,
+                         const char *proxyUserName, const char *proxyPassword, uint16_t port,
+                         uint32_t service, const char **acceptTypes, HttpEvent callback, void *user,
+                         uint32_t *status, uint32_t downloadLimitKb, uint32_t uploadLimitKb,
+                         const char *proxy, uint32_t connectTimeout) {
+    FormPart *closing = new (std::nothrow) FormPart;
+    if (!closing || !closing->text.Assign(kClosing)) {
+        delete closing;
+        ClearForm();
+        return 0;
+    }
+    closing->record.data = closing->text.Text();
+    closing->record.dataLength = static_cast<uint32_t>(closing->text.Length());
+    AppendFormPart(closing);
+
+    uint64_t total = 0;
+    for (FormPart *part = formFirst_; part; part = part->next)
+        total += part->record.dataLength;
+    if (total > 0xFFFFFFFF) {
+        ClearForm();
+        return 0;
+    }
+    for (FormPart *part = formFirst_; part; part = part->next)
+        part->record.totalLength = static_cast<uint32_t>(total);
+    formFirst_->record.header = kFormContentType;
+    formFirst_->record.headerLength = static_cast<uint32_t>(strlen(kFormContentType));
+    formFirst_->record.headersTotal = formFirst_->record.headerLength;
+
+    int result =
+        SendRequest(host, objectPath, agent, out, owner, byteLimit, userName, password, proxyUserName,
+                    proxyPassword, port, service, "POST", nullptr, 0, nullptr, 0, acceptTypes, formFirst_,
+                    nullptr, callback, user, status, downloadLimitKb, uploadLimitKb, proxy, connectTimeout);
+    ClearForm();
+    return result;
+}
+
+void HttpClient::ClearForm() {
+    while (formFirst_) {
+        FormPart *next = formFirst_->next;
+        delete formFirst_;
+        formFirst_ = next;
+    }
+    formLast_ = nullptr;
+}
