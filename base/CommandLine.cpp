@@ -1,6 +1,7 @@
 // CommandLine: prefix-matched options, quoted text values, free arguments and nested command files.
 #include "base/CommandLine.h"
 #include "base/DiskFile.h"
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 
@@ -44,16 +45,118 @@ const char *SkipToken(const char *position) {
 }
 
 // The C conversions %I64i (base 0: sign, "0x" hexadecimal, leading-0 octal) and %I64X; leading white
-// space is skipped. When no digits follow, the value is left as it was.
-void ReadNumber(const char *position, int type, int64_t &value) {
+// space is skipped. When no digits follow, the value is left as it was and that is no failure; a number
+// beyond 64 bits or outside the entry's bounds leaves it too, but fails: the user typed a number and would
+// otherwise get a different one without a word.
+int ReadNumber(const char *position, NumberEntry &entry) {
     char *end = nullptr;
     int64_t number;
-    if (type == HexOption)
+    errno = 0;
+    if (entry.type == HexOption)
         number = static_cast<int64_t>(strtoull(position, &end, 16));
     else
         number = strtoll(position, &end, 0);
-    if (end != position)
-        value = number;
+    if (end == position)
+        return 1;
+    if (errno == ERANGE || number < entry.minimum || number > entry.maximum)
+        return 0;
+    entry.value = number;
+    return 1;
+}
+
+int AsciiLower(int byte) {
+    return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte;
+}
+
+// 1 when text begins with prefix, ASCII letters in any case and '/' taken as '\'.
+int StartsWithPath(const char *text, const char *prefix) {
+    for (; *prefix; ++text, ++prefix) {
+        int byte = *text == '/' ? '\\' : AsciiLower(static_cast<unsigned char>(*text));
+        if (byte != *prefix)
+            return 0;
+    }
+    return 1;
+}
+
+// Names that the system sends to a device instead of a file: the device namespace ("\\.\", and "\\?\" or
+// "\??\" unless a drive or a UNC share follows) and the reserved DOS names, which count in any folder, with
+// any extension and with trailing spaces or a colon ("C:\x\nul.txt", "COM1:"). Reading one of them can wait
+// for ever (a serial port, the console, a pipe), so it is refused before it is opened.
+int IsDeviceName(const char *name) {
+    if (StartsWithPath(name, "\\\\.\\"))
+        return 1;
+    if (StartsWithPath(name, "\\\\?\\") || StartsWithPath(name, "\\??\\")) {
+        const char *rest = name + 4;
+        int drive = AsciiLower(static_cast<unsigned char>(rest[0])) >= 'a' &&
+                    AsciiLower(static_cast<unsigned char>(rest[0])) <= 'z' && rest[1] == ':';
+        return !drive && !StartsWithPath(rest, "unc\\");
+    }
+    // The last component; a drive-relative name ("C:NUL") has its component after the colon.
+    const char *last = name;
+    for (const char *walk = name; *walk; walk = CharNextA(walk)) {
+        if (*walk == '\\' || *walk == '/' || (*walk == ':' && walk == name + 1))
+            last = walk + 1;
+    }
+    if (lstrcmpiA(last, "CONIN$") == 0 || lstrcmpiA(last, "CONOUT$") == 0)
+        return 1;
+    size_t length = 0;
+    while (last[length] && last[length] != '.' && last[length] != ':')
+        ++length;
+    while (length && last[length - 1] == ' ')
+        --length;
+    static const char *const kWords[] = {"con", "prn", "aux", "nul"};
+    for (const char *word : kWords) {
+        if (length == 3 && StartsWithPath(last, word))
+            return 1;
+    }
+    if (length == 4 && (StartsWithPath(last, "com") || StartsWithPath(last, "lpt"))) {
+        // Digits, and the superscripts one, two and three of the Western code page.
+        unsigned char digit = static_cast<unsigned char>(last[3]);
+        return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    }
+    return 0;
+}
+
+// Opens a command file that is a regular file on disk. A device, a pipe or a folder is refused like a
+// missing file: the type is asked of the open handle, which does not wait, before anything is read.
+int OpenCommandFile(DiskFile &file, const char *name) {
+    if (IsDeviceName(name))
+        return 0;
+    if (!file.Open(name, DiskFile::ReadExisting, 0, FILE_SHARE_READ | FILE_SHARE_WRITE))
+        return 0;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(file.Handle()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(file.Handle(), &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        file.Close();
+        return 0;
+    }
+    return 1;
+}
+
+enum FileText { PlainBytes, Utf8Text, Utf16Little, Utf16Big };
+
+// Editors mark Unicode files with a byte-order mark; without one the file is text in the system code page,
+// read byte for byte as always. The file is left at the first byte after the mark.
+FileText SkipByteOrderMark(DiskFile &file) {
+    unsigned char head[3] = {};
+    DWORD read = 0;
+    if (!ReadFile(file.Handle(), head, sizeof head, &read, nullptr))
+        read = 0;
+    FileText text = PlainBytes;
+    int64_t skip = 0;
+    if (read >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
+        text = Utf8Text;
+        skip = 3;
+    } else if (read >= 2 && head[0] == 0xFF && head[1] == 0xFE) {
+        text = Utf16Little;
+        skip = 2;
+    } else if (read >= 2 && head[0] == 0xFE && head[1] == 0xFF) {
+        text = Utf16Big;
+        skip = 2;
+    }
+    file.Seek(FILE_BEGIN, skip);
+    return text;
 }
 } // namespace
 
@@ -64,7 +167,8 @@ CommandLine::~CommandLine() {
     }
 }
 
-int CommandLine::AddOption(const char *name, int type, int64_t defaultValue, const char *help) {
+int CommandLine::AddOption(const char *name, int type, int64_t defaultValue, const char *help,
+                           int64_t minimum, int64_t maximum) {
     // An empty name would match every option word as its prefix.
     if (!name || !*name || type < NumberOption || type > SwitchOption)
         return 0;
@@ -72,6 +176,8 @@ int CommandLine::AddOption(const char *name, int type, int64_t defaultValue, con
     if (!entry)
         return 0;
     entry->value = defaultValue;
+    entry->minimum = minimum;
+    entry->maximum = maximum;
     if (!entry->name.Assign(name) || !entry->help.Assign(help ? help : "")) {
         delete entry;
         return 0;
@@ -154,7 +260,8 @@ const char *CommandLine::OptionRule(const char *position, int &result) {
         switch (option->type) {
         case NumberOption:
         case HexOption:
-            ReadNumber(after, option->type, static_cast<NumberEntry *>(option)->value);
+            if (!ReadNumber(after, *static_cast<NumberEntry *>(option)))
+                result = 0;
             return SkipToken(after);
         case SwitchOption:
             // Text glued to a switch ("-s5") is read next, as a free argument.
@@ -210,13 +317,19 @@ const char *CommandLine::CommandFileRule(const char *position, int depth, int &r
     }
     ++filesOpened_;
     DiskFile file;
-    if (!file.Open(fileName.Text(), DiskFile::ReadExisting, 0, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+    if (!OpenCommandFile(file, fileName.Text())) {
         result = 0;
         return end;
     }
-    TextString line;
-    while (file.ReadLine(line, 0, 0)) {
-        if (!ParseText(line.Text(), depth + 1)) {
+    const FileText text = SkipByteOrderMark(file);
+    const int units = text == Utf16Little ? DiskFile::Utf16Units
+                      : text == Utf16Big  ? DiskFile::Utf16BigEndianUnits
+                                          : DiskFile::ByteUnits;
+    TextString line, decoded;
+    while (file.ReadLine(line, units, 0)) {
+        // UTF-8 never has a line feed inside a character, so its lines are split as bytes and decoded whole.
+        const char *parsed = text == Utf8Text && line.DecodeUtf8To(decoded) ? decoded.Text() : line.Text();
+        if (!ParseText(parsed, depth + 1)) {
             result = 0; // the rest of this file is skipped; the naming line goes on
             break;
         }

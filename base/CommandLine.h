@@ -32,6 +32,9 @@ public:
     explicit NumberEntry(int entryType) : OptionEntry(entryType) {}
 
     int64_t value = 0;
+    // A number outside these bounds fails its line and leaves the value as it was.
+    int64_t minimum = INT64_MIN;
+    int64_t maximum = INT64_MAX;
 };
 
 // Types 3 and 4.
@@ -56,8 +59,14 @@ public:
     CommandLine(const CommandLine &) = delete;
     CommandLine &operator=(const CommandLine &) = delete;
 
-    // type 0, 1 or 2; 0 for another type, a missing name or lack of memory.
-    int AddOption(const char *name, int type, int64_t defaultValue, const char *help);
+    // Bounds for a number that must fit in 32 bits, signed or unsigned.
+    static constexpr int64_t Min32Bits = INT32_MIN;
+    static constexpr int64_t Max32Bits = UINT32_MAX;
+
+    // type 0, 1 or 2; 0 for another type, a missing name or lack of memory. A number option read outside
+    // minimum..maximum (or beyond 64 bits) fails its line and keeps its value.
+    int AddOption(const char *name, int type, int64_t defaultValue, const char *help,
+                  int64_t minimum = INT64_MIN, int64_t maximum = INT64_MAX);
     // A text option (type 3) with its default text.
     int AddTextOption(const char *name, const char *defaultText, const char *help);
 

@@ -75,7 +75,9 @@ int DiskFile::ReadLine(TextString &out, int wideUnits, wchar_t quote) {
             }
         }
         wchar_t unit = lineBuffer_[linePosition_];
-        if (wideUnits)
+        if (wideUnits == Utf16BigEndianUnits)
+            unit = static_cast<wchar_t>((unit << 8) | lineBuffer_[linePosition_ + 1]);
+        else if (wideUnits)
             unit = static_cast<wchar_t>(unit | (lineBuffer_[linePosition_ + 1] << 8));
         linePosition_ += unitSize;
         if (linePosition_ == lineCount_)

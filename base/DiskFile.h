@@ -20,6 +20,12 @@ public:
         ReadWriteAlways = 4,   // read and write, open always
         ReadWriteExisting = 5, // read and write, open existing
     };
+    // Units of ReadLine.
+    enum Units : int {
+        ByteUnits = 0,          // bytes, the text as it is
+        Utf16Units = 1,         // little-endian UTF-16
+        Utf16BigEndianUnits = 2 // big-endian UTF-16
+    };
     static constexpr uint32_t LineBufferSize = 4096;
     static constexpr uint32_t WriteChunkSize = 0x100000;
 
@@ -29,9 +35,10 @@ public:
     DiskFile &operator=(const DiskFile &) = delete;
 
     int Open(const char *fileName, uint32_t mode, uint32_t flagsAndAttributes, uint32_t shareMode);
-    // Reads the next line into out: 8-bit units (appended as the bytes they are) or, with wideUnits = 1,
-    // little-endian UTF-16 units converted to the system code page. LF ends a line unless it lies inside
-    // quote characters (quote 0: none); CR is kept only inside quotes. 1 while lines remain, 0 at the end.
+    // Reads the next line into out: 8-bit units (appended as the bytes they are) or, with wideUnits 1 or 2,
+    // little- or big-endian UTF-16 units converted to the system code page. LF ends a line unless it lies
+    // inside quote characters (quote 0: none); CR is kept only inside quotes. 1 while lines remain, 0 at the
+    // end.
     int ReadLine(TextString &out, int wideUnits, wchar_t quote);
     // With written: 1 when WriteFile succeeded, the count stored. Without: 1 only when everything was
     // written, falling back to 1 MiB chunks when the system lacks the resources for one large write.

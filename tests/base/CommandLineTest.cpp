@@ -2,6 +2,7 @@
 #include "base/CommandLine.h"
 #include "tests/common/TempFolder.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,45 @@ TEST_F(AppCommandLine, NumberSpellingsAndPrefixes) {
         ASSERT_EQ(1, parser.AddOption("u", NumberOption, 50, "set cpu grabbing percentage"));
         EXPECT_EQ(1, parser.ParseLine(c.line)) << c.line;
         EXPECT_EQ(c.value, parser.Value("u")) << c.line;
+        EXPECT_EQ(0, parser.ArgumentCount()) << c.line;
+    }
+}
+
+TEST_F(AppCommandLine, NumbersOutsideTheirBoundsFailAndKeepTheValue) {
+    // u as the application registers it (32 bits, signed or unsigned); n and m with the full 64 bits.
+    const struct {
+        const char *line;
+        int result;
+        const char *name;
+        int64_t value;
+    } cases[] = {
+        {"-u 4294967295", 1, "u", 4294967295},
+        {"-u 0xFFFFFFFF", 1, "u", 4294967295},
+        {"-u 037777777777", 1, "u", 4294967295},
+        {"-u -2147483648", 1, "u", INT32_MIN},
+        {"-u 4294967296", 0, "u", 50},
+        {"-u 0x100000000", 0, "u", 50},
+        {"-u -2147483649", 0, "u", 50},
+        {"-u 99999999999", 0, "u", 50},
+        {"-u 99999999999999999999999999999", 0, "u", 50},
+        {"-n 9223372036854775807", 1, "n", INT64_MAX},
+        {"-n -9223372036854775808", 1, "n", INT64_MIN},
+        {"-n 9223372036854775808", 0, "n", 7},
+        {"-n -0x8000000000000001", 0, "n", 7},
+        {"-m FFFFFFFFFFFFFFFF", 1, "m", -1},
+        {"-m 10000000000000000", 0, "m", 0x10},
+    };
+    for (const auto &c : cases) {
+        CommandLine parser;
+        ASSERT_EQ(1, parser.AddOption("s", SwitchOption, 0, ""));
+        ASSERT_EQ(
+            1, parser.AddOption("u", NumberOption, 50, "", CommandLine::Min32Bits, CommandLine::Max32Bits));
+        ASSERT_EQ(1, parser.AddOption("n", NumberOption, 7, ""));
+        ASSERT_EQ(1, parser.AddOption("m", HexOption, 0x10, ""));
+        EXPECT_EQ(c.result, parser.ParseLine((std::string(c.line) + " -s").c_str())) << c.line;
+        EXPECT_EQ(c.value, parser.Value(c.name)) << c.line;
+        // The number is swallowed either way and the line goes on.
+        EXPECT_EQ(1, parser.Value("s")) << c.line;
         EXPECT_EQ(0, parser.ArgumentCount()) << c.line;
     }
 }
@@ -371,6 +411,133 @@ TEST_F(AppCommandFiles, BytesOfTheCodePageSurviveTheFile) {
     std::string name = File("ansi.txt", "caf\xE9 \x80uro\r\n");
     EXPECT_EQ(1, Line(At(name).c_str()));
     EXPECT_EQ((std::vector<std::string>{"caf\xE9", "\x80uro"}), Arguments(parser_));
+}
+
+namespace {
+// Parses a line on a thread of its own, so that a command file that waits for input fails the test instead
+// of hanging it; -1 when the parse has not ended in time.
+struct TimedParse {
+    CommandLine *parser;
+    std::string line;
+    int result;
+};
+
+DWORD WINAPI TimedParseThread(void *context) {
+    auto *parse = static_cast<TimedParse *>(context);
+    parse->result = parse->parser->ParseLine(parse->line.c_str());
+    return 0;
+}
+
+int ParseWithin(CommandLine &parser, const std::string &line, DWORD ms) {
+    TimedParse parse = {&parser, line, -1};
+    HANDLE thread = CreateThread(nullptr, 0, &TimedParseThread, &parse, 0, nullptr);
+    if (!thread)
+        return -2;
+    if (WaitForSingleObject(thread, ms) != WAIT_OBJECT_0) {
+        // The test has failed; the thread must not go on using the parser and this frame.
+        TerminateThread(thread, 1);
+        WaitForSingleObject(thread, 5000);
+    }
+    CloseHandle(thread);
+    return parse.result;
+}
+} // namespace
+
+TEST_F(AppCommandFiles, DevicesPipesAndFoldersFailLikeMissingFilesWithoutWaiting) {
+    // A pipe with a server that never writes: a read from it would wait for ever.
+    const std::string pipe = "\\\\.\\pipe\\TarvexCommandLine" + std::to_string(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096,
+                                     4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, server);
+    std::string folder = folder_.Path();
+    const std::string names[] = {
+        "NUL",
+        "nul.txt",
+        "C:\\Windows\\NUL",
+        "C:NUL",
+        "NUL  .cfg",
+        "COM1",
+        "com1:",
+        "LPT1",
+        "CON",
+        "CONIN$",
+        "conout$",
+        "\\\\.\\NUL",
+        "//./NUL",
+        "\\\\?\\GLOBALROOT\\Device\\Null",
+        pipe,
+        folder,
+        folder.substr(0, folder.size() - 1),
+        // A character device that no name rule knows (the Unix side under Wine): its file type refuses it.
+        "Z:\\dev\\zero",
+    };
+    for (const std::string &name : names) {
+        CommandLine parser;
+        ASSERT_EQ(1, parser.AddOption("u", NumberOption, 50, ""));
+        EXPECT_EQ(0, ParseWithin(parser, At(name) + " -u 20", 10000)) << name;
+        EXPECT_EQ(20, parser.Value("u")) << name;
+        EXPECT_EQ(0, parser.ArgumentCount()) << name;
+    }
+    CloseHandle(server);
+
+    // Long-path and forward-slash spellings of a real file are still files.
+    std::string real = File("real.txt", "-u 33");
+    std::string slashes = real;
+    std::replace(slashes.begin(), slashes.end(), '\\', '/');
+    for (const std::string &name : {"\\\\?\\" + real, slashes}) {
+        EXPECT_EQ(1, ParseWithin(parser_, At(name), 10000)) << name;
+        EXPECT_EQ(33, U()) << name;
+        ASSERT_EQ(1, Line("-u 50"));
+    }
+}
+
+namespace {
+// UTF-16 text with a byte-order mark, as an editor saves it.
+std::string Utf16File(const std::wstring &text, int bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (wchar_t unit : text) {
+        char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+        bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+std::string InCodePage(const wchar_t *text) {
+    char bytes[64] = {};
+    WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+    return bytes;
+}
+} // namespace
+
+TEST_F(AppCommandFiles, ByteOrderMarksAreSkippedAndUnicodeFilesConverted) {
+    const std::string cafe = InCodePage(L"caf\u00E9");
+    const struct {
+        const char *name;
+        std::string content;
+        int64_t u;
+        std::vector<std::string> arguments;
+    } cases[] = {
+        {"utf8.txt", "\xEF\xBB\xBF-u 30 -s\r\n", 30, {}},
+        {"utf8word.txt",
+         "\xEF\xBB\xBF"
+         "caf\xC3\xA9\r\n-u 31",
+         31,
+         {cafe}},
+        {"utf8mark.txt", "\xEF\xBB\xBF", 50, {}},
+        {"utf16le.txt", Utf16File(L"-u 32 -s\r\ncaf\u00E9\r\n", 0), 32, {cafe}},
+        {"utf16be.txt", Utf16File(L"-u 33\nword", 1), 33, {"word"}},
+        {"utf16mark.txt", "\xFF\xFE", 50, {}},
+        // No mark: the bytes as they are, even when they start like one.
+        {"ansi.txt", "\xFFx -u 34\r\n\xEF\xBB\xBFy", 34, {"\xFFx", "\xEF\xBB\xBFy"}},
+    };
+    for (const auto &c : cases) {
+        CommandLine parser;
+        ASSERT_EQ(1, parser.AddOption("s", SwitchOption, 0, ""));
+        ASSERT_EQ(1, parser.AddOption("u", NumberOption, 50, ""));
+        EXPECT_EQ(1, parser.ParseLine(At(File(c.name, c.content)).c_str())) << c.name;
+        EXPECT_EQ(c.u, parser.Value("u")) << c.name;
+        EXPECT_EQ(c.arguments, Arguments(parser)) << c.name;
+    }
 }
 
 // --- usage text ------------------------------------------------------------------------------------
