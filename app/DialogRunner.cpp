@@ -111,6 +111,9 @@ INT_PTR DialogRunner::RunModal(HINSTANCE instance, int templateId, uint32_t opti
     void *replaced =
         original ? TemplateFont::ReplaceTemplateFont(original, size, (options & kPreferShellDlg2) ? 1 : 0)
                  : nullptr;
+    // Set when the window goes without EndRun; the object itself may be deleted by then.
+    int closedOnDestroy = 0;
+    closedOnDestroy_ = &closedOnDestroy;
     INT_PTR result;
     if (replaced) {
         result = DialogBoxIndirectParamA(instance, static_cast<const DLGTEMPLATE *>(replaced), parent,
@@ -120,7 +123,11 @@ INT_PTR DialogRunner::RunModal(HINSTANCE instance, int templateId, uint32_t opti
         result = DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), parent,
                                  &DialogRunner::DialogProcedure, reinterpret_cast<LPARAM>(this));
     }
-    return result;
+    if (!(options & kDeleteOnEnd))
+        closedOnDestroy_ = nullptr;
+    // A dialog that ended on a quit message has been closed as the close box closes it, whatever the
+    // system's loop answers.
+    return closedOnDestroy ? 0 : result;
 }
 
 void DialogRunner::EndRun(INT_PTR result) {
@@ -151,6 +158,9 @@ void DialogRunner::EndRun(INT_PTR result) {
 int DialogRunner::CloseOnDestroy() {
     // The children still exist during the parent's WM_DESTROY, so CanClose can read them; it cannot refuse.
     ending_ = 1;
+    if (closedOnDestroy_)
+        *closedOnDestroy_ = 1;
+    closedOnDestroy_ = nullptr;
     CanClose(0);
     int handled = OnDestroy();
     ending_ = 0;

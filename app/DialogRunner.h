@@ -77,6 +77,8 @@ protected:
     uint32_t options_ = 0;
     // Set while the dialog is being ended, so that the ending is not started again from inside.
     int ending_ = 0;
+    // Where RunModal notes that the window went without EndRun; set while RunModal runs.
+    int *closedOnDestroy_ = nullptr;
     DynamicLibrary commonControls_;
     BOOL(WINAPI *initCommonControls_)(const void *) = nullptr;
 };

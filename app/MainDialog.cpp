@@ -78,7 +78,9 @@ int MainDialog::OnInitDialog() {
 
     CommandLine commandLine;
     commandLine.AddOption("s", 2, 0, "auto start the cpu grabbing");
-    commandLine.AddOption("u", 0, 50, "set cpu grabbing percentage");
+    // The percentage travels through 32-bit controls: a longer number is refused like a misspelt option.
+    commandLine.AddOption("u", 0, 50, "set cpu grabbing percentage", CommandLine::Min32Bits,
+                          CommandLine::Max32Bits);
     if (!commandLine.Parse()) {
         TextString usage;
         commandLine.Usage(usage);
@@ -86,7 +88,10 @@ int MainDialog::OnInitDialog() {
         // The usage text shows the values as typed, and a '%' among them must reach the box as it is.
         ShowMessage(0, kTitle, "%s", usage.Text());
     }
-    slider_.SetPosition(static_cast<int>(static_cast<uint32_t>(commandLine.Value("u"))), 1);
+    // Clamped here rather than by the control, so that the label shows the percentage that will be loaded.
+    int64_t percent = commandLine.Value("u");
+    percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    slider_.SetPosition(static_cast<int>(percent), 1);
 
     processors_.Reset();
     AddProcessors();

@@ -253,6 +253,10 @@ void TarvexDriver::PostClose() {
     PostMessageA(dialog_, WM_CLOSE, 0, 0);
 }
 
+void TarvexDriver::PostQuit() {
+    PostThreadMessageA(GetWindowThreadProcessId(dialog_, nullptr), WM_QUIT, 0, 0);
+}
+
 int TarvexDriver::RowCount() const {
     DWORD_PTR count = 0;
     SendMessageTimeoutA(Item(IDC_PROCESSORS), LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);

@@ -83,6 +83,8 @@ public:
     // Posts the button's WM_COMMAND to the dialog, as its click would, without waiting.
     void PostCommand(int id);
     void PostClose();
+    // Posts WM_QUIT to the dialog's thread: the modal loop ends without any close message.
+    void PostQuit();
 
     int RowCount() const;
     std::string Cell(int row, int column) const;
