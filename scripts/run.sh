@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # The run command: sets up what is missing, builds Tarvex and starts it under Wine, passing the arguments
 # on (e.g. scripts/run.sh -u 30 -s). Uses the caller's display when it answers, else a private Xvfb.
+# Ctrl+C or TERM ends the Tarvex it started (and the private display).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/env.sh"
+if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$TARVEX_BUILD/Tarvex.exe" ]; then
+    echo "run: the first run sets up Wine and builds Tarvex: that takes about a minute"
+fi
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" --target Tarvex
 
@@ -21,8 +25,32 @@ if [ -z "${DISPLAY:-}" ] || ! timeout 5 xdpyinfo >/dev/null 2>&1; then
     export DISPLAY="$private"
     # Ends the private server with the program.
     trap 'kill "$(cat "/tmp/.X${private#:}-lock" 2>/dev/null | tr -d " ")" 2>/dev/null || true' EXIT
-    # Without a window manager nobody draws the caption; let Wine draw it for Tarvex.
-    wine reg add 'HKCU\Software\Wine\AppDefaults\Tarvex.exe\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
-    echo "run: Tarvex runs on the private display $private (no window manager, nothing to see here)"
 fi
-wine "$TARVEX_BUILD/Tarvex.exe" "$@"
+# Without a window manager nobody draws the caption; let Wine draw it for Tarvex, on any display.
+wine reg add 'HKCU\Software\Wine\AppDefaults\Tarvex.exe\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+
+# Tarvex pays no attention to Ctrl+C (a window program has no console), so the signal is caught here and
+# the process this script started is ended by its id. Started in the background, it ignores SIGINT itself.
+wine "$TARVEX_BUILD/Tarvex.exe" "$@" &
+tarvex=$!
+stop() {
+    trap - INT TERM
+    kill -TERM "$tarvex" 2>/dev/null || true
+    for _ in $(seq 1 50); do
+        kill -0 "$tarvex" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$tarvex" 2>/dev/null || true
+    wait "$tarvex" 2>/dev/null || true
+    echo "run: Tarvex ended"
+    exit "$1"
+}
+trap 'stop 130' INT
+trap 'stop 143' TERM
+if [ -n "$private" ]; then
+    echo "run: Tarvex runs unseen on the private display $private (no window manager); its first start under"
+    echo "     Wine can take about a minute. End it with Ctrl+C, or: kill $$"
+fi
+status=0
+wait "$tarvex" || status=$?
+exit "$status"
