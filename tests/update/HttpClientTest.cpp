@@ -1,0 +1,542 @@
+// HttpClient against the tests' own HTTP server on 127.0.0.1: text limits and statuses, file downloads
+// (complete bodies only, resume, events, cancel, throttling), general requests and the multipart form bytes.
+#include "update/HttpClient.h"
+#include "tests/common/LoopbackServer.h"
+#include "tests/common/TempFolder.h"
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+const char kAgent[] = "TarvexTest/1.0";
+
+std::string Pattern(size_t length) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>('A' + (i * 7 + i / 61) % 26);
+    return bytes;
+}
+
+// What a callback saw, and how it answers.
+struct Events {
+    int sending = 0;              // SendRequest's codes rather than FetchFile's
+    uint32_t refuse = 0xFFFFFFFF; // this code is answered 0
+    uint64_t stopAt = 0;          // progress at or beyond this many bytes is answered 0
+    uint32_t resume = 0;          // FetchFile 2: the resume flag to set
+    uint32_t keepFile = 0;        // FetchFile 3: clear the delete flag
+    uint32_t failedStatus = 0;    // FetchFile 3: the status it carried
+    std::string addHeader;        // SendRequest 6: a header added through the hook
+    HttpMemoryBlock *block = nullptr;
+    uint32_t toFile = 0;
+    std::vector<uint32_t> codes;
+    std::map<uint32_t, std::string> texts;
+    std::map<uint32_t, uint64_t> numbers;
+};
+
+uint32_t Record(uint32_t code, void *data, void *user) {
+    Events &e = *static_cast<Events *>(user);
+    e.codes.push_back(code);
+    const int textCode = e.sending ? (code == 3 || code == 8 || code == 9) : (code == 5 || code == 8);
+    const int numberCode =
+        e.sending ? (code == 0 || code == 1 || code == 2 || code == 4) : (code == 4 || code == 6);
+    if (textCode)
+        e.texts[code] = static_cast<const char *>(data);
+    if (numberCode)
+        e.numbers[code] = *static_cast<uint64_t *>(data);
+    if (!e.sending && (code == 0 || code == 1))
+        e.texts[code] = static_cast<HttpClient::TextPair *>(data)->value;
+    if (!e.sending && code == 2)
+        *static_cast<uint32_t *>(data) = e.resume;
+    if (!e.sending && code == 3) {
+        auto *failure = static_cast<HttpClient::FailureData *>(data);
+        e.failedStatus = failure->status;
+        if (e.keepFile)
+            failure->deleteFile = 0;
+    }
+    if (e.sending && code == 6 && !e.addHeader.empty()) {
+        auto *hook = static_cast<HttpClient::HeaderHook *>(data);
+        const DWORD addFlag = 0x20000000; // HTTP_ADDREQ_FLAG_ADD
+        hook->addHeaders(hook->request, e.addHeader.c_str(), static_cast<DWORD>(-1), addFlag);
+    }
+    if (e.sending && code == 10)
+        *static_cast<uint32_t *>(data) = e.toFile;
+    if (e.sending && code == 12)
+        *static_cast<HttpMemoryBlock **>(data) = e.block;
+    const int progress = e.sending ? code == 4 : code == 6;
+    if (code == e.refuse || (progress && e.stopAt && e.numbers[code] >= e.stopAt))
+        return 0;
+    return 1;
+}
+
+int Has(const std::vector<uint32_t> &codes, uint32_t code) {
+    for (uint32_t c : codes)
+        if (c == code)
+            return 1;
+    return 0;
+}
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server_ = new LoopbackServer;
+        started_ = server_->Start();
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(started_) << server_->Problem();
+        ASSERT_TRUE(folder_.Valid());
+        ASSERT_TRUE(server_->ClearLog());
+    }
+    // Every operation gives its load back. (The module itself may stay a while: Wine's WinINet holds itself
+    // loaded while its pool keeps idle connections.)
+    void TearDown() override { EXPECT_EQ(0, client_.LoadCount()); }
+    std::string Url(const char *path) { return server_->Url(path); }
+    int FileExists(const std::string &path) {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+    int Fetch(const char *path, const std::string &target, uint32_t limit = 0, Events *events = nullptr,
+              uint32_t *status = nullptr, const char *headers = nullptr, uint32_t rateKb = 0) {
+        return client_.FetchFile(Url(path).c_str(), kAgent, target.c_str(), limit, events ? Record : nullptr,
+                                 events, headers, headers ? static_cast<uint32_t>(-1) : 0, status,
+                                 HttpClient::kNoTimeout, rateKb, nullptr);
+    }
+    int Post(const char *path, TextString *out, uint32_t *status, Events *events = nullptr,
+             uint32_t uploadKb = 0) {
+        return client_.PostForm("127.0.0.1", path, kAgent, out, nullptr, 0, nullptr, nullptr, nullptr,
+                                nullptr, static_cast<uint16_t>(server_->Port()), HttpClient::kServiceHttp,
+                                nullptr, events ? Record : nullptr, events, status, 0, uploadKb, nullptr,
+                                HttpClient::kNoTimeout);
+    }
+
+    static LoopbackServer *server_;
+    static int started_;
+    HttpClient client_;
+    TempFolder folder_{"Http"};
+};
+LoopbackServer *HttpClientTest::server_ = nullptr;
+int HttpClientTest::started_ = 0;
+} // namespace
+
+// --- loading and request flags ---------------------------------------------------------------------
+
+TEST_F(HttpClientTest, LoadCountNestsAndNeverGoesBelowZero) {
+    ASSERT_EQ(1, client_.LoadWinInet());
+    ASSERT_EQ(1, client_.LoadWinInet());
+    EXPECT_EQ(2, client_.LoadCount());
+    EXPECT_NE(nullptr, GetModuleHandleA("wininet.dll"));
+    EXPECT_EQ(1, client_.UnloadWinInet());
+    EXPECT_EQ(1, client_.LoadCount());
+    EXPECT_EQ(0, client_.UnloadWinInet());
+    EXPECT_EQ(0, client_.UnloadWinInet());
+    // Unloading also drops form parts that were never posted.
+    ASSERT_EQ(1, client_.AddFormField("a", "b"));
+    client_.UnloadWinInet();
+    EXPECT_EQ(nullptr, client_.FormParts());
+}
+
+TEST_F(HttpClientTest, RequestFlags) {
+    struct Case {
+        const char *url;
+        int cookies;
+        uint32_t flags;
+    } cases[] = {
+        {"http://127.0.0.1/", 0, 0x84080B00},
+        {"https://example.invalid/", 0, 0x84880B00},
+        {"HTTPS://EXAMPLE.INVALID/", 0, 0x84880B00},
+        {"HtTpS://x/", 1, 0x84800B00},
+        {"http://https.invalid/", 0, 0x84080B00},
+        {"https:/x", 0, 0x84080B00},
+        {"ftp://x/", 1, 0x84000B00},
+        {"", 0, 0x84080B00},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(c.flags, HttpClient::TextRequestFlags(c.url, c.cookies)) << c.url;
+    struct PortCase {
+        uint16_t port;
+        int cookies, redirects;
+        uint32_t flags;
+    } ports[] = {
+        {443, 1, 1, 0x84800300}, {80, 1, 1, 0x84000300}, {8443, 1, 1, 0x84000300},
+        {444, 0, 1, 0x84080300}, {80, 1, 0, 0x84200300}, {443, 0, 0, 0x84A80300},
+    };
+    for (const PortCase &c : ports)
+        EXPECT_EQ(c.flags, HttpClient::SendRequestFlags(c.port, c.cookies, c.redirects)) << c.port;
+}
+
+// --- FetchText ---------------------------------------------------------------------------------------
+
+TEST_F(HttpClientTest, FetchTextLimitsAndStatuses) {
+    const std::string body = Pattern(100);
+    LoopbackServer::Route redirect;
+    redirect.status = 302;
+    redirect.headers = {"Location: /text/plain"};
+    ASSERT_TRUE(server_->SetRoute("/text/redirect", redirect));
+    struct Case {
+        const char *path;
+        int status;
+        const char *behaviour;
+        std::string body;
+        uint32_t limit;
+        int result;
+        std::string text;
+    } cases[] = {
+        {"/text/plain", 200, "", body, 0, 1, body},
+        {"/text/limit10", 200, "", body, 10, 1, body.substr(0, 10)},
+        {"/text/limitexact", 200, "", body, 100, 1, body},
+        {"/text/limitlarger", 200, "", body, 101, 1, body},
+        {"/text/huge", 200, "repeat:8000000", body, 10, 1, body.substr(0, 10)},
+        {"/text/bigchunks", 200, "repeat:200000", body, 0, 1, Pattern(0)},
+        {"/text/nolength", 200, "nolength", body, 0, 1, body},
+        {"/text/partial", 206, "", body, 0, 1, body},
+        {"/text/cut", 200, "truncate:40", body, 0, 0, ""},
+        {"/text/cutlimit", 200, "truncate:40", body, 20, 1, body.substr(0, 20)},
+        {"/text/empty", 200, "", "", 0, 0, ""},
+        {"/text/missing", 404, "", "gone", 0, 0, ""},
+        {"/text/error", 500, "", "broken", 0, 0, ""},
+        {"/text/redirect", 0, "", "", 0, 1, body},
+    };
+    for (const Case &c : cases) {
+        if (c.status) {
+            ASSERT_TRUE(server_->SetRoute(c.path, c.status, c.body, c.behaviour));
+        }
+    }
+    for (const Case &c : cases) {
+        TextString text;
+        EXPECT_EQ(c.result, client_.FetchText(Url(c.path).c_str(), kAgent, text, c.limit)) << c.path;
+        std::string expected = c.text;
+        if (std::string(c.path) == "/text/bigchunks") // the body repeated to 200000 bytes
+            for (size_t i = 0; expected.size() < 200000; ++i)
+                expected += body[i % body.size()];
+        EXPECT_EQ(expected, std::string(text.Text(), text.Length())) << c.path;
+        EXPECT_EQ(0, client_.LoadCount()) << c.path;
+    }
+    std::vector<LoopbackServer::Request> requests = server_->Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ("GET", requests[0].method);
+    EXPECT_EQ(kAgent, requests[0].Header("User-Agent"));
+    EXPECT_EQ("*/*", requests[0].Header("Accept"));
+}
+
+TEST_F(HttpClientTest, FetchTextSendsTheQueryAndFailsWithoutAServer) {
+    ASSERT_TRUE(server_->SetRoute("/data/update.php", 200, "<a/>"));
+    TextString text;
+    EXPECT_EQ(1, client_.FetchText(Url("/data/update.php?p=tarvex&v=1.0").c_str(), kAgent, text));
+    std::vector<LoopbackServer::Request> requests = server_->Requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("/data/update.php", requests[0].path);
+    EXPECT_EQ("p=tarvex&v=1.0", requests[0].query);
+    // A port nobody listens on (the server's own port + 1 may be taken, port 9 on loopback is not).
+    EXPECT_EQ(0, client_.FetchText("http://127.0.0.1:9/", kAgent, text));
+    EXPECT_EQ(0, text.Length());
+    EXPECT_NE(0u, strlen(client_.LastErrorText()));
+}
+
+// --- FetchFile ---------------------------------------------------------------------------------------
+
+TEST_F(HttpClientTest, FetchFileWritesOnlyCompleteBodies) {
+    const std::string body = Pattern(5000);
+    struct Case {
+        const char *path;
+        int status;
+        const char *behaviour;
+        uint32_t limit;
+        int before; // a file is already at the target
+        int result;
+        uint32_t outStatus;
+    } cases[] = {
+        {"/file/plain", 200, "", 0, 0, 1, 200},
+        {"/file/over", 200, "", 0, 1, 1, 200},
+        {"/file/nolength", 200, "nolength", 0, 1, 1, 200},
+        {"/file/missing", 404, "", 0, 0, 0, 404},
+        {"/file/missingover", 404, "", 0, 1, 0, 404},
+        {"/file/cut", 200, "truncate:3000", 0, 0, 0, 200},
+        {"/file/cutover", 200, "truncate:1", 0, 1, 0, 200},
+        {"/file/limit", 200, "", 4096, 1, 0, 200},
+        {"/file/denied", 403, "", 0, 1, 0, 403},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(server_->SetRoute(c.path, c.status, body, c.behaviour));
+        std::string target = folder_.File("download.bin");
+        DeleteFileA(target.c_str());
+        if (c.before) {
+            ASSERT_TRUE(folder_.WriteFile("download.bin", Pattern(9000).substr(7)));
+        }
+        uint32_t status = 0;
+        EXPECT_EQ(c.result, Fetch(c.path, target, c.limit, nullptr, &status)) << c.path;
+        EXPECT_EQ(c.outStatus, status) << c.path;
+        if (c.result) {
+            EXPECT_EQ(body, folder_.ReadFile("download.bin")) << c.path;
+        } else {
+            EXPECT_FALSE(FileExists(target)) << c.path;
+        }
+    }
+}
+
+TEST_F(HttpClientTest, FetchFileTargetThatCannotBeOpenedIs999) {
+    ASSERT_TRUE(server_->SetRoute("/file/any", 200, "abc"));
+    uint32_t status = 0;
+    EXPECT_EQ(0, Fetch("/file/any", folder_.File("no-such-folder\\x.bin"), 0, nullptr, &status));
+    EXPECT_EQ(999u, status);
+}
+
+TEST_F(HttpClientTest, FetchFileEventsInOrder) {
+    const std::string body = Pattern(3000);
+    LoopbackServer::Route route;
+    route.body = body;
+    route.headers = {"Content-Type: application/x-test",
+                     "Content-Disposition: attachment; filename=\"a.zip\""};
+    ASSERT_TRUE(server_->SetRoute("/file/events", route));
+    LoopbackServer::Route redirect;
+    redirect.status = 302;
+    redirect.headers = {"Location: " + Url("/file/events")};
+    ASSERT_TRUE(server_->SetRoute("/file/moved", redirect));
+
+    Events events;
+    ASSERT_EQ(1, Fetch("/file/moved", folder_.File("events.bin"), 0, &events));
+    std::vector<uint32_t> expected = {8, 0, 1, 2, 4, 5, 6, 6, 6, 7};
+    EXPECT_EQ(expected, events.codes);
+    EXPECT_EQ(Url("/file/moved"), events.texts[8]);
+    EXPECT_EQ("attachment; filename=\"a.zip\"", events.texts[0]);
+    EXPECT_EQ("application/x-test", events.texts[1]);
+    EXPECT_EQ(3000u, events.numbers[4]);
+    EXPECT_EQ(Url("/file/events"), events.texts[5]); // the URL after the redirect
+    EXPECT_EQ(3000u, events.numbers[6]);
+    EXPECT_EQ(body, folder_.ReadFile("events.bin"));
+}
+
+TEST_F(HttpClientTest, FetchFileCallbackCancelsAndMayKeepThePartialFile) {
+    const std::string body = Pattern(200000);
+    LoopbackServer::Route slow;
+    slow.body = body;
+    slow.behaviour = "slow:8192:20";
+    slow.headers = {"Content-Type: application/octet-stream"};
+    ASSERT_TRUE(server_->SetRoute("/file/slow", slow));
+    struct Case {
+        uint32_t refuse;
+        uint64_t stopAt;
+        uint32_t keep;
+    } cases[] = {{0xFFFFFFFF, 4096, 0}, {0xFFFFFFFF, 4096, 1}, {2, 0, 0}, {4, 0, 0}, {7, 0, 1}, {1, 0, 0}};
+    for (const Case &c : cases) {
+        Events events;
+        events.refuse = c.refuse;
+        events.stopAt = c.stopAt;
+        events.keepFile = c.keep;
+        std::string target = folder_.File("cancel.bin");
+        ASSERT_TRUE(folder_.WriteFile("cancel.bin", "old"));
+        const DWORD begin = GetTickCount();
+        EXPECT_EQ(0, Fetch("/file/slow", target, 0, &events)) << c.refuse << " " << c.stopAt;
+        // A cancel ends the transfer early: the whole slow body takes about half a second.
+        if (c.stopAt) {
+            EXPECT_LT(GetTickCount() - begin, 400u);
+        }
+        EXPECT_EQ(1, Has(events.codes, 3));
+        EXPECT_EQ(200u, events.failedStatus);
+        EXPECT_EQ(static_cast<int>(c.keep), FileExists(target)) << c.refuse << " " << c.stopAt;
+    }
+}
+
+TEST_F(HttpClientTest, FetchFileResume) {
+    const std::string body = Pattern(6000);
+    ASSERT_TRUE(server_->SetRoute("/resume/range", 200, body, "range"));
+    ASSERT_TRUE(server_->SetRoute("/resume/full", 200, body, ""));
+    ASSERT_TRUE(server_->SetRoute("/resume/nolength", 200, body, "nolength"));
+    struct Case {
+        const char *path;
+        std::string before;
+        uint32_t resume;
+        const char *headers;
+    } cases[] = {
+        // The server continues the file: the rest is appended.
+        {"/resume/range", body.substr(0, 2500), 1, "Range: bytes=2500-\r\n"},
+        // The server ignores the range and sends everything: it replaces the file instead of following it.
+        {"/resume/full", body.substr(0, 2500), 1, "Range: bytes=2500-\r\n"},
+        // No length: written from the start, and an older, longer file loses its tail.
+        {"/resume/nolength", Pattern(9000), 1, nullptr},
+        {"/resume/range", Pattern(9000), 0, nullptr},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(server_->ClearLog());
+        ASSERT_TRUE(folder_.WriteFile("resume.bin", c.before));
+        Events events;
+        events.resume = c.resume;
+        EXPECT_EQ(1, Fetch(c.path, folder_.File("resume.bin"), 0, &events, nullptr, c.headers)) << c.path;
+        EXPECT_EQ(body, folder_.ReadFile("resume.bin")) << c.path;
+        std::vector<LoopbackServer::Request> requests = server_->Requests();
+        ASSERT_EQ(1u, requests.size());
+        EXPECT_EQ(c.headers ? "bytes=2500-" : "", requests[0].Header("Range"));
+    }
+}
+
+TEST_F(HttpClientTest, RateLimitVisiblySlowsADownload) {
+    const std::string body = Pattern(48 * 1024);
+    ASSERT_TRUE(server_->SetRoute("/file/throttled", 200, body));
+    DWORD begin = GetTickCount();
+    ASSERT_EQ(1, Fetch("/file/throttled", folder_.File("fast.bin")));
+    const DWORD fast = GetTickCount() - begin;
+    begin = GetTickCount();
+    // 48 chunks of 1 KB at 16 KB/s: 47 waits of 62.5 ms, close to 3 s.
+    ASSERT_EQ(1, Fetch("/file/throttled", folder_.File("slow.bin"), 0, nullptr, nullptr, nullptr, 16));
+    const DWORD slow = GetTickCount() - begin;
+    EXPECT_GE(slow, 2000u);
+    EXPECT_LT(slow, 10000u);
+    EXPECT_LT(fast * 3, slow);
+    EXPECT_EQ(body, folder_.ReadFile("slow.bin"));
+}
+
+// --- SendRequest -------------------------------------------------------------------------------------
+
+TEST_F(HttpClientTest, SendRequestHeadersBodyAndTargets) {
+    const std::string answer = Pattern(150000);
+    ASSERT_TRUE(server_->SetRoute("/send/echo", 200, answer));
+    ASSERT_TRUE(server_->SetRoute("/send/cut", 200, answer, "truncate:1000"));
+    ASSERT_TRUE(server_->SetRoute("/send/missing", 404, "nothing here"));
+    HttpMemoryBlock block;
+    const std::string filePath = folder_.File("answer.bin");
+    struct Case {
+        const char *path;
+        const char *verb;
+        uint32_t target; // 0 text, 1 memory block, 2 file
+        int result;
+        uint32_t status;
+        std::string expected;
+    } cases[] = {
+        {"/send/echo", "POST", 0, 1, 200, answer},
+        {"/send/echo", "PUT", 1, 1, 200, answer},
+        {"/send/echo", "POST", 2, 1, 200, answer},
+        {"/send/cut", "GET", 0, 0, 200, answer.substr(0, 1000)},
+        {"/send/missing", "GET", 0, 1, 404, "nothing here"},
+    };
+    const char body[] = "payload\0with a zero";
+    for (const Case &c : cases) {
+        ASSERT_TRUE(server_->ClearLog());
+        block.Clear();
+        Events events;
+        events.sending = 1;
+        events.addHeader = "X-Added: through the hook";
+        events.block = c.target == 1 ? &block : nullptr;
+        events.toFile = c.target == 2;
+        TextString out;
+        out.Assign(c.target == 2 ? filePath.c_str() : "stale");
+        uint32_t status = 0;
+        int result = client_.SendRequest(
+            "127.0.0.1", c.path, kAgent, &out, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+            static_cast<uint16_t>(server_->Port()), HttpClient::kServiceHttp, c.verb,
+            "X-Extra: one\r\nX-Other: two\r\n", static_cast<uint32_t>(-1), body, sizeof(body) - 1, nullptr,
+            nullptr, nullptr, Record, &events, &status, 0, 0, nullptr, HttpClient::kNoTimeout);
+        EXPECT_EQ(c.result, result) << c.path << " " << c.target;
+        EXPECT_EQ(c.status, status) << c.path;
+        std::string got = c.target == 0   ? std::string(out.Text(), out.Length())
+                          : c.target == 1 ? std::string(block.Data(), static_cast<size_t>(block.Length()))
+                                          : folder_.ReadFile("answer.bin");
+        EXPECT_EQ(c.expected, got) << c.path << " " << c.target;
+        EXPECT_EQ(c.expected.size(), events.numbers[4]) << c.path;
+        EXPECT_EQ(5u, events.codes.back());
+        std::vector<LoopbackServer::Request> requests = server_->Requests();
+        ASSERT_EQ(1u, requests.size());
+        EXPECT_EQ(c.verb, requests[0].method);
+        EXPECT_EQ("one", requests[0].Header("X-Extra"));
+        EXPECT_EQ("two", requests[0].Header("X-Other"));
+        EXPECT_EQ("through the hook", requests[0].Header("X-Added"));
+        EXPECT_EQ(std::string(body, sizeof(body) - 1), requests[0].body);
+    }
+    // Refusing the content length or the form-length event ends the request without reading.
+    for (uint32_t refuse : {0u, 2u, 6u}) {
+        Events events;
+        events.sending = 1;
+        events.refuse = refuse;
+        TextString out;
+        EXPECT_EQ(0, client_.SendRequest("127.0.0.1", "/send/echo", kAgent, &out, nullptr, 0, nullptr,
+                                         nullptr, nullptr, nullptr, static_cast<uint16_t>(server_->Port()),
+                                         HttpClient::kServiceHttp, "GET", nullptr, 0, nullptr, 0, nullptr,
+                                         nullptr, nullptr, Record, &events, nullptr, 0, 0, nullptr,
+                                         HttpClient::kNoTimeout))
+            << refuse;
+        EXPECT_EQ(0, out.Length());
+    }
+}
+
+// --- the multipart form ------------------------------------------------------------------------------
+
+TEST_F(HttpClientTest, PostFormBytesArriveExactly) {
+    const std::string delimiter = std::string("--") + HttpClient::kBoundary;
+    ASSERT_EQ(std::string(31, '-') + "1234567890123", delimiter);
+    std::string binary;
+    for (int i = 0; i < 200000; ++i)
+        binary += static_cast<char>((i * 31 + i / 256) & 0xFF);
+    ASSERT_TRUE(folder_.WriteFile("dump.bin", binary));
+    ASSERT_TRUE(folder_.WriteFile("empty.txt", ""));
+    ASSERT_TRUE(server_->SetRoute("/upload", 200, "thanks"));
+    const std::string closing = delimiter + "--\r\n";
+    auto field = [&](const std::string &name, const std::string &value) {
+        return delimiter + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
+               "\r\n";
+    };
+    auto fileHeader = [&](const std::string &name, const std::string &fileName) {
+        return delimiter + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
+               fileName + "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+    };
+    const std::string all = field("user", "%s%n%x 100%") + fileHeader("dump", "dump.bin") + binary + "\r\n" +
+                            fileHeader("note", "empty.txt") + "\r\n" + field("", "") + closing;
+    struct Case {
+        int events;
+        uint32_t uploadKb;
+    } cases[] = {{0, 0}, {1, 0}, {0, 100000}};
+    for (const Case &c : cases) {
+        ASSERT_TRUE(server_->ClearLog());
+        ASSERT_EQ(1, client_.AddFormField("user", "%s%n%x 100%"));
+        ASSERT_EQ(1, client_.AddFormFile("dump", (std::string(folder_.Path()) + ".\\dump.bin").c_str()));
+        ASSERT_EQ(1, client_.AddFormFile("note", folder_.File("empty.txt").c_str()));
+        ASSERT_EQ(1, client_.AddFormField(nullptr, nullptr));
+        Events events;
+        events.sending = 1;
+        TextString out;
+        uint32_t status = 0;
+        ASSERT_EQ(1, Post("/upload", &out, &status, c.events ? &events : nullptr, c.uploadKb));
+        EXPECT_EQ(200u, status);
+        EXPECT_STREQ("thanks", out.Text());
+        EXPECT_EQ(nullptr, client_.FormParts());
+        std::vector<LoopbackServer::Request> requests = server_->Requests();
+        ASSERT_EQ(1u, requests.size());
+        EXPECT_EQ("POST", requests[0].method);
+        EXPECT_EQ(std::string("multipart/form-data; boundary=") + HttpClient::kBoundary,
+                  requests[0].Header("Content-Type"));
+        EXPECT_TRUE(requests[0].body == all) << "sizes " << requests[0].body.size() << " " << all.size();
+        if (c.events) {
+            EXPECT_EQ(all.size(), events.numbers[0]);
+            EXPECT_EQ(all.size(), events.numbers[1]); // every byte reported as written
+        }
+    }
+}
+
+TEST_F(HttpClientTest, PostFormEdgeCases) {
+    const std::string delimiter = std::string("--") + HttpClient::kBoundary;
+    ASSERT_TRUE(server_->SetRoute("/upload", 200, "ok"));
+    // Nothing added: only the closing line. A file that cannot be opened: its header part still goes.
+    struct Case {
+        const char *missingFile;
+        std::string body;
+    } cases[] = {
+        {nullptr, delimiter + "--\r\n"},
+        {"C:\\no\\such/file.dmp",
+         delimiter +
+             "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"file.dmp\"\r\n"
+             "Content-Type: application/octet-stream\r\n\r\n" +
+             delimiter + "--\r\n"},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(server_->ClearLog());
+        if (c.missingFile) {
+            EXPECT_EQ(0, client_.AddFormFile("f", c.missingFile));
+        }
+        uint32_t status = 0;
+        TextString out;
+        EXPECT_EQ(1, Post("/upload", &out, &status));
+        std::vector<LoopbackServer::Request> requests = server_->Requests();
+        ASSERT_EQ(1u, requests.size());
+        EXPECT_EQ(c.body, requests[0].body);
+    }
+}
