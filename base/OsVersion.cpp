@@ -173,9 +173,9 @@ uint64_t EditionFromRegistry() {
         high |= kEdFundamentals;
     {
         RegistryKey key;
-        unsigned generation = 0, minor = 0;
+        unsigned generation = 0;
         if (key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center", 0) &&
-            ReadShortText(key, "Ident", text) && sscanf(text, "%u.%u", &generation, &minor) == 2) {
+            ReadShortText(key, "Ident", text) && sscanf(text, "%u", &generation) == 1) {
             switch (generation) {
             case 2:
                 high |= kEdMediaCenter2;

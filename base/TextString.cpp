@@ -420,9 +420,10 @@ const char *TextString::Delete(int position, int count) {
     if (!text_)
         return nullptr;
     uint32_t length = Used();
+    // Both numbers are taken unsigned: a negative position lies beyond the end (no change) and a negative
+    // count reaches to the end.
     uint32_t at = static_cast<uint32_t>(position);
-    // A negative count deletes nothing rather than everything to the end.
-    if (at >= length || count <= 0)
+    if (at >= length || count == 0)
         return text_;
     uint32_t n = static_cast<uint32_t>(count);
     if (n > length - at)
@@ -901,7 +902,8 @@ void StripExtension(char *text, int maxExtension) {
     for (; *p; p += CharBytes(p)) {
         if (*p == '.')
             dot = p;
-        // A dot before a separator belongs to a folder name, not to an extension.
+        // A dot before a separator belongs to a folder name, not to an extension: "C:\a.b\c" must not
+        // lose its file name, which the plain last-dot rule would cut away.
         else if (*p == '\\' || *p == '/')
             dot = nullptr;
     }

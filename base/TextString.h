@@ -55,6 +55,7 @@ public:
     int AppendWideChar(wchar_t unit);
     const char *EnsureTrailing(char byte);
     const char *Insert(int position, const char *text);
+    // Both taken unsigned: a position at or past the end changes nothing, the count is clipped to the end.
     const char *Delete(int position, int count);
     const char *Left(int n);
     const char *Mid(int position, int count);

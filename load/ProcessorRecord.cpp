@@ -1,7 +1,23 @@
-// ProcessorRecord: construction with room for the registry's descriptions.
+// ProcessorRecord: construction with room for the registry's descriptions, and the processor enumeration.
 #include "load/ProcessorRecord.h"
+
+#include <new>
 
 // The registry texts are read with a limit of 260 bytes.
 ProcessorRecord::ProcessorRecord() : name(260), vendor(260) {}
 
 ProcessorRecord::~ProcessorRecord() = default;
+
+uint32_t ProcessorRecord::AppendProcessors(UsageSampler &inventory, RecordList &list) {
+    for (uint32_t index = 0;; ++index) {
+        auto *record = new (std::nothrow) ProcessorRecord;
+        if (!record)
+            return index;
+        if (!inventory.ProcessorInventory(record->name, &record->vendor, nullptr, &record->mhz, index)) {
+            delete record;
+            return index;
+        }
+        record->index = index;
+        list.Append(record);
+    }
+}

@@ -1,5 +1,7 @@
 // ProcessorRecord: what the program keeps per logical processor: its description, its list row, the
-// thread that loads it and its own usage sampler.
+// thread that loads it and its own usage sampler; and the enumeration that makes one per processor.
+//
+// Classes: ProcessorRecord.
 #pragma once
 
 #include "base/RecordList.h"
@@ -21,4 +23,9 @@ public:
     TextString vendor;
     uint32_t mhz = 0; // 0 when no speed was found
     UsageSampler sampler;
+
+    // The processor enumeration: asks inventory for processor 0, 1, 2, ... and appends one record per
+    // answer to list until the first processor that is not there (or memory runs out). Returns the number
+    // of records appended.
+    static uint32_t AppendProcessors(UsageSampler &inventory, RecordList &list);
 };

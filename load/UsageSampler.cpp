@@ -13,16 +13,8 @@ enum : ULONG {
     kPerformanceInformation = 2,
     kTimeOfDayInformation = 3,
     kProcessorTimes = 8,
-    kProcessorSpeed = 43,
 };
-const uint32_t kTimesEntrySize = 48;
 const char kCpuUsageValue[] = "KERNEL\\CPUUsage";
-
-uint64_t ReadU64(const uint8_t *at) {
-    uint64_t value;
-    memcpy(&value, at, sizeof(value));
-    return value;
-}
 
 // The statistic values are read as 4 raw bytes whatever their registry type.
 int ReadStatistic(const char *subkey, uint32_t *out) {
@@ -39,21 +31,6 @@ int ReadStatistic(const char *subkey, uint32_t *out) {
     return 1;
 }
 
-// Reads a text value as stored (blanks kept) into out: at most 260 bytes with the terminator, so at most
-// 259 characters. A missing or longer value leaves out unchanged.
-void ReadDescription(HKEY key, const char *valueName, TextString &out) {
-    char buffer[260];
-    DWORD size = sizeof(buffer);
-    if (RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size) !=
-        ERROR_SUCCESS)
-        return;
-    // Data stored without a terminator keeps its last character when there is room after it.
-    if (size < sizeof(buffer))
-        buffer[size] = 0;
-    else
-        buffer[sizeof(buffer) - 1] = 0;
-    out.Assign(buffer);
-}
 } // namespace
 
 UsageSampler::UsageSampler() {
@@ -67,19 +44,18 @@ UsageSampler::UsageSampler(int nt, SystemInfoQuery::QueryFunction function)
 
 void UsageSampler::Initialize(int nt) {
     times_ = nullptr;
-    memset(basicInformation_, 0, sizeof(basicInformation_));
+    memset(&basicInformation_, 0, sizeof(basicInformation_));
     if (!nt) {
         nt_ = 0;
         return;
     }
     nt_ = 1;
     // A failed query must not leave a partly written count behind.
-    if (query_.Query(kBasicInformation, basicInformation_, sizeof(basicInformation_), nullptr) != 0)
-        memset(basicInformation_, 0, sizeof(basicInformation_));
-    // The count is one byte; read unsigned so that a large machine cannot turn it negative.
+    if (query_.Query(kBasicInformation, &basicInformation_, sizeof(basicInformation_), nullptr) != 0)
+        memset(&basicInformation_, 0, sizeof(basicInformation_));
     const uint32_t count = ProcessorCount();
     if (count)
-        times_ = static_cast<uint8_t *>(malloc(count * kTimesEntrySize));
+        times_ = static_cast<ProcessorTimesEntry *>(malloc(count * sizeof(ProcessorTimesEntry)));
     previousTotal_ = 0;
     previousIdle_ = 0;
 }
@@ -110,11 +86,11 @@ uint32_t UsageSampler::SampleProcessor(uint32_t index) {
     const uint32_t count = ProcessorCount();
     if (index >= count || !times_)
         return 0;
-    if (query_.Query(kProcessorTimes, times_, count * kTimesEntrySize, nullptr) != 0)
+    if (query_.Query(kProcessorTimes, times_, count * sizeof(ProcessorTimesEntry), nullptr) != 0)
         return 0;
-    const uint8_t *entry = times_ + index * kTimesEntrySize;
-    const uint64_t idle = ReadU64(entry);
-    const uint64_t total = ReadU64(entry + 8) + ReadU64(entry + 16);
+    const ProcessorTimesEntry &entry = times_[index];
+    const uint64_t idle = entry.idleTime;
+    const uint64_t total = entry.kernelTime + entry.userTime;
     uint32_t result = 0;
     if (previousIdle_ != 0 && !ProcessorUsagePercent(idle - previousIdle_, total - previousTotal_, &result)) {
         // No time accounted since the previous sample: keep it, so that the next one spans the whole
@@ -128,14 +104,14 @@ uint32_t UsageSampler::SampleProcessor(uint32_t index) {
 }
 
 uint32_t UsageSampler::SampleWholeMachine() {
-    uint8_t timeOfDay[32];
-    if (query_.Query(kTimeOfDayInformation, timeOfDay, sizeof(timeOfDay), nullptr) != 0)
+    TimeOfDayRecord timeOfDay;
+    if (query_.Query(kTimeOfDayInformation, &timeOfDay, sizeof(timeOfDay), nullptr) != 0)
         return 0;
-    uint8_t performance[312];
-    if (query_.Query(kPerformanceInformation, performance, sizeof(performance), nullptr) != 0)
+    PerformanceRecord performance;
+    if (query_.Query(kPerformanceInformation, &performance, sizeof(performance), nullptr) != 0)
         return 0;
-    const uint64_t now = ReadU64(timeOfDay + 8);
-    const uint64_t idle = ReadU64(performance);
+    const uint64_t now = timeOfDay.currentTime;
+    const uint64_t idle = performance.idleTime;
     // Here the previous idle field holds the previous clock reading, the previous total the idle sum.
     uint32_t result = 0;
     if (previousIdle_ != 0 &&
@@ -159,28 +135,7 @@ uint32_t UsageSampler::SampleStatistic() {
 
 int UsageSampler::ProcessorInventory(TextString &name, TextString *vendor, TextString *identifier,
                                      uint32_t *mhz, uint32_t index) {
-    TextString path;
-    path.Format("HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\%u", index);
-    RegistryKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, path.Text()))
-        return 0;
-    ReadDescription(key.Handle(), nt_ ? "ProcessorNameString" : "Identifier", name);
-    if (vendor)
-        ReadDescription(key.Handle(), "VendorIdentifier", *vendor);
-    if (identifier && nt_)
-        ReadDescription(key.Handle(), "Identifier", *identifier);
-    if (mhz) {
-        *mhz = 0;
-        uint32_t registryMhz = 0;
-        if (key.ReadDword("~MHz", &registryMhz))
-            *mhz = registryMhz;
-        uint8_t record[15];
-        memset(record, 0, sizeof(record));
-        const LONG status = query_.Query(kProcessorSpeed, record, sizeof(record), nullptr);
-        *mhz = SpeedFromSystemRecord(status, record, *mhz);
-    }
-    key.Close();
-    return 1;
+    return ReadProcessorDescription(query_, nt_, index, name, vendor, identifier, mhz);
 }
 
 int ProcessorUsagePercent(uint64_t idleDelta, uint64_t totalDelta, uint32_t *percent) {
@@ -214,12 +169,4 @@ int MachineUsagePercent(int64_t idleDelta, int64_t clockDelta, uint32_t count, u
         busy = 100;
     *percent = static_cast<uint32_t>(busy);
     return 1;
-}
-
-uint32_t SpeedFromSystemRecord(LONG status, const uint8_t *record, uint32_t registryMhz) {
-    if (status != 0 || !record)
-        return registryMhz;
-    uint32_t hertz;
-    memcpy(&hertz, record + 4, sizeof(hertz));
-    return hertz ? hertz / 1000000u : registryMhz;
 }

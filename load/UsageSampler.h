@@ -2,14 +2,43 @@
 // system's per-processor times on NT or the machine-wide statistic of the 95/98/Me family; it also reads
 // the processor descriptions that the system keeps in the registry.
 //
-// Classes: UsageSampler. Functions: ProcessorUsagePercent, MachineUsagePercent, SpeedFromSystemRecord.
+// Classes: UsageSampler (and the system records it reads). Functions: ProcessorUsagePercent,
+// MachineUsagePercent.
 #pragma once
 
 #include "base/Win.h"
-#include "load/SystemInfoQuery.h"
+#include "base/ProcessorInventory.h"
+#include "base/SystemInfoQuery.h"
 #include <cstdint>
 
 class TextString;
+
+// The records NtQuerySystemInformation fills, as far as the sampler reads them; the rest is kept as
+// padding so that the sizes handed to the system are the ones it expects.
+struct SystemBasicRecord { // class 0
+    uint8_t unused[40];
+    uint8_t processorCount; // a signed byte to the system; read unsigned so that it cannot go negative
+    uint8_t padding[3];
+};
+struct ProcessorTimesEntry { // class 8, one per processor; times in 100-nanosecond units
+    uint64_t idleTime;
+    uint64_t kernelTime; // includes the idle time
+    uint64_t userTime;
+    uint8_t unused[24];
+};
+struct TimeOfDayRecord { // class 3
+    uint64_t bootTime;
+    uint64_t currentTime;
+    uint8_t unused[16];
+};
+struct PerformanceRecord { // class 2
+    uint64_t idleTime; // summed over all processors
+    uint8_t unused[304];
+};
+static_assert(sizeof(SystemBasicRecord) == 44, "class 0 record");
+static_assert(sizeof(ProcessorTimesEntry) == 48, "class 8 entry");
+static_assert(sizeof(TimeOfDayRecord) == 32, "class 3 record");
+static_assert(sizeof(PerformanceRecord) == 312, "class 2 record");
 
 class UsageSampler {
 public:
@@ -32,7 +61,7 @@ public:
                            uint32_t index);
 
     int IsNt() const { return nt_; }
-    uint32_t ProcessorCount() const { return basicInformation_[40]; }
+    uint32_t ProcessorCount() const { return basicInformation_.processorCount; }
 
 private:
     void Initialize(int nt);
@@ -42,10 +71,10 @@ private:
 
     SystemInfoQuery query_;
     int nt_ = 0;
-    uint8_t basicInformation_[44];
+    SystemBasicRecord basicInformation_;
     uint64_t previousTotal_ = 0;
     uint64_t previousIdle_ = 0; // 0: no previous sample
-    uint8_t *times_ = nullptr;
+    ProcessorTimesEntry *times_ = nullptr;
     // What a sample without any elapsed time answers: the previous result.
     uint32_t previousResult_ = 0;
 };
@@ -58,6 +87,3 @@ int ProcessorUsagePercent(uint64_t idleDelta, uint64_t totalDelta, uint32_t *per
 // rounded to the nearest percent within 0..100. 0 (and percent untouched) when the clock did not advance.
 int MachineUsagePercent(int64_t idleDelta, int64_t clockDelta, uint32_t count, uint32_t *percent);
 
-// The processor speed from the system's 15-byte speed record (hertz at byte offset 4) when the query
-// succeeded with a non-zero value, else registryMhz.
-uint32_t SpeedFromSystemRecord(LONG status, const uint8_t *record, uint32_t registryMhz);

@@ -66,16 +66,9 @@ int main(int argc, char **argv) {
     RecordList list;
     std::vector<ProcessorRecord *> records;
     UsageSampler inventory;
-    for (uint32_t index = 0;; ++index) {
-        ProcessorRecord *record = new ProcessorRecord;
-        if (!inventory.ProcessorInventory(record->name, &record->vendor, nullptr, &record->mhz, index)) {
-            delete record;
-            break;
-        }
-        record->index = index;
-        list.Append(record);
-        records.push_back(record);
-    }
+    ProcessorRecord::AppendProcessors(inventory, list);
+    for (ListEntry *entry = list.First(); entry; entry = list.Next(entry))
+        records.push_back(static_cast<ProcessorRecord *>(entry));
     Line("PROCESSORS %u", static_cast<unsigned>(records.size()));
 
     for (ProcessorRecord *record : records)

@@ -3,7 +3,7 @@
 // a missing NtQuerySystemInformation, and this machine's real processors.
 #include "base/TextString.h"
 #include "base/Win.h"
-#include "load/SystemInfoQuery.h"
+#include "base/SystemInfoQuery.h"
 #include "load/UsageSampler.h"
 #include "tests/common/TestRegistry.h"
 #include <gtest/gtest.h>
@@ -14,20 +14,21 @@
 // ---- The speed record -------------------------------------------------------------------------------
 
 TEST(SpeedFromSystemRecord, HertzAtOffsetFourWinsOverTheRegistry) {
-    uint8_t record[15] = {};
+    uint8_t bytes[15] = {};
     const uint32_t hertz = 2400000000u;
-    memcpy(record + 4, &hertz, 4);
-    EXPECT_EQ(2400u, SpeedFromSystemRecord(0, record, 3333));
-    EXPECT_EQ(2400u, SpeedFromSystemRecord(0, record, 0));
+    memcpy(bytes + 4, &hertz, 4);
+    ProcessorSpeedRecord record;
+    memcpy(&record, bytes, sizeof(record));
+    EXPECT_EQ(2400u, SpeedFromSystemRecord(0, &record, 3333));
+    EXPECT_EQ(2400u, SpeedFromSystemRecord(0, &record, 0));
 }
 
 TEST(SpeedFromSystemRecord, FailedQueryOrZeroKeepsTheRegistryValue) {
-    uint8_t record[15] = {};
-    EXPECT_EQ(3333u, SpeedFromSystemRecord(0, record, 3333));
-    const uint32_t hertz = 2400000000u;
-    memcpy(record + 4, &hertz, 4);
-    EXPECT_EQ(3333u, SpeedFromSystemRecord(static_cast<LONG>(0xC0000003), record, 3333));
-    EXPECT_EQ(0u, SpeedFromSystemRecord(static_cast<LONG>(0xC00000FF), record, 0));
+    ProcessorSpeedRecord record = {};
+    EXPECT_EQ(3333u, SpeedFromSystemRecord(0, &record, 3333));
+    record.hertz = 2400000000u;
+    EXPECT_EQ(3333u, SpeedFromSystemRecord(static_cast<LONG>(0xC0000003), &record, 3333));
+    EXPECT_EQ(0u, SpeedFromSystemRecord(static_cast<LONG>(0xC00000FF), &record, 0));
 }
 
 // ---- SystemInfoQuery --------------------------------------------------------------------------------
@@ -295,8 +296,8 @@ TEST(RealProcessors, OneAnswerPerProcessorWithTheRegistrysDescriptions) {
 
     // What the speed record says on this system decides which speed to expect.
     SystemInfoQuery query;
-    uint8_t record[15] = {};
-    const LONG speedStatus = query.Query(43, record, sizeof(record), nullptr);
+    ProcessorSpeedRecord record = {};
+    const LONG speedStatus = query.Query(43, &record, sizeof(record), nullptr);
 
     uint32_t count = 0;
     for (;; ++count) {
@@ -319,7 +320,7 @@ TEST(RealProcessors, OneAnswerPerProcessorWithTheRegistrysDescriptions) {
             ERROR_SUCCESS)
             registryMhz = 0;
         RegCloseKey(key);
-        EXPECT_EQ(SpeedFromSystemRecord(speedStatus, record, registryMhz), mhz);
+        EXPECT_EQ(SpeedFromSystemRecord(speedStatus, &record, registryMhz), mhz);
     }
     EXPECT_EQ(info.dwNumberOfProcessors, count);
 }

@@ -1,4 +1,6 @@
 // SystemInfoQuery: the run-time binding to ntdll's NtQuerySystemInformation, which not every system has.
+//
+// Classes: SystemInfoQuery.
 #pragma once
 
 #include "base/DynamicLibrary.h"

@@ -1,5 +1,5 @@
 // SystemInfoQuery: NtQuerySystemInformation looked up by name.
-#include "load/SystemInfoQuery.h"
+#include "base/SystemInfoQuery.h"
 
 SystemInfoQuery::SystemInfoQuery() {
     library_.Load("ntdll.dll");
