@@ -77,9 +77,9 @@ int MainDialog::OnInitDialog() {
     running_ = 0;
 
     CommandLine commandLine;
-    commandLine.AddOption("s", 2, 0, "auto start the cpu grabbing");
+    commandLine.AddOption("s", SwitchOption, 0, "auto start the cpu grabbing");
     // The percentage travels through 32-bit controls: a longer number is refused like a misspelt option.
-    commandLine.AddOption("u", 0, 50, "set cpu grabbing percentage", CommandLine::Min32Bits,
+    commandLine.AddOption("u", NumberOption, 50, "set cpu grabbing percentage", CommandLine::Min32Bits,
                           CommandLine::Max32Bits);
     if (!commandLine.Parse()) {
         TextString usage;
@@ -99,20 +99,15 @@ int MainDialog::OnInitDialog() {
     SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
     if (commandLine.Value("s") == 1)
         StartStopLoad(1);
-    return 1;
+    return kInitDone;
 }
 
 void MainDialog::AddProcessors() {
-    for (uint32_t index = 0;; ++index) {
-        auto *record = new ProcessorRecord;
-        if (!inventory_.ProcessorInventory(record->name, &record->vendor, nullptr, &record->mhz, index)) {
-            delete record;
-            return;
-        }
-        record->index = index;
-        processors_.Append(record);
+    ProcessorRecord::AppendProcessors(inventory_, processors_);
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
+        auto *record = static_cast<ProcessorRecord *>(entry);
         TextString text;
-        text.Format("#%u", index + 1);
+        text.Format("#%u", record->index + 1);
         record->row = list_.InsertItem(text.Text(), 0, reinterpret_cast<LPARAM>(record), 0x7FFFFFFF);
         list_.SetItemText(record->name.Text(), 1, record->row);
         list_.SetItemText(record->vendor.Text(), 2, record->row);
@@ -147,9 +142,12 @@ void MainDialog::StartStopLoad(int start) {
     }
 
     stopping_ = 1;
+    // Every worker hears its stop first, so that they all wind down together; a worker in a long busy
+    // phase would otherwise hold back the stop of every processor after it.
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
+        static_cast<ProcessorRecord *>(entry)->worker.RequestStop();
     for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
         auto *record = static_cast<ProcessorRecord *>(entry);
-        record->worker.RequestStop();
         // The wait keeps the window alive; a quit message ends it early, so wait again until the worker
         // is really gone.
         while (record->worker.Running() && !record->worker.Wait(INFINITE))

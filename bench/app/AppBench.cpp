@@ -172,7 +172,7 @@ int main(int argc, char **argv) {
 
     // Right after Grab the workers are still finding their busy count; a few seconds later they run their
     // settled duty cycle. Stop is measured in both.
-    for (int percent : {50, 90}) {
+    for (int percent : {50, 90, 99}) {
         for (DWORD loadMs : {1200u, 6000u}) {
             std::vector<double> latencies = StopLatencies(percent, loadMs > 2000 ? 5 : 10, loadMs);
             if (latencies.empty()) {
