@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 DialogRunner::~DialogRunner() {
     if (window_) {
@@ -18,10 +19,6 @@ DialogRunner::~DialogRunner() {
             SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     }
     commonControls_.Free();
-    if (smallIcon_)
-        DestroyIcon(smallIcon_);
-    if (largeIcon_)
-        DestroyIcon(largeIcon_);
 }
 
 int DialogRunner::OnInitDialog() {
@@ -174,22 +171,20 @@ int DialogRunner::CloseOnDestroy() {
 }
 
 int DialogRunner::SetIcons(int iconId) {
-    int cx = GetSystemMetrics(SM_CXSMICON), cy = GetSystemMetrics(SM_CYSMICON);
-    if (smallIcon_)
-        DestroyIcon(smallIcon_);
-    smallIcon_ = static_cast<HICON>(
-        LoadImageA(instance_, MAKEINTRESOURCEA(iconId), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR));
-    cx = GetSystemMetrics(SM_CXICON);
-    cy = GetSystemMetrics(SM_CYICON);
-    if (largeIcon_)
-        DestroyIcon(largeIcon_);
-    largeIcon_ = static_cast<HICON>(
-        LoadImageA(instance_, MAKEINTRESOURCEA(iconId), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR));
+    OwnedIcon smallIcon(static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
+                                                      GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+    OwnedIcon largeIcon(static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
+                                                      GetSystemMetrics(SM_CXICON),
+                                                      GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR)));
     if (window_) {
-        SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
-        SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon_));
+        SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.Get()));
+        SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon.Get()));
     }
-    return smallIcon_ && largeIcon_;
+    // The old icons go only now that the window no longer shows them.
+    smallIcon_ = std::move(smallIcon);
+    largeIcon_ = std::move(largeIcon);
+    return smallIcon_.IsValid() && largeIcon_.IsValid();
 }
 
 void DialogRunner::SetText(const char *text) {

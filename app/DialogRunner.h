@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/DynamicLibrary.h"
+#include "base/ScopedHandle.h"
 #include "base/Win.h"
 #include <cstdint>
 
@@ -70,8 +71,8 @@ protected:
 
     HWND window_ = nullptr;
     HINSTANCE instance_ = nullptr;
-    HICON smallIcon_ = nullptr;
-    HICON largeIcon_ = nullptr;
+    OwnedIcon smallIcon_;
+    OwnedIcon largeIcon_;
     int minimumWidth_ = -1;
     int minimumHeight_ = -1;
     uint32_t options_ = 0;

@@ -5,12 +5,6 @@ WorkerThread::~WorkerThread() {
     Terminate();
 }
 
-void WorkerThread::CloseThreadHandle() {
-    if (thread_)
-        CloseHandle(thread_);
-    thread_ = nullptr;
-}
-
 int WorkerThread::Start(Routine routine, void *context, int32_t value) {
     if (!routine)
         return 0;
@@ -26,26 +20,29 @@ int WorkerThread::Start(Routine routine, void *context, int32_t value) {
     exitCode_.store(0);
     // A previous thread that has cleared its running bit may still be signalling its own copy of the old
     // event; that copy is its own, so closing ours here is safe.
-    CloseThreadHandle();
+    thread_.Reset();
     threadFinished_ = nullptr;
+    // Until the thread runs, the copy is ours: every failure below closes it on the way out.
+    OwnedHandle copy;
+    HANDLE duplicate = nullptr;
     if (!finished_.Create(1, 0) ||
-        !DuplicateHandle(GetCurrentProcess(), finished_.Handle(), GetCurrentProcess(), &threadFinished_, 0,
-                         FALSE, DUPLICATE_SAME_ACCESS)) {
-        threadFinished_ = nullptr;
+        !DuplicateHandle(GetCurrentProcess(), finished_.Handle(), GetCurrentProcess(), &duplicate, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
         finished_.Close();
         state_.fetch_and(~kRunning);
         return 0;
     }
+    copy.Reset(duplicate);
+    threadFinished_ = copy.Get();
     entered_.store(0);
     DWORD id = 0;
-    HANDLE thread = CreateThread(nullptr, 0, Entry, this, 0, &id);
-    if (!thread) {
-        CloseHandle(threadFinished_);
+    thread_.Reset(CreateThread(nullptr, 0, Entry, this, 0, &id));
+    if (!thread_.IsValid()) {
         threadFinished_ = nullptr;
         state_.fetch_and(~kRunning);
         return 0;
     }
-    thread_ = thread;
+    copy.Release(); // the thread's now
     threadId_ = id;
     return 1;
 }
@@ -63,8 +60,8 @@ DWORD WINAPI WorkerThread::Entry(void *parameter) {
         for (;;)
             Sleep(INFINITE);
     }
-    SetEvent(finished);
-    CloseHandle(finished);
+    OwnedHandle owned(finished);
+    SetEvent(owned.Get());
     return static_cast<DWORD>(result);
 }
 
@@ -88,21 +85,22 @@ int WorkerThread::Wait(DWORD ms) {
 }
 
 void WorkerThread::Terminate() {
-    if ((state_.fetch_and(~kRunning) & kRunning) && thread_) {
+    if ((state_.fetch_and(~kRunning) & kRunning) && thread_.IsValid()) {
         // Under Wine, terminating a thread before it has started to run brings the whole process down;
         // a thread that has just been created gets a moment to get going first.
         for (int i = 0; i < 5000 && !entered_.load(); ++i)
             Sleep(1);
-        TerminateThread(thread_, 0);
+        TerminateThread(thread_.Get(), 0);
         // TerminateThread only schedules the end; the thread's copy of the event may be closed once it
-        // can no longer run.
-        if (WaitForSingleObject(thread_, 5000) == WAIT_OBJECT_0 && threadFinished_)
-            CloseHandle(threadFinished_);
+        // can no longer run (a thread that cannot be seen to end keeps it).
+        if (WaitForSingleObject(thread_.Get(), 5000) == WAIT_OBJECT_0) {
+            OwnedHandle killedThreadsCopy(threadFinished_);
+        }
         threadFinished_ = nullptr;
     }
     // A thread that ended by itself keeps running its last instructions after clearing the bit; closing
     // our handle does not disturb it.
-    CloseThreadHandle();
+    thread_.Reset();
     exitCode_.store(0);
     finished_.Close();
 }

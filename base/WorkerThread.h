@@ -1,8 +1,11 @@
 // WorkerThread: a thread running one routine, with a stop flag the routine polls and a finished event
 // that the owner waits on while its window messages keep flowing.
+//
+// Classes: WorkerThread.
 #pragma once
 
 #include "base/EventObject.h"
+#include "base/ScopedHandle.h"
 #include "base/Win.h"
 #include <atomic>
 #include <cstdint>
@@ -35,7 +38,6 @@ public:
 
 private:
     static DWORD WINAPI Entry(void *parameter);
-    void CloseThreadHandle();
 
     void *context_ = nullptr;
     int32_t value_ = 0;
@@ -45,9 +47,11 @@ private:
     Routine routine_ = nullptr;
     EventObject finished_;
     // The thread signals through its own duplicate of the finished event, so that it never touches this
-    // object once it has cleared the running bit: the owner may destroy it from then on.
+    // object once it has cleared the running bit: the owner may destroy it from then on. The duplicate
+    // belongs to whoever clears the running bit (the thread at its end, or Terminate), so it is held here
+    // only as a value; each of them takes it into an owner when it wins.
     HANDLE threadFinished_ = nullptr;
-    HANDLE thread_ = nullptr;
+    OwnedHandle thread_;
     // Set by the thread as its first action; a forced end waits for it (see Terminate).
     std::atomic<int> entered_{0};
 };

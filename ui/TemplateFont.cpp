@@ -2,6 +2,7 @@
 // is created.
 #include "ui/TemplateFont.h"
 
+#include "base/ScopedHandle.h"
 #include <cstring>
 
 namespace {
@@ -65,7 +66,7 @@ DWORD AlignUp4(DWORD offset) {
 } // namespace
 
 int TemplateFont::LocateTemplateFont(const void *dialogTemplate, DWORD size, DWORD *pointOffset,
-                                   DWORD *faceOffset) {
+                                     DWORD *faceOffset) {
     const BYTE *base = static_cast<const BYTE *>(dialogTemplate);
     if (!base || size < 18)
         return 0;
@@ -106,20 +107,19 @@ int CALLBACK TemplateFont::FontFound(const LOGFONTA *, const TEXTMETRICA *, DWOR
 }
 
 int TemplateFont::FontInstalled(const char *face) {
-    HDC screen = GetDC(nullptr);
-    if (!screen)
+    ScopedGetDC screen(nullptr);
+    if (!screen.Get())
         return 0;
     LOGFONTA font = {};
     font.lfCharSet = DEFAULT_CHARSET;
     lstrcpynA(font.lfFaceName, face, LF_FACESIZE);
     int found = 0;
-    EnumFontFamiliesExA(screen, &font, &TemplateFont::FontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, screen);
+    EnumFontFamiliesExA(screen.Get(), &font, &TemplateFont::FontFound, reinterpret_cast<LPARAM>(&found), 0);
     return found;
 }
 
 int TemplateFont::ChooseTemplateFont(const char *messageFace, LONG messageHeight, int prefer, char *face,
-                                   WORD *pointSize) {
+                                     WORD *pointSize) {
     if (strcmp(messageFace, "MS Sans Serif") != 0 && strcmp(messageFace, "Tahoma") != 0 &&
         strcmp(messageFace, "Segoe UI") != 0)
         return 0;
@@ -130,10 +130,8 @@ int TemplateFont::ChooseTemplateFont(const char *messageFace, LONG messageHeight
     }
     if (FontInstalled(messageFace)) {
         lstrcpynA(face, messageFace, kFaceSize);
-        HDC screen = GetDC(nullptr);
-        int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-        if (screen)
-            ReleaseDC(nullptr, screen);
+        ScopedGetDC screen(nullptr);
+        int dpi = screen.Get() ? GetDeviceCaps(screen.Get(), LOGPIXELSY) : 96;
         *pointSize = static_cast<WORD>(MulDiv(-messageHeight, 72, dpi));
         return 1;
     }
@@ -142,8 +140,8 @@ int TemplateFont::ChooseTemplateFont(const char *messageFace, LONG messageHeight
     return 1;
 }
 
-void *TemplateFont::RebuildTemplate(const void *dialogTemplate, DWORD size, DWORD pointOffset, DWORD faceOffset,
-                                  const char *face, WORD pointSize) {
+void *TemplateFont::RebuildTemplate(const void *dialogTemplate, DWORD size, DWORD pointOffset,
+                                    DWORD faceOffset, const char *face, WORD pointSize) {
     const BYTE *base = static_cast<const BYTE *>(dialogTemplate);
     int oldLength = FaceLength(base, faceOffset, size);
     if (oldLength < 0)
@@ -200,4 +198,3 @@ void TemplateFont::FreeTemplate(void *dialogTemplate) {
     if (dialogTemplate)
         LocalFree(dialogTemplate);
 }
-

@@ -1,6 +1,7 @@
 // ScreenCapture: a 32-bit DIB section filled by BitBlt from the window's DC.
 #include "tests/common/ScreenCapture.h"
 
+#include "base/ScopedHandle.h"
 #include <cstdint>
 
 ScreenCapture::ScreenCapture(HWND window) {
@@ -9,8 +10,8 @@ ScreenCapture::ScreenCapture(HWND window) {
     GetClientRect(window, &client);
     width = client.right;
     height = client.bottom;
-    HDC source = GetDC(window);
-    HDC memory = CreateCompatibleDC(source);
+    ScopedGetDC source(window);
+    OwnedDC memory(CreateCompatibleDC(source.Get()));
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -18,17 +19,14 @@ ScreenCapture::ScreenCapture(HWND window) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void *bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
+    OwnedBitmap bitmap(CreateDIBSection(memory.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    // Deselected before the bitmap and the DC go.
+    ScopedSelectObject selected(memory.Get(), bitmap.Get());
+    BitBlt(memory.Get(), 0, 0, width, height, source.Get(), 0, 0, SRCCOPY);
     GdiFlush();
     const auto *raw = static_cast<const uint32_t *>(bits);
     for (int i = 0; raw && i < width * height; ++i)
         pixels.push_back(RGB((raw[i] >> 16) & 0xFF, (raw[i] >> 8) & 0xFF, raw[i] & 0xFF));
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(window, source);
 }
 
 int ScreenCapture::Count(COLORREF colour) const {
