@@ -1,5 +1,4 @@
-// LinkControl: the hyperlink static (browser colours, fitted font, painting, activation) and its leave
-// tracker.
+// LinkControl: the hyperlink static (browser colours, fitted font, painting, activation).
 #include "ui/LinkControl.h"
 #include "base/OsVersion.h"
 #include "base/RegistryKey.h"
@@ -18,7 +17,6 @@ const char kStylesKey[] = "Software\\Microsoft\\Internet Explorer\\Styles";
 
 const COLORREF kDefaultLinkColour = RGB(0, 102, 204);
 const int kSmallestFontHeight = 4;
-const UINT kPollInterval = 100;
 
 // "r,g,b" as the browser stores it; a value that does not give three numbers in 0..255 leaves colour alone.
 void ParseColour(const char *text, COLORREF *colour) {
@@ -36,52 +34,6 @@ int TakeFace(const TextString &text, char *face) {
 }
 
 } // namespace
-
-// ---------------------------------------------------------------------------------------------------------
-// HoverTracker
-
-HoverTracker::HoverTracker() {
-    if (user32_.Load("user32.dll"))
-        trackMouseEvent_ = user32_.Function<TrackMouseEventFunction>("TrackMouseEvent");
-}
-
-int HoverTracker::Track(HWND window) {
-    if (trackMouseEvent_) {
-        TRACKMOUSEEVENT request = {};
-        request.cbSize = sizeof(request);
-        request.dwFlags = TME_LEAVE;
-        request.hwndTrack = window;
-        request.dwHoverTime = HOVER_DEFAULT;
-        return trackMouseEvent_(&request) ? 1 : 0;
-    }
-    Stop();
-    if (!GetWindowRect(window, &screenRect_))
-        return 0;
-    // The timer carries the tracker's address as its id, so the procedure finds its tracker without a map.
-    timer_ = SetTimer(window, reinterpret_cast<UINT_PTR>(this), kPollInterval, OnTimer);
-    if (!timer_)
-        return 0;
-    window_ = window;
-    return 1;
-}
-
-void HoverTracker::Stop() {
-    if (window_ && timer_ && IsWindow(window_))
-        KillTimer(window_, timer_);
-    window_ = nullptr;
-    timer_ = 0;
-}
-
-void CALLBACK HoverTracker::OnTimer(HWND window, UINT, UINT_PTR id, DWORD) {
-    auto *tracker = reinterpret_cast<HoverTracker *>(id);
-    POINT cursor;
-    if (GetCursorPos(&cursor) && PtInRect(&tracker->screenRect_, cursor) && WindowFromPoint(cursor) == window)
-        return;
-    KillTimer(window, id);
-    tracker->window_ = nullptr;
-    tracker->timer_ = 0;
-    PostMessageA(window, WM_MOUSELEAVE, 0, 0);
-}
 
 // ---------------------------------------------------------------------------------------------------------
 // LinkControl: set-up
@@ -109,7 +61,7 @@ int LinkControl::Attach(HWND window, const char *text, const char *address, uint
         if (openThemeData && closeThemeData_)
             theme_ = openThemeData(window, L"TOOLBAR");
     }
-    LONG style = GetWindowLongA(window, GWL_STYLE);
+    LONG style = static_cast<LONG>(GetWindowLongPtrA(window, GWL_STYLE));
     if (!(style & WS_TABSTOP))
         flags_ |= kLinkNoFocusRect;
     // A static that starts out disabled gets no WM_ENABLE, so its state is taken now.
@@ -121,10 +73,10 @@ int LinkControl::Attach(HWND window, const char *text, const char *address, uint
     cursorId_ = cursorId;
 
     // SS_NOTIFY: without it a static is transparent to the mouse and never sees the clicks.
-    SetWindowLongA(window, GWL_STYLE, style | SS_NOTIFY);
+    SetWindowLongPtrA(window, GWL_STYLE, style | SS_NOTIFY);
     SetWindowTextA(window, "");
 
-    if (!(flags_ & kLinkIgnoreTransparent) && (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TRANSPARENT))
+    if (!(flags_ & kLinkIgnoreTransparent) && (GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TRANSPARENT))
         flags_ |= kLinkTransparent;
 
     normalColour_ = kDefaultLinkColour;
@@ -150,7 +102,7 @@ int LinkControl::Attach(HWND window, const char *text, const char *address, uint
 
     // Masking depends on the face of the final font, so the display text is built once more.
     BuildDisplayText();
-    if (!hook_.Attach(window, HandleMessage, this))
+    if (!hook_.Attach<&LinkControl::OnMessage>(window, this))
         return 0;
     MeasureText();
     Invalidate();
@@ -161,12 +113,8 @@ void LinkControl::Detach() {
     // Unhook first: no message may reach the control while its fonts and theme go away.
     hook_.Detach();
     tracker_.Stop();
-    if (underlinedFont_)
-        DeleteObject(underlinedFont_);
-    if (normalFont_)
-        DeleteObject(normalFont_);
-    underlinedFont_ = nullptr;
-    normalFont_ = nullptr;
+    underlinedFont_.Reset();
+    normalFont_.Reset();
     if (theme_ && closeThemeData_)
         closeThemeData_(theme_);
     theme_ = nullptr;
@@ -175,6 +123,8 @@ void LinkControl::Detach() {
     drawThemeParentBackground_ = nullptr;
     uxtheme_.Free();
     flags_ &= ~(kLinkHovered | kLinkFocused);
+    // The static may be destroyed from here on and its handle reused; nothing may reach it through us.
+    window_ = nullptr;
 }
 
 void LinkControl::ReadBrowserColours() {
@@ -192,15 +142,15 @@ void LinkControl::ReadBrowserColours() {
 }
 
 void LinkControl::ReadBrowserUnderline() {
-    underlineMode_ = 2;
+    underlineMode_ = kUnderlineAlways;
     TextString value;
     if (ReadStringAt(HKEY_CURRENT_USER, kBrowserMainKey, "Anchor Underline", value)) {
         if (value.CompareNoCase("yes") == 0)
-            underlineMode_ = 2;
+            underlineMode_ = kUnderlineAlways;
         else if (value.CompareNoCase("no") == 0)
-            underlineMode_ = 0;
+            underlineMode_ = kUnderlineNever;
         else if (value.CompareNoCase("hover") == 0)
-            underlineMode_ = 1;
+            underlineMode_ = kUnderlineWhileHovered;
     }
     if (ReadStringAt(HKEY_CURRENT_USER, kBrowserMainKey, "Use_DlgBox_Colors", value) &&
         value.CompareNoCase("yes") == 0) {
@@ -242,9 +192,9 @@ void LinkControl::CreateFonts() {
             font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
         LOGFONTA description = {};
         GetObjectA(font, sizeof(description), &description);
-        normalFont_ = CreateFontIndirectA(&description);
+        normalFont_.Reset(CreateFontIndirectA(&description));
         description.lfUnderline = TRUE;
-        underlinedFont_ = CreateFontIndirectA(&description);
+        underlinedFont_.Reset(CreateFontIndirectA(&description));
         return;
     }
 
@@ -252,11 +202,11 @@ void LinkControl::CreateFonts() {
     ChooseFace(face);
     RECT client = {};
     GetClientRect(window_, &client);
-    HDC dc = GetDC(window_);
-    if (!dc)
+    ScopedGetDC dc(window_);
+    if (!dc.Get())
         return;
     TEXTMETRICA metrics = {};
-    GetTextMetricsA(dc, &metrics);
+    GetTextMetricsA(dc.Get(), &metrics);
     int height = (flags_ & kLinkFitClientHeight) ? client.bottom : metrics.tmHeight;
     // An empty or unmeasurable control would otherwise ask for height 0, which means "any size".
     if (height < kSmallestFontHeight)
@@ -266,26 +216,27 @@ void LinkControl::CreateFonts() {
         static_cast<BYTE>((metrics.tmPitchAndFamily & 0xF0) |
                           ((metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) ? VARIABLE_PITCH : FIXED_PITCH));
     for (;;) {
-        if (underlinedFont_)
-            DeleteObject(underlinedFont_);
-        underlinedFont_ =
-            CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                        CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitchAndFamily, face);
-        if (!underlinedFont_)
+        underlinedFont_.Reset(CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE, DEFAULT_CHARSET,
+                                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                          pitchAndFamily, face));
+        if (!underlinedFont_.IsValid())
             break;
-        HGDIOBJ previous = SelectObject(dc, underlinedFont_);
         SIZE size = {};
-        BOOL measured = GetTextExtentPoint32A(dc, displayText_.Text(), displayText_.Length(), &size);
-        SelectObject(dc, previous);
+        BOOL measured;
+        {
+            // Deselected before the next round frees the font.
+            ScopedSelectObject selected(dc.Get(), underlinedFont_.Get());
+            measured = GetTextExtentPoint32A(dc.Get(), displayText_.Text(), displayText_.Length(), &size);
+        }
         if (!measured || (size.cx <= client.right && size.cy < client.bottom))
             break;
         if (height - 1 < kSmallestFontHeight)
             break;
         --height;
     }
-    ReleaseDC(window_, dc);
-    normalFont_ = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitchAndFamily, face);
+    normalFont_.Reset(CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitchAndFamily,
+                                  face));
 }
 
 void LinkControl::BuildDisplayText() {
@@ -295,7 +246,7 @@ void LinkControl::BuildDisplayText() {
     }
     char mask = '*';
     LOGFONTA description = {};
-    if (normalFont_ && GetObjectA(normalFont_, sizeof(description), &description) &&
+    if (normalFont_.IsValid() && GetObjectA(normalFont_.Get(), sizeof(description), &description) &&
         lstrcmpiA(description.lfFaceName, "Verdana") == 0)
         mask = static_cast<char>(0x95); // the bullet of the Windows code pages; Verdana draws it well
     int length = text_.Length();
@@ -307,17 +258,14 @@ void LinkControl::BuildDisplayText() {
 void LinkControl::MeasureText() {
     textSize_.cx = 0;
     textSize_.cy = 0;
-    HDC dc = GetDC(window_);
-    if (!dc)
+    ScopedGetDC dc(window_);
+    if (!dc.Get())
         return;
-    HGDIOBJ previous = underlinedFont_ ? SelectObject(dc, underlinedFont_) : nullptr;
-    if (!GetTextExtentPoint32A(dc, displayText_.Text(), displayText_.Length(), &textSize_)) {
+    ScopedSelectObject selected(dc.Get(), underlinedFont_.Get());
+    if (!GetTextExtentPoint32A(dc.Get(), displayText_.Text(), displayText_.Length(), &textSize_)) {
         textSize_.cx = 0;
         textSize_.cy = 0;
     }
-    if (previous)
-        SelectObject(dc, previous);
-    ReleaseDC(window_, dc);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -358,7 +306,7 @@ void LinkControl::Invalidate() {
 }
 
 HCURSOR LinkControl::LinkCursor() const {
-    auto module = reinterpret_cast<HINSTANCE>(GetWindowLongA(window_, GWL_HINSTANCE));
+    auto module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window_, GWLP_HINSTANCE));
     HCURSOR cursor = cursorId_ ? LoadCursorA(module, MAKEINTRESOURCEA(cursorId_)) : nullptr;
     // Without its own cursor the link would make the pointer vanish; the system hand says the same thing.
     if (!cursor)
@@ -381,8 +329,8 @@ void LinkControl::SetHovered(int hovered) {
     }
 }
 
-void LinkControl::Activate(int code) {
-    if (code == 1)
+void LinkControl::Activate(Activation code) {
+    if (code == kActivateButtonDown)
         return;
     if (flags_ & kLinkNotifyParent) {
         HWND parent = GetParent(window_);
@@ -398,9 +346,9 @@ void LinkControl::Activate(int code) {
 void LinkControl::Paint(HDC dc) {
     RECT client = {};
     GetClientRect(window_, &client);
-    int underlined = underlineMode_ == 2 || (underlineMode_ == 1 && (flags_ & kLinkHovered));
-    HFONT font = underlined ? underlinedFont_ : normalFont_;
-    HGDIOBJ previousFont = font ? SelectObject(dc, font) : nullptr;
+    int underlined = underlineMode_ == kUnderlineAlways ||
+                     (underlineMode_ == kUnderlineWhileHovered && (flags_ & kLinkHovered));
+    ScopedSelectObject font(dc, underlined ? underlinedFont_.Get() : normalFont_.Get());
     SetBkMode(dc, TRANSPARENT);
 
     if (!(flags_ & kLinkTransparent)) {
@@ -441,18 +389,16 @@ void LinkControl::Paint(HDC dc) {
         focus.bottom = focus.top + textSize_.cy;
         DrawFocusRect(dc, &focus);
     }
-    if (previousFont)
-        SelectObject(dc, previousFont);
 }
 
-int LinkControl::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
-                               void *userValue) {
-    return static_cast<LinkControl *>(userValue)->OnMessage(message, wParam, lParam, result);
-}
-
-int LinkControl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result) {
+int LinkControl::OnMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result) {
     *result = 0;
     switch (message) {
+    case WM_DESTROY:
+        // Let go while the handle is still valid; the destructor must not reach a dead (or reused) handle.
+        // The static's own procedure still gets the message.
+        Detach();
+        return 0;
     case WM_SETFOCUS:
         flags_ |= kLinkFocused;
         Invalidate();
@@ -487,12 +433,14 @@ int LinkControl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *
         char *buffer = reinterpret_cast<char *>(lParam);
         if (!buffer || wParam == 0)
             return 1;
-        int count = text_.Length();
-        if (count > static_cast<int>(wParam) - 1)
-            count = static_cast<int>(wParam) - 1;
+        // wParam is the buffer's size in characters, unsigned: any value, however large, only ever limits
+        // the copy to the text we have.
+        size_t count = static_cast<size_t>(text_.Length());
+        if (count > wParam - 1)
+            count = wParam - 1;
         memcpy(buffer, text_.Text(), count);
         buffer[count] = 0;
-        *result = count;
+        *result = static_cast<LRESULT>(count);
         return 1;
     }
     case WM_GETTEXTLENGTH:
@@ -518,9 +466,9 @@ int LinkControl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *
         return 1;
     case WM_KEYUP:
         if (wParam == VK_RETURN)
-            Activate(2);
+            Activate(kActivateEnter);
         else if (wParam == VK_SPACE)
-            Activate(3);
+            Activate(kActivateSpace);
         return 1;
     case WM_MOUSEMOVE: {
         int hit = HitTest();
@@ -535,11 +483,11 @@ int LinkControl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
         if (flags_ & kLinkHovered)
-            Activate(1);
+            Activate(kActivateButtonDown);
         return 1;
     case WM_LBUTTONUP:
         if (flags_ & kLinkHovered)
-            Activate(4);
+            Activate(kActivateButtonUp);
         return 1;
     default:
         return 0;

@@ -1,12 +1,14 @@
 // LinkControl: turns a static control into a web-style hyperlink painted in the browser's link colours,
 // with hover feedback, a focus rectangle and activation by mouse or keyboard.
 //
-// Classes: HoverTracker (tells a window when the mouse has left it), LinkControl.
+// Classes: LinkControl.
 #pragma once
 
 #include "base/DynamicLibrary.h"
+#include "base/ScopedHandle.h"
 #include "base/TextString.h"
 #include "base/Win.h"
+#include "ui/HoverTracker.h"
 #include "ui/SubclassHook.h"
 #include <cstdint>
 
@@ -29,36 +31,18 @@ enum : uint32_t {
     kLinkIgnoreTransparent = 0x4000,     // option: ignore the static's WS_EX_TRANSPARENT
 };
 
-// Asks for WM_MOUSELEAVE: through TrackMouseEvent when user32 has it, otherwise by polling the cursor every
-// 100 ms and posting WM_MOUSELEAVE itself once the cursor is outside the window.
-class HoverTracker {
-public:
-    HoverTracker();
-    ~HoverTracker() { Stop(); }
-    HoverTracker(const HoverTracker &) = delete;
-    HoverTracker &operator=(const HoverTracker &) = delete;
-
-    // 1 when WM_MOUSELEAVE will be sent to the window once the mouse leaves it.
-    int Track(HWND window);
-    // Ends the polling (TrackMouseEvent needs no ending: its request ends with the leave).
-    void Stop();
-    // Behave as on a system without TrackMouseEvent, which is how the polling is exercised.
-    void ForgetTrackMouseEvent() { trackMouseEvent_ = nullptr; }
-    int IsPolling() const { return window_ != nullptr; }
-
-private:
-    static void CALLBACK OnTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
-
-    typedef BOOL(WINAPI *TrackMouseEventFunction)(LPTRACKMOUSEEVENT);
-    DynamicLibrary user32_;
-    TrackMouseEventFunction trackMouseEvent_ = nullptr;
-    HWND window_ = nullptr; // the polled window, null while not polling
-    RECT screenRect_ = {};
-    UINT_PTR timer_ = 0;
-};
-
 class LinkControl {
 public:
+    // When the text is underlined (the browser's "Anchor Underline": "no", "hover", "yes").
+    enum Underline : int { kUnderlineNever = 0, kUnderlineWhileHovered = 1, kUnderlineAlways = 2 };
+    // What set the link off; a button press only arms it, the release (or a key) activates.
+    enum Activation : int {
+        kActivateButtonDown = 1,
+        kActivateEnter = 2,
+        kActivateSpace = 3,
+        kActivateButtonUp = 4
+    };
+
     LinkControl() = default;
     ~LinkControl() { Detach(); }
     LinkControl(const LinkControl &) = delete;
@@ -70,7 +54,8 @@ public:
     // static is not a window or already is a link (that link is left untouched). A control already attached
     // elsewhere is detached first.
     int Attach(HWND window, const char *text, const char *address, uint16_t cursorId, uint32_t options);
-    // Unhooks the static and frees the fonts, the theme and the leave polling; the static stays empty.
+    // Unhooks the static and frees the fonts, the theme and the leave polling; the static stays empty. Done
+    // by the control itself when the static is destroyed, while its handle is still valid.
     void Detach();
 
     // What the control shows and how: read-only views of its state.
@@ -82,9 +67,9 @@ public:
     COLORREF NormalColour() const { return normalColour_; }
     COLORREF HoverColour() const { return hoverColour_; }
     COLORREF DisabledColour() const { return disabledColour_; }
-    int UnderlineMode() const { return underlineMode_; }
-    HFONT UnderlinedFont() const { return underlinedFont_; }
-    HFONT NormalFont() const { return normalFont_; }
+    Underline UnderlineMode() const { return underlineMode_; }
+    HFONT UnderlinedFont() const { return underlinedFont_.Get(); }
+    HFONT NormalFont() const { return normalFont_.Get(); }
     UINT DrawFormat() const { return drawFormat_; }
     SIZE TextSize() const { return textSize_; }
     // 1 when the cursor is over the text (also when that cannot be known).
@@ -92,9 +77,7 @@ public:
     HoverTracker &Tracker() { return tracker_; }
 
 private:
-    static int HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
-                             void *userValue);
-    int OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
+    int OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
 
     void ReadBrowserColours();
     void ReadBrowserUnderline();
@@ -104,7 +87,7 @@ private:
     void MeasureText();
     void Invalidate();
     void Paint(HDC dc);
-    void Activate(int code);
+    void Activate(Activation code);
     void SetHovered(int hovered);
     HCURSOR LinkCursor() const;
 
@@ -123,8 +106,8 @@ private:
     IsThemeBackgroundPartiallyTransparentFunction isThemeBackgroundPartiallyTransparent_ = nullptr;
     DrawThemeParentBackgroundFunction drawThemeParentBackground_ = nullptr;
     char address_[256] = {};
-    HFONT underlinedFont_ = nullptr;
-    HFONT normalFont_ = nullptr;
+    OwnedFont underlinedFont_;
+    OwnedFont normalFont_;
     UINT drawFormat_ = 0;
     uint32_t flags_ = 0;
     COLORREF normalColour_ = 0;
@@ -132,6 +115,6 @@ private:
     COLORREF disabledColour_ = 0;
     uint16_t cursorId_ = 0;
     SIZE textSize_ = {};
-    int underlineMode_ = 2;
+    Underline underlineMode_ = kUnderlineAlways;
     HWND window_ = nullptr;
 };

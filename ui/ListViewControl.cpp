@@ -14,15 +14,15 @@ int ListViewControl::Attach(HWND window, HINSTANCE instance) {
     window_ = window;
     instance_ = instance;
     // The control must not destroy image lists that this object owns and frees itself.
-    SetWindowLongA(window, GWL_STYLE, GetWindowLongA(window, GWL_STYLE) | LVS_SHAREIMAGELISTS);
-    normalImages_ = ImageList_Create(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
-                                     ILC_COLOR32 | ILC_MASK, 4, 4);
-    smallImages_ = ImageList_Create(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                    ILC_COLOR32 | ILC_MASK, 4, 4);
-    if (normalImages_)
-        SendMessageA(window, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(normalImages_));
-    if (smallImages_)
-        SendMessageA(window, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(smallImages_));
+    SetWindowLongPtrA(window, GWL_STYLE, GetWindowLongPtrA(window, GWL_STYLE) | LVS_SHAREIMAGELISTS);
+    normalImages_.Reset(ImageList_Create(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                         ILC_COLOR32 | ILC_MASK, 4, 4));
+    smallImages_.Reset(ImageList_Create(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                        ILC_COLOR32 | ILC_MASK, 4, 4));
+    if (normalImages_.IsValid())
+        SendMessageA(window, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(normalImages_.Get()));
+    if (smallImages_.IsValid())
+        SendMessageA(window, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(smallImages_.Get()));
 
     // uxtheme is missing before XP; the list then keeps the classic look.
     DynamicLibrary uxtheme;
@@ -32,26 +32,19 @@ int ListViewControl::Attach(HWND window, HINSTANCE instance) {
         if (setTheme)
             setTheme(window, L"explorer", nullptr);
     }
-    hook_.Attach(window, &ListViewControl::HandleMessage, this);
+    hook_.Attach<&ListViewControl::OnMessage>(window, this);
     return 1;
-}
-
-void ListViewControl::ReleaseImageLists() {
-    if (window_ && IsWindow(window_)) {
-        SendMessageA(window_, LVM_SETIMAGELIST, LVSIL_NORMAL, 0);
-        SendMessageA(window_, LVM_SETIMAGELIST, LVSIL_SMALL, 0);
-    }
-    if (normalImages_)
-        ImageList_Destroy(normalImages_);
-    if (smallImages_)
-        ImageList_Destroy(smallImages_);
-    normalImages_ = nullptr;
-    smallImages_ = nullptr;
 }
 
 void ListViewControl::Detach() {
     hook_.Detach();
-    ReleaseImageLists();
+    // The control paints with the lists for as long as it holds them: it lets go first, then they are freed.
+    if (window_ && IsWindow(window_)) {
+        SendMessageA(window_, LVM_SETIMAGELIST, LVSIL_NORMAL, 0);
+        SendMessageA(window_, LVM_SETIMAGELIST, LVSIL_SMALL, 0);
+    }
+    normalImages_.Reset();
+    smallImages_.Reset();
     window_ = nullptr;
     instance_ = nullptr;
 }
@@ -66,19 +59,18 @@ int ListViewControl::AddIcon(int resourceId) {
         HIMAGELIST list;
         int cx, cy;
     } lists[] = {
-        {normalImages_, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)},
-        {smallImages_, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)},
+        {normalImages_.Get(), GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)},
+        {smallImages_.Get(), GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)},
     };
     for (const auto &entry : lists) {
         if (!entry.list)
             continue;
-        HICON icon = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(resourceId), IMAGE_ICON,
-                                                   entry.cx, entry.cy, LR_DEFAULTCOLOR));
-        if (!icon)
+        // The image list keeps a copy of the picture; ours goes at the end of the round.
+        OwnedIcon icon(static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(resourceId), IMAGE_ICON,
+                                                     entry.cx, entry.cy, LR_DEFAULTCOLOR)));
+        if (!icon.IsValid())
             continue;
-        // The image list keeps a copy of the picture.
-        index = ImageList_AddIcon(entry.list, icon);
-        DestroyIcon(icon);
+        index = ImageList_AddIcon(entry.list, icon.Get());
     }
     return index;
 }
@@ -126,10 +118,12 @@ int ListViewControl::ColumnWidth(int column) const {
     return window_ ? static_cast<int>(SendMessageA(window_, LVM_GETCOLUMNWIDTH, column, 0)) : 0;
 }
 
-int ListViewControl::HandleMessage(HWND, UINT message, WPARAM, LPARAM, LRESULT *, void *self) {
-    auto *control = static_cast<ListViewControl *>(self);
-    // The property must not outlive the control; the image lists stay ours until Detach.
-    if (message == WM_DESTROY)
-        control->hook_.Detach();
-    return 0;
+int ListViewControl::OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result) {
+    if (message != WM_DESTROY)
+        return 0;
+    // The control finishes its own destruction with its lists in place; then the wrapper lets go of it
+    // while the handle is still valid, so that nothing later reaches a dead (or reused) handle.
+    *result = SubclassHook<kHookListView>::CallPrevious(window, message, wParam, lParam);
+    Detach();
+    return 1;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/Win.h"
+#include "ui/OwnedImageList.h"
 #include "ui/SubclassHook.h"
 #include <commctrl.h>
 #include <cstdint>
@@ -21,6 +22,8 @@ public:
 
     // The list view is borrowed (its dialog destroys it); the image lists are ours. instance holds the icons.
     int Attach(HWND window, HINSTANCE instance);
+    // Unhooks, takes the image lists back from a living control and only then frees them, and forgets the
+    // control. Done by the wrapper itself when the control is destroyed.
     void Detach();
     void SetExtendedStyle(DWORD mask, DWORD style);
     // Adds the icon to both image lists; its index, or -1.
@@ -33,16 +36,14 @@ public:
     int ItemCount() const;
     int ColumnWidth(int column) const;
     HWND Window() const { return window_; }
-    HIMAGELIST SmallImages() const { return smallImages_; }
+    HIMAGELIST SmallImages() const { return smallImages_.Get(); }
 
 private:
-    static int HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
-                             void *self);
-    void ReleaseImageLists();
+    int OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
 
     SubclassHook<kHookListView> hook_;
     HWND window_ = nullptr;
     HINSTANCE instance_ = nullptr;
-    HIMAGELIST normalImages_ = nullptr;
-    HIMAGELIST smallImages_ = nullptr;
+    OwnedImageList normalImages_;
+    OwnedImageList smallImages_;
 };

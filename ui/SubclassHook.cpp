@@ -28,7 +28,7 @@ int SubclassHookBase::AttachAs(uint32_t tag, WNDPROC procedure, HWND window, Sub
         window_ = nullptr;
         return 0;
     }
-    LONG previous = SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG>(procedure));
+    LONG_PTR previous = SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
     if (!previous) {
         // Another process's window or a destroyed one: nothing was replaced, so nothing may be claimed.
         RemovePropA(window, name);
@@ -48,7 +48,7 @@ int SubclassHookBase::DetachAs(uint32_t tag) {
     // written to, it may already name another window.
     if (IsWindow(window_)) {
         char name[kHookPropertyNameSize];
-        SetWindowLongA(window_, GWL_WNDPROC, reinterpret_cast<LONG>(previous_));
+        SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
         RemovePropA(window_, FormatHookPropertyName(tag, name));
     }
     previous_ = nullptr;

@@ -4,13 +4,15 @@
 // Classes: SubclassHookBase (the shared state and work), SubclassHook<Tag> (one per hook kind).
 // Functions: FormatHookPropertyName. Constants: the hook kinds kHook*.
 //
-// Use: make the hook a member of the object that owns the behaviour and
+// Use: make the hook a member of the object that owns the behaviour and hand it a member function
 //     SubclassHook<kHookLink> hook_;
-//     hook_.Attach(window, &LinkControl::HandleMessage, this);   // 1, or 0 when the window has one already
+//     int LinkControl::OnMessage(HWND, UINT, WPARAM, LPARAM, LRESULT *result);
+//     hook_.Attach<&LinkControl::OnMessage>(window, this);   // 1, or 0 when the window has one already
 //     ...
-//     hook_.Detach();                                            // in the owner's clean-up
-// The handler returns 1 when it dealt with the message (the window procedure then returns *result); any
-// other value passes the message on to the procedure that was in place before the hook.
+//     hook_.Detach();                                        // in the owner's clean-up
+// or a plain SubclassHandler with a user value: hook_.Attach(window, handler, userValue). The handler
+// returns 1 when it dealt with the message (the window procedure then returns *result); any other value
+// passes the message on to the procedure that was in place before the hook.
 //
 // Several hooks of different kinds may sit on one window; they chain, the latest attached sees a message
 // first. Detach them in the reverse order of attaching: detaching an earlier hook first puts the window's
@@ -63,6 +65,14 @@ protected:
     SubclassHookBase() = default;
     ~SubclassHookBase() = default;
 
+    // The SubclassHandler that calls Method on the owner the user value points at; one per owner method,
+    // made by the compiler instead of a static trampoline written out in every owner.
+    template <typename Owner, int (Owner::*Method)(HWND, UINT, WPARAM, LPARAM, LRESULT *)>
+    static int CallMember(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
+                          void *owner) {
+        return (static_cast<Owner *>(owner)->*Method)(window, message, wParam, lParam, result);
+    }
+
     int AttachAs(uint32_t tag, WNDPROC procedure, HWND window, SubclassHandler handler, void *userValue);
     int DetachAs(uint32_t tag);
     static LRESULT CallPreviousAs(uint32_t tag, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -88,6 +98,11 @@ public:
     // detached first.
     int Attach(HWND window, SubclassHandler handler, void *userValue) {
         return AttachAs(Tag, &SubclassHook::WindowProcedure, window, handler, userValue);
+    }
+    // The same with a member function of the owner as the handler:
+    // int Owner::Method(HWND, UINT, WPARAM, LPARAM, LRESULT *result), called on owner.
+    template <auto Method, typename Owner> int Attach(HWND window, Owner *owner) {
+        return AttachAs(Tag, &SubclassHook::WindowProcedure, window, &CallMember<Owner, Method>, owner);
     }
 
     // 1 when it put the previous procedure back (or the window is gone), 0 when the hook was not attached.

@@ -11,7 +11,7 @@ int TrackbarControl::Attach(HWND window, uint32_t options) {
     window_ = window;
     dragging_ = 0;
     if (options & kClickToPosition)
-        hook_.Attach(window, &TrackbarControl::HandleMessage, this);
+        hook_.Attach<&TrackbarControl::OnMessage>(window, this);
     return 1;
 }
 
@@ -80,9 +80,7 @@ void TrackbarControl::MoveToMouse(int x) {
         SetPosition(position, 1);
 }
 
-int TrackbarControl::HandleMessage(HWND window, UINT message, WPARAM, LPARAM lParam, LRESULT *result,
-                                   void *self) {
-    auto *control = static_cast<TrackbarControl *>(self);
+int TrackbarControl::OnMessage(HWND window, UINT message, WPARAM, LPARAM lParam, LRESULT *result) {
     switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
@@ -92,33 +90,32 @@ int TrackbarControl::HandleMessage(HWND window, UINT message, WPARAM, LPARAM lPa
         // A press on the thumb is the control's own drag.
         if (PtInRect(&thumb, point))
             return 0;
-        control->dragging_ = 1;
-        control->MoveToMouse(point.x);
+        dragging_ = 1;
+        MoveToMouse(point.x);
         SetFocus(window);
         SetCapture(window);
         *result = 0;
         return 1;
     }
     case WM_MOUSEMOVE:
-        if (!control->dragging_)
+        if (!dragging_)
             return 0;
-        control->MoveToMouse(GET_X_LPARAM(lParam));
+        MoveToMouse(GET_X_LPARAM(lParam));
         *result = 0;
         return 1;
     case WM_LBUTTONUP:
-        if (control->dragging_) {
-            control->dragging_ = 0;
+        if (dragging_) {
+            dragging_ = 0;
             ReleaseCapture();
         }
         return 0;
     case WM_CAPTURECHANGED:
         // Another window took the mouse (a message box, Alt+Tab): the drag is over.
-        control->dragging_ = 0;
+        dragging_ = 0;
         return 0;
     case WM_DESTROY:
-        // The property must not outlive the control.
-        control->dragging_ = 0;
-        control->hook_.Detach();
+        // The property must not outlive the control, nor the wrapper hold on to its handle.
+        Detach();
         return 0;
     default:
         return 0;

@@ -42,8 +42,7 @@ public:
     int Dragging() const { return dragging_; }
 
 private:
-    static int HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
-                             void *self);
+    int OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
     void MoveToMouse(int x);
 
     SubclassHook<kHookTrackbar> hook_;

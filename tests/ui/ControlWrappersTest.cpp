@@ -242,7 +242,7 @@ TEST_F(ListView, ImageListsAreOursAndShared) {
     EXPECT_EQ(list_.SmallImages(),
               reinterpret_cast<HIMAGELIST>(SendMessageA(host_.control, LVM_GETIMAGELIST, LVSIL_SMALL, 0)));
     EXPECT_TRUE(SendMessageA(host_.control, LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
-    EXPECT_TRUE(GetWindowLongA(host_.control, GWL_STYLE) & LVS_SHAREIMAGELISTS);
+    EXPECT_TRUE(GetWindowLongPtrA(host_.control, GWL_STYLE) & LVS_SHAREIMAGELISTS);
 }
 
 TEST_F(ListView, IconsGoIntoBothListsAtTheSameIndex) {
@@ -300,6 +300,16 @@ TEST_F(ListView, ExtendedStyleOnlyChangesTheMaskedBits) {
     DWORD style = static_cast<DWORD>(SendMessageA(host_.control, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
     EXPECT_TRUE(style & LVS_EX_FULLROWSELECT);
     EXPECT_FALSE(style & LVS_EX_GRIDLINES);
+}
+
+TEST_F(ListView, DestroyedControlIsLetGoWithItsImageLists) {
+    ASSERT_EQ(0, list_.AddIcon(500));
+    DestroyWindow(host_.control);
+    host_.control = nullptr;
+    // Let go at the control's own destruction, not later through a handle that may name another window by
+    // then; the lists went with it.
+    EXPECT_EQ(nullptr, list_.Window());
+    EXPECT_EQ(nullptr, list_.SmallImages());
 }
 
 TEST_F(ListView, DetachReleasesImageListsAndHook) {

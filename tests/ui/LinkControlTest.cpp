@@ -3,13 +3,14 @@
 #include "ui/LinkControl.h"
 #include "base/OsVersion.h"
 #include "tests/common/ScreenCapture.h"
+#include "tests/common/TestRegistry.h"
 #include <gtest/gtest.h>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-const char kTestRoot[] = "Software\\Qelmarch\\TarvexTest\\LinkControl";
 const int kLinkId = 1005;
 const COLORREF kDefaultNormal = RGB(0, 102, 204);
 
@@ -86,9 +87,7 @@ protected:
     void SetUp() override {
         parent_ = s_parent;
         ASSERT_NE(nullptr, parent_);
-        RegDeleteTreeA(HKEY_CURRENT_USER, kTestRoot);
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kTestRoot, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &root_, nullptr));
+        ASSERT_TRUE(hive_.Valid());
         g_commands = 0;
         g_commandWParam = 0;
         g_commandLParam = 0;
@@ -101,29 +100,16 @@ protected:
         link_.Detach();
         if (parent_)
             EnumChildWindows(parent_, DestroyChild, 0);
-        if (root_)
-            RegCloseKey(root_);
-        RegDeleteTreeA(HKEY_CURRENT_USER, kTestRoot);
         if (brush_)
             DeleteObject(brush_);
     }
 
     // A browser setting in the test's stand-in for the current user's hive.
     void SetBrowserValue(const char *subkey, const char *name, const char *value) {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExA(root_, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
-                                                static_cast<DWORD>(strlen(value) + 1)));
-        RegCloseKey(key);
+        ASSERT_EQ(1, hive_.SetString(subkey, name, value));
     }
     void SetBrowserDword(const char *subkey, const char *name, DWORD value) {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExA(root_, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, REG_DWORD,
-                                                reinterpret_cast<const BYTE *>(&value), sizeof(value)));
-        RegCloseKey(key);
+        ASSERT_EQ(1, hive_.SetDword(subkey, name, value));
     }
     void SetSetting(const char *name, const char *value) {
         SetBrowserValue("Software\\Microsoft\\Internet Explorer\\Settings", name, value);
@@ -143,10 +129,9 @@ protected:
     // Attaches while the current user's hive is the test key, so only the values set above are seen.
     int AttachLink(LinkControl &link, HWND window, const char *text, uint32_t options,
                    const char *address = "") {
-        RegOverridePredefKey(HKEY_CURRENT_USER, root_);
-        int attached = link.Attach(window, text, address, 0, options);
-        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        return attached;
+        ScopedRootRedirect redirect(HKEY_CURRENT_USER, hive_.Handle());
+        EXPECT_EQ(1, redirect.Active());
+        return link.Attach(window, text, address, 0, options);
     }
 
     void MoveCursorTo(HWND window, int x, int y) {
@@ -174,7 +159,8 @@ protected:
     }
 
     static HWND s_parent;
-    HKEY root_ = nullptr;
+    // The test's stand-in for the current user's hive, fresh for every test.
+    ScopedTestKey hive_{"LinkControl"};
     HWND parent_ = nullptr;
     HBRUSH brush_ = nullptr;
     LinkControl link_;
@@ -193,7 +179,7 @@ TEST_F(LinkTest, DefaultColourWithoutBrowserSettings) {
     ScreenCapture shot(label);
     EXPECT_GT(shot.Count(kDefaultNormal), 0);
     EXPECT_EQ(kDefaultNormal, link_.NormalColour());
-    EXPECT_EQ(2, link_.UnderlineMode());
+    EXPECT_EQ(LinkControl::kUnderlineAlways, link_.UnderlineMode());
 }
 
 TEST_F(LinkTest, AnchorColorOfThreeNumbersMakesTheTextRed) {
@@ -214,12 +200,21 @@ TEST_F(LinkTest, AnchorColorOfTwoNumbersLeavesTheDefault) {
     EXPECT_GT(shot.Count(kDefaultNormal), 0);
 }
 
-TEST_F(LinkTest, AnchorColorOutOfRangeLeavesTheDefault) {
-    // 256 would wrap to 0 in a COLORREF and paint black.
-    SetSetting("Anchor Color", "256,0,0");
-    HWND label = MakeStatic(SS_CENTERIMAGE);
-    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
-    EXPECT_EQ(kDefaultNormal, link_.NormalColour());
+TEST_F(LinkTest, AnchorColoursThatAreNotThreeBytesLeaveTheDefaults) {
+    // A number above 255 spills into the next byte of the COLORREF (green 256 becomes blue 1, blue 256 the
+    // palette flag), so each place is checked on its own; the others do not give three numbers at all.
+    const char *const values[] = {"256,0,0", "0,256,0", "0,0,256", "255,255,1000", "-1,0,0", "4294967551,0,0",
+                                  "1,2",     "red",     ""};
+    LinkControl plain; // the defaults, from a link attached without any setting
+    ASSERT_EQ(1, AttachLink(plain, MakeStatic(SS_CENTERIMAGE), "Tarvex", 0));
+    for (const char *value : values) {
+        SetSetting("Anchor Color", value);
+        SetSetting("Anchor Color Hover", value);
+        LinkControl link;
+        ASSERT_EQ(1, AttachLink(link, MakeStatic(SS_CENTERIMAGE), "Tarvex", 0)) << value;
+        EXPECT_EQ(kDefaultNormal, link.NormalColour()) << '"' << value << '"';
+        EXPECT_EQ(plain.HoverColour(), link.HoverColour()) << '"' << value << '"';
+    }
 }
 
 TEST_F(LinkTest, HoverColourWhileHovered) {
@@ -294,7 +289,7 @@ TEST_F(LinkTest, AnchorUnderlineHoverUnderlinesOnlyWhileHovered) {
     SetSetting("Use Anchor Hover Color", "no");
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
-    EXPECT_EQ(1, link_.UnderlineMode());
+    EXPECT_EQ(LinkControl::kUnderlineWhileHovered, link_.UnderlineMode());
     int width = link_.TextSize().cx;
     ASSERT_GT(width, 20);
     {
@@ -320,7 +315,7 @@ TEST_F(LinkTest, AnchorUnderlineNoNeverUnderlines) {
     SetSetting("Use Anchor Hover Color", "no");
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
-    EXPECT_EQ(0, link_.UnderlineMode());
+    EXPECT_EQ(LinkControl::kUnderlineNever, link_.UnderlineMode());
     Hover(link_, label);
     ASSERT_TRUE(link_.Flags() & kLinkHovered);
     ScreenCapture shot(label);
@@ -333,7 +328,7 @@ TEST_F(LinkTest, UnknownUnderlineValueKeepsAlwaysUnderlined) {
     SetSetting("Anchor Color", "0,0,255");
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
-    EXPECT_EQ(2, link_.UnderlineMode());
+    EXPECT_EQ(LinkControl::kUnderlineAlways, link_.UnderlineMode());
     ScreenCapture shot(label);
     EXPECT_GE(shot.LongestRun(RGB(0, 0, 255)), link_.TextSize().cx * 3 / 4);
 }
@@ -445,7 +440,7 @@ TEST_F(LinkTest, TooLongTextGetsASmallerFontThatFits) {
     ASSERT_GT(fullHeight, 8);
 
     HWND longLabel = MakeStatic(SS_CENTERIMAGE, 120, 30);
-    SetWindowLongA(longLabel, GWLP_ID, kLinkId + 1);
+    SetWindowLongPtrA(longLabel, GWLP_ID, kLinkId + 1);
     ASSERT_EQ(1, AttachLink(link_, longLabel, "Visit the Tarvex web site for news", 0));
     LONG fitted = FontHeight(link_.UnderlinedFont());
     EXPECT_LT(fitted, fullHeight);
@@ -544,7 +539,7 @@ TEST_F(LinkTest, LongAddressIsCutTo255Characters) {
 TEST_F(LinkTest, AttachTakesOverTheStaticsText) {
     HWND label = MakeStatic(SS_CENTERIMAGE);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
-    EXPECT_TRUE(GetWindowLongA(label, GWL_STYLE) & SS_NOTIFY);
+    EXPECT_TRUE(GetWindowLongPtrA(label, GWL_STYLE) & SS_NOTIFY);
     char text[64] = {};
     EXPECT_EQ(10, GetWindowTextA(label, text, sizeof(text)));
     EXPECT_STREQ("Tarvex web", text);
@@ -553,6 +548,28 @@ TEST_F(LinkTest, AttachTakesOverTheStaticsText) {
     char small[5] = {'x', 'x', 'x', 'x', 'x'};
     EXPECT_EQ(4, SendMessageA(label, WM_GETTEXT, sizeof(small), reinterpret_cast<LPARAM>(small)));
     EXPECT_STREQ("Tarv", small);
+}
+
+TEST_F(LinkTest, GetTextWithAHugeBufferSizeCopiesOnlyTheText) {
+    HWND label = MakeStatic(SS_CENTERIMAGE);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex web", 0));
+    // Sizes that are negative as signed numbers once asked for a copy of about 4 GiB, starting before the
+    // buffer; the guard bytes on both sides must stay as they were.
+    const WPARAM sizes[] = {static_cast<WPARAM>(-1), 0x80000000u, 0x80000001u, 0xFFFFFFFEu, 11, 1};
+    for (WPARAM size : sizes) {
+        struct {
+            char before[16];
+            char text[32];
+            char after[16];
+        } area;
+        memset(&area, 'x', sizeof(area));
+        LRESULT copied = SendMessageA(label, WM_GETTEXT, size, reinterpret_cast<LPARAM>(area.text));
+        std::string expected = size == 1 ? "" : "Tarvex web";
+        EXPECT_EQ(static_cast<LRESULT>(expected.size()), copied) << size;
+        EXPECT_EQ(expected, std::string(area.text)) << size;
+        EXPECT_EQ(std::string(16, 'x'), std::string(area.before, 16)) << size;
+        EXPECT_EQ(std::string(16, 'x'), std::string(area.after, 16)) << size;
+    }
 }
 
 TEST_F(LinkTest, SetTextReplacesTheTextAndItsSize) {
@@ -608,11 +625,11 @@ TEST_F(LinkTest, SecondLinkOnTheSameStaticIsRefusedAndLeavesTheFirstAlone) {
 
 TEST_F(LinkTest, DetachGivesTheStaticItsOwnProcedureBack) {
     HWND label = MakeStatic(SS_CENTERIMAGE);
-    LONG own = GetWindowLongA(label, GWL_WNDPROC);
+    LONG_PTR own = GetWindowLongPtrA(label, GWLP_WNDPROC);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
-    EXPECT_NE(own, GetWindowLongA(label, GWL_WNDPROC));
+    EXPECT_NE(own, GetWindowLongPtrA(label, GWLP_WNDPROC));
     link_.Detach();
-    EXPECT_EQ(own, GetWindowLongA(label, GWL_WNDPROC));
+    EXPECT_EQ(own, GetWindowLongPtrA(label, GWLP_WNDPROC));
     EXPECT_EQ(nullptr, GetPropA(label, "_C_SubClassing_Property_6C696E6B"));
     EXPECT_EQ(nullptr, link_.UnderlinedFont());
     // The static answers for itself again, with the text it was left with.
@@ -621,13 +638,19 @@ TEST_F(LinkTest, DetachGivesTheStaticItsOwnProcedureBack) {
     EXPECT_STREQ("", text);
 }
 
-TEST_F(LinkTest, LinkOutlivingItsWindowCleansUpQuietly) {
-    auto *link = new LinkControl;
+TEST_F(LinkTest, DestroyingTheStaticDetachesTheLink) {
     HWND label = MakeStatic(SS_CENTERIMAGE);
-    ASSERT_EQ(1, AttachLink(*link, label, "Tarvex", 0));
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", 0));
+    link_.Tracker().ForgetTrackMouseEvent();
+    Hover(link_, label);
+    ASSERT_EQ(1, link_.Tracker().IsPolling());
     DestroyWindow(label);
-    delete link; // must neither crash nor touch a recycled handle's procedure
-    SUCCEED();
+    // Everything let go while the handle was still valid: later clean-up has no handle left to reach, which
+    // by then may name another window.
+    EXPECT_EQ(nullptr, link_.Window());
+    EXPECT_EQ(nullptr, link_.UnderlinedFont());
+    EXPECT_EQ(nullptr, link_.NormalFont());
+    EXPECT_EQ(0, link_.Tracker().IsPolling());
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -58,11 +58,11 @@ protected:
     }
     void TearDown() override {
         // Put the own procedure back whatever a test left, so that destruction runs normally.
-        SetWindowLongA(window_, GWL_WNDPROC, reinterpret_cast<LONG>(&OwnProcedure));
+        SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&OwnProcedure));
         DestroyWindow(window_);
     }
     WNDPROC CurrentProcedure() const {
-        return reinterpret_cast<WNDPROC>(GetWindowLongA(window_, GWL_WNDPROC));
+        return reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window_, GWLP_WNDPROC));
     }
 
     HWND window_ = nullptr;
