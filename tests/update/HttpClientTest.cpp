@@ -4,6 +4,8 @@
 #include "tests/common/LoopbackServer.h"
 #include "tests/common/TempFolder.h"
 #include <gtest/gtest.h>
+#include <atomic>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -233,6 +235,77 @@ TEST_F(HttpClientTest, FetchTextSendsTheQueryAndFailsWithoutAServer) {
     EXPECT_EQ(0, client_.FetchText("http://127.0.0.1:9/", kAgent, text));
     EXPECT_EQ(0, text.Length());
     EXPECT_NE(0u, strlen(client_.LastErrorText()));
+}
+
+// Answers every dialog of this process with one button and counts the dialogs, until told to stop.
+struct DialogAnswerer {
+    int button = IDOK;
+    std::atomic<int> stop{0};
+    std::atomic<int> seen{0};
+
+    static BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+        DWORD process = 0;
+        char name[16] = {};
+        GetWindowThreadProcessId(window, &process);
+        GetClassNameA(window, name, sizeof(name));
+        if (process == GetCurrentProcessId() && IsWindowVisible(window) && strcmp(name, "#32770") == 0) {
+            *reinterpret_cast<HWND *>(found) = window;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static DWORD WINAPI Run(void *self) {
+        DialogAnswerer &a = *static_cast<DialogAnswerer *>(self);
+        while (!a.stop) {
+            HWND dialog = nullptr;
+            EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&dialog));
+            if (dialog) {
+                ++a.seen;
+                PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(a.button, BN_CLICKED), 0);
+                for (int i = 0; i < 250 && IsWindow(dialog) && IsWindowVisible(dialog); ++i)
+                    Sleep(20);
+            }
+            Sleep(20);
+        }
+        return 0;
+    }
+};
+
+TEST_F(HttpClientTest, ProxyAuthenticationAsksAtMostTwice) {
+    LoopbackServer::Route route;
+    route.status = 407;
+    route.body = "who are you";
+    route.headers = {"Proxy-Authenticate: Basic realm=\"loopback\""};
+    ASSERT_TRUE(server_->SetRoute("/proxy/auth", route));
+    // The dialog belongs to the foreground window: one of our own.
+    HWND owner = CreateWindowExA(0, "STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(nullptr, owner);
+    SetForegroundWindow(owner);
+    struct Case {
+        int button;
+        int dialogs;
+    } cases[] = {{IDOK, 2}, {IDCANCEL, 1}};
+    for (const Case &c : cases) {
+        ASSERT_TRUE(server_->ClearLog());
+        DialogAnswerer answerer;
+        answerer.button = c.button;
+        HANDLE thread = CreateThread(nullptr, 0, DialogAnswerer::Run, &answerer, 0, nullptr);
+        ASSERT_NE(nullptr, thread);
+        TextString text;
+        // Through the server as a proxy: Wine's dialog needs a proxy name to show.
+        EXPECT_EQ(0, client_.FetchText("http://update.invalid/proxy/auth", kAgent, text, 0,
+                                       ("127.0.0.1:" + std::to_string(server_->Port())).c_str()));
+        answerer.stop = 1;
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000));
+        CloseHandle(thread);
+        EXPECT_EQ(c.dialogs, answerer.seen.load()) << c.button;
+        // WinINet itself may send once more with the credentials the dialog stored, never more.
+        const int requests = server_->RequestCount();
+        EXPECT_GE(requests, c.dialogs) << c.button;
+        EXPECT_LE(requests, 2 * c.dialogs) << c.button;
+    }
+    DestroyWindow(owner);
 }
 
 // --- FetchFile ---------------------------------------------------------------------------------------

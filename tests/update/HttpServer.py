@@ -19,7 +19,7 @@
 # Behaviours: "truncate:N" announces the whole length but sends N bytes and closes; "slow:CHUNK:MS" sends
 # CHUNK bytes every MS milliseconds; "repeat:N" sends the body repeated to N bytes; "nolength" sends no
 # Content-Length and closes at the end; "range" answers "Range: bytes=N-" with 206 and the rest of the body.
-# Unknown paths answer 404.
+# Unknown paths answer 404. A request for a whole URL (the server used as a proxy) is routed by its path.
 import http.server
 import os
 import re
@@ -83,7 +83,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def handle_any(self):
         state = self.state()
         state.touch()
-        path, _, query = self.path.partition("?")
+        target = self.path
+        # Asked as a proxy, the request names the whole URL; the route is its path.
+        match = re.match(r"^[a-zA-Z]+://[^/]*(/.*)?$", target)
+        if match:
+            target = match.group(1) or "/"
+        path, _, query = target.partition("?")
         body = self.read_body()
         if path.startswith("/_"):
             self.control(path, body)
