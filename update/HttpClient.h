@@ -148,15 +148,19 @@ public:
                   const char *proxy = nullptr, HttpEvent callback = nullptr, void *user = nullptr);
     // GET of url into targetPath. 1 only when the whole body was written: fewer bytes than the announced
     // length (limit reached or not) or a failed read is a failure, and a failed download leaves no file
-    // (a file already there is deleted too) unless the callback clears the delete flag of event 3.
+    // (a file already there is deleted too) unless the callback clears the delete flag of event 3. A resumed
+    // download (event 2) continues the file only when the server answers 206; a full answer replaces it.
+    // extraHeadersLength goes to WinINet as it is: -1 takes the text length of extraHeaders.
     int FetchFile(const char *url, const char *agent, const char *targetPath, uint32_t byteLimit = 0,
                   HttpEvent callback = nullptr, void *user = nullptr, const char *extraHeaders = nullptr,
                   uint32_t extraHeadersLength = 0, uint32_t *status = nullptr,
                   uint32_t connectTimeout = kNoTimeout, uint32_t rateLimitKb = 0,
                   const char *proxy = nullptr);
     // A request on a connection to host:port. out receives the body (or is a file path, event 10) and may be
-    // null. 1 when a read of the response succeeded and the response is not shorter than its announced
-    // length; the HTTP status goes to status, so a 404 answer with a body is a 1 with status 404.
+    // null. 1 when a read of the response succeeded and the response is complete: a failed read, or fewer
+    // bytes than the announced length when neither the limit nor the callback stopped the reading, is 0, and
+    // a failed or short write of a form part ends the request. The HTTP status goes to status, so a 404
+    // answer with a body is a 1 with status 404. extraHeadersLength -1: the text length of extraHeaders.
     int SendRequest(const char *host, const char *objectPath, const char *agent, TextString *out, HWND owner,
                     uint32_t byteLimit, const char *userName, const char *password, const char *proxyUserName,
                     const char *proxyPassword, uint16_t port, uint32_t service, const char *verb,

@@ -516,19 +516,27 @@ TEST_F(HttpClientTest, SendRequestHeadersBodyAndTargets) {
         EXPECT_EQ("through the hook", requests[0].Header("X-Added"));
         EXPECT_EQ(std::string(body, sizeof(body) - 1), requests[0].body);
     }
-    // Refusing the content length or the form-length event ends the request without reading.
-    for (uint32_t refuse : {0u, 2u, 6u}) {
+    // Refusing the form length, the header hook or the content length ends the request without reading; a
+    // service other than HTTP and FTP sends nothing at all.
+    struct Refusal {
+        uint32_t refuse;
+        uint32_t service;
+        int requests;
+    } refusals[] = {{0, 3, 0}, {6, 3, 0}, {2, 3, 1}, {0xFFFFFFFF, 2, 0}};
+    for (const Refusal &r : refusals) {
+        ASSERT_TRUE(server_->ClearLog());
         Events events;
         events.sending = 1;
-        events.refuse = refuse;
+        events.refuse = r.refuse;
         TextString out;
         EXPECT_EQ(0, client_.SendRequest("127.0.0.1", "/send/echo", kAgent, &out, nullptr, 0, nullptr,
                                          nullptr, nullptr, nullptr, static_cast<uint16_t>(server_->Port()),
-                                         HttpClient::kServiceHttp, "GET", nullptr, 0, nullptr, 0, nullptr,
-                                         nullptr, nullptr, Record, &events, nullptr, 0, 0, nullptr,
-                                         HttpClient::kNoTimeout))
-            << refuse;
+                                         r.service, "GET", nullptr, 0, nullptr, 0, nullptr, nullptr, nullptr,
+                                         Record, &events, nullptr, 0, 0, nullptr, HttpClient::kNoTimeout))
+            << r.refuse;
         EXPECT_EQ(0, out.Length());
+        EXPECT_EQ(r.requests, server_->RequestCount()) << r.refuse;
+        EXPECT_EQ(0, Has(events.codes, 4)) << r.refuse;
     }
 }
 
