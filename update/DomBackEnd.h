@@ -1,10 +1,11 @@
 // DomBackEnd: XmlBackEnd over the MSXML DOM (the newest of the document classes the system has).
 //
-// Classes: DomBackEnd.
+// Classes: DomBackEnd. Functions: RemoveEncodingDeclaration.
 #pragma once
 
 #include "update/XmlBackEnd.h"
 
+class TextString;
 struct IXMLDOMDocument;
 struct IXMLDOMNode;
 
@@ -48,3 +49,8 @@ private:
     uint32_t options_ = 0;
     const char *className_ = "";
 };
+
+// The third load attempt's repair: deletes encoding="..." (or encoding='...') from the XML declaration that
+// opens text, so that the parser takes the text as what it is. 1 when something was deleted. Only the
+// declaration is searched: the same letters in the document's content are content.
+int RemoveEncodingDeclaration(TextString &text);

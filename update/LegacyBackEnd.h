@@ -15,7 +15,7 @@ public:
     LegacyBackEnd(const LegacyBackEnd &) = delete;
     LegacyBackEnd &operator=(const LegacyBackEnd &) = delete;
 
-    // Options are ignored: this parser has none of them.
+    // This parser has no options of its own; only kXmlAllowDtd is kept, for our own check.
     int Open(uint32_t options) override;
     void Close() override;
     int LoadText(const char *text) override;
@@ -40,5 +40,6 @@ public:
 private:
     XmlDocument *owner_;
     IXMLDocument *document_ = nullptr;
+    uint32_t options_ = 0;
     TextString pending_;
 };

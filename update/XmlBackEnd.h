@@ -27,7 +27,7 @@ typedef int (*XmlNodeCallback)(int isAttribute, XmlNode *node, const char *name,
 enum : uint32_t {
     kXmlNoValidation = 0x1,
     kXmlNoExternals = 0x2,
-    // Document type definitions are refused unless this is given (DOM back end only).
+    // Document type definitions are refused unless this is given.
     kXmlAllowDtd = 0x4,
     // Skip the DOM and open the older object model directly (what systems without a DOM class get).
     kXmlLegacyOnly = 0x8,
@@ -66,6 +66,15 @@ protected:
     int ReadPath(const char *path, TextString &out, XmlNode *base);
     int VisitPath(const char *path, XmlNodeCallback callback, void *context, XmlNode *base);
 };
+
+// 1 when text declares a document type. Our own check, whatever the parser: a hostile document type
+// (entities nested into billions of characters) must not reach a parser that would expand it.
+int HasDocumentType(const char *text);
+
+// 1 for a name that can stand in a tag: not empty, no white space, no markup or punctuation characters.
+// Checked before creating elements and attributes: not every parser refuses such names, and a document
+// holding one could not be read back (nor, where names are written into a text, stay the same document).
+int IsPlainXmlName(const char *name);
 
 // The steps of path, split at '\' (multibyte-aware, empty steps skipped) into copy before any node is
 // visited, so that a callback may walk paths of its own meanwhile. steps point into copy.

@@ -1,0 +1,70 @@
+// XmlBackEnd: the path walks both back ends share, built on their FindStep.
+#include "update/XmlBackEnd.h"
+#include "base/TextString.h"
+#include <cstring>
+
+int HasDocumentType(const char *text) {
+    return text && strstr(text, "<!DOCTYPE") != nullptr;
+}
+
+int IsPlainXmlName(const char *name) {
+    if (!name || !*name)
+        return 0;
+    for (const char *c = name; *c; ++c) {
+        if (strchr(" \t\r\n<>&\"'/=?!;,()[]{}", *c))
+            return 0;
+    }
+    return 1;
+}
+
+void SplitXmlPath(const char *path, TextString &copy, std::vector<const char *> &steps) {
+    steps.clear();
+    if (!path || !*path || !copy.Assign(path))
+        return;
+    // All tokens are taken before the walk starts: the tokenizer's state is per thread, and a callback may
+    // read paths of its own.
+    for (char *step = copy.Tokenize(1, "\\"); step; step = copy.Tokenize(0, "\\"))
+        steps.push_back(step);
+}
+
+int XmlBackEnd::ReadPath(const char *path, TextString &out, XmlNode *base) {
+    TextString copy;
+    std::vector<const char *> steps;
+    SplitXmlPath(path, copy, steps);
+    if (steps.empty())
+        return 0;
+    XmlNode *current = base;
+    if (current)
+        current->AddRef();
+    int found = 1;
+    for (const char *step : steps) {
+        if (!FindStep(step, nullptr, nullptr, &out, &current)) {
+            found = 0;
+            break;
+        }
+    }
+    if (current)
+        current->Release();
+    return found;
+}
+
+int XmlBackEnd::VisitPath(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) {
+    TextString copy;
+    std::vector<const char *> steps;
+    SplitXmlPath(path, copy, steps);
+    XmlNode *current = base;
+    if (current)
+        current->AddRef();
+    int result = 1;
+    for (const char *step : steps) {
+        if (!FindStep(step, nullptr, nullptr, nullptr, &current)) {
+            result = 0;
+            break;
+        }
+    }
+    if (result)
+        result = FindStep(nullptr, callback, context, nullptr, &current);
+    if (current)
+        current->Release();
+    return result;
+}

@@ -1,0 +1,65 @@
+// XmlDocument: chooses the back end and walks paths over it.
+#include "update/XmlDocument.h"
+#include "base/TextString.h"
+
+int XmlDocument::Init(uint32_t options) {
+    if (active_)
+        active_->Close();
+    active_ = nullptr;
+    // Whether COM starts does not matter here: a thread already in another apartment can still create the
+    // parser, and when it cannot, opening the back ends says so.
+    com_.Start();
+    if (!(options & kXmlLegacyOnly) && dom_.Open(options))
+        active_ = &dom_;
+    else if (legacy_.Open(options))
+        active_ = &legacy_;
+    return active_ != nullptr;
+}
+
+int XmlDocument::LoadText(const char *text) {
+    return active_ ? active_->LoadText(text) : 0;
+}
+
+int XmlDocument::ReadValue(const char *path, TextString &out, XmlNode *base) {
+    return active_ ? active_->ReadValue(path, out, base) : 0;
+}
+
+int XmlDocument::ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) {
+    return active_ ? active_->ForEachChild(path, callback, context, base) : 0;
+}
+
+XmlNode *XmlDocument::FindOrCreatePath(const char *path, XmlNode *base) {
+    if (!active_)
+        return nullptr;
+    TextString copy;
+    std::vector<const char *> steps;
+    SplitXmlPath(path, copy, steps);
+    XmlNode *current = base;
+    if (current)
+        current->AddRef();
+    for (const char *step : steps) {
+        if (active_->FindStep(step, nullptr, nullptr, nullptr, &current))
+            continue;
+        XmlNode *created = nullptr;
+        if (!active_->CreateChild(current, step, nullptr, &created)) {
+            ReleaseNode(current);
+            return nullptr;
+        }
+        ReleaseNode(current);
+        current = created;
+    }
+    return current;
+}
+
+void XmlDocument::Close() {
+    active_ = nullptr;
+    dom_.Close();
+    legacy_.Close();
+    // Only after every interface of the parser is released.
+    com_.Close();
+}
+
+void XmlDocument::ReleaseNode(XmlNode *node) {
+    if (node)
+        node->Release();
+}
