@@ -192,6 +192,15 @@ void HttpClient::CloseInternet() {
     internet_ = nullptr;
 }
 
+// A 407 on a direct connection comes from the server itself, not from a proxy: there is no proxy to log
+// in to, and Wine's proxy dialog reads a proxy name that does not exist and crashes the process.
+int HttpClient::ThroughProxy(char *buffer) {
+    DWORD size = 4096;
+    if (!WININET(InternetQueryOptionA)(internet_, INTERNET_OPTION_PROXY, buffer, &size))
+        return 0;
+    return reinterpret_cast<INTERNET_PROXY_INFO *>(buffer)->dwAccessType == INTERNET_OPEN_TYPE_PROXY;
+}
+
 void HttpClient::NoteLastError() {
     DWORD code = GetLastError();
     ModuleInfo info;
@@ -272,7 +281,7 @@ int HttpClient::FetchText(const char *url, const char *agent, TextString &body, 
                     result = 0;
                 break;
             }
-            if (status != HTTP_STATUS_PROXY_AUTH_REQ)
+            if (status != HTTP_STATUS_PROXY_AUTH_REQ || !ThroughProxy(buffer))
                 break;
             DWORD answer =
                 WININET(InternetErrorDlg)(GetForegroundWindow(), request, ERROR_INTERNET_INCORRECT_PASSWORD,
@@ -486,12 +495,12 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
             WININET(InternetSetOptionA)(connection, INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
         if (proxyUserName && *proxyUserName)
             WININET(InternetSetOptionA)
-            (connection, INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(proxyUserName),
-             static_cast<DWORD>(strlen(proxyUserName)));
+        (connection, INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(proxyUserName),
+         static_cast<DWORD>(strlen(proxyUserName)));
         if (proxyPassword && *proxyPassword)
             WININET(InternetSetOptionA)
-            (connection, INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(proxyPassword),
-             static_cast<DWORD>(strlen(proxyPassword)));
+        (connection, INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(proxyPassword),
+         static_cast<DWORD>(strlen(proxyPassword)));
         uint64_t formLength = form ? form->record.totalLength : 0;
         if (callback && !callback(kSendFormLength, &formLength, user))
             break;
@@ -578,7 +587,7 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
             DWORD size = sizeof(answered);
             if (WININET(HttpQueryInfoA)(request, kStatusQuery, &answered, &size, nullptr) && status)
                 *status = answered;
-            if (answered == HTTP_STATUS_PROXY_AUTH_REQ) {
+            if (answered == HTTP_STATUS_PROXY_AUTH_REQ && ThroughProxy(buffer)) {
                 HWND window = owner ? owner : GetForegroundWindow();
                 if (WININET(InternetErrorDlg)(window, request, ERROR_INTERNET_INCORRECT_PASSWORD,
                                               kProxyDialogFlags, nullptr) == ERROR_INTERNET_FORCE_RETRY) {

@@ -197,6 +197,7 @@ private:
     int OpenInternet(const char *agent, const char *proxy, uint32_t connectTimeout);
     void CloseInternet();
     void NoteLastError();
+    int ThroughProxy(char *buffer);
     int AppendFormPart(FormPart *part);
     static void Throttle(Stopwatch &watch, int &started, uint32_t bytes, uint32_t limitKb);
 
