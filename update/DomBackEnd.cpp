@@ -209,10 +209,13 @@ int DomBackEnd::LoadBytes(const char *text) {
 }
 
 int DomBackEnd::LoadText(const char *text) {
-    if (!document_ || !text || !*text)
+    if (!document_)
         return 0;
-    if (!(options_ & kXmlAllowDtd) && HasDocumentType(text))
+    if (!text || (!(options_ & kXmlAllowDtd) && HasDocumentType(text))) {
+        // Refused before the parser saw it; like any refused text it leaves an empty document.
+        LoadBytes("");
         return 0;
+    }
     TextString changed;
     const char *attempt = text;
     for (int round = 0; round < 2; ++round) {
@@ -297,8 +300,10 @@ int DomBackEnd::FindStep(const char *name, XmlNodeCallback callback, void *conte
         }
         TextString nodeName, text;
         NameOf(root.Get(), nodeName);
-        TextOf(root.Get(), text);
         int match = name && nodeName.CompareNoCase(name) == 0;
+        // The root's text is all the text of the document: read only when someone takes it.
+        if (callback || (match && out))
+            TextOf(root.Get(), text);
         int result = match;
         if (callback)
             result = callback(0, root.Get(), nodeName.Text(), text.Text(), context, owner_) == 1;

@@ -232,8 +232,22 @@ void LegacyBackEnd::Close() {
 }
 
 int LegacyBackEnd::LoadText(const char *text) {
-    if (!document_ || !text || (!(options_ & kXmlAllowDtd) && HasDocumentType(text)))
+    if (!document_)
         return 0;
+    // An empty text is no document; some versions take it without a word and keep the old one. Like any
+    // refused text it leaves an empty document: a fresh one.
+    if (!text || !*text || (!(options_ & kXmlAllowDtd) && HasDocumentType(text))) {
+        IXMLDocument *fresh = nullptr;
+        if (CreateComObject(kClsidXmlDocument, kIidXmlDocument, reinterpret_cast<void **>(&fresh))) {
+            document_->Release();
+            document_ = fresh;
+        }
+        return 0;
+    }
+    return Parse(text);
+}
+
+int LegacyBackEnd::Parse(const char *text) {
     ComRef<IPersistStreamInit> persist(Persistence(document_));
     if (!persist)
         return 0;
@@ -298,8 +312,10 @@ int LegacyBackEnd::FindStep(const char *name, XmlNodeCallback callback, void *co
         }
         TextString rootName, text;
         ElementName(root.Get(), rootName);
-        ElementText(root.Get(), text);
         int match = name && rootName.CompareNoCase(name) == 0;
+        // The root's text is all the text of the document: read only when someone takes it.
+        if (callback || (match && out))
+            ElementText(root.Get(), text);
         int result = match;
         if (callback)
             result = callback(0, root.Get(), rootName.Text(), text.Text(), context, owner_) == 1;
@@ -439,7 +455,7 @@ int LegacyBackEnd::RemoveChild(XmlNode *parent, XmlNode *child) {
         pending_.Assign("");
         ComRef<IXMLElement> root;
         // Success only when the root is really gone: not every version takes an empty text.
-        return LoadText("") && (FAILED(document_->get_root(root.Receive())) || !root);
+        return Parse("") && (FAILED(document_->get_root(root.Receive())) || !root);
     }
     ComRef<IXMLElement> parentElement(As<IXMLElement>(parent, kIidXmlElement));
     ComRef<IXMLElement> childElement(As<IXMLElement>(child, kIidXmlElement));

@@ -38,6 +38,9 @@ public:
     int IsOpen() const { return document_ != nullptr; }
 
 private:
+    // The text through the document's persistence interface, as it is.
+    int Parse(const char *text);
+
     XmlDocument *owner_;
     IXMLDocument *document_ = nullptr;
     uint32_t options_ = 0;

@@ -76,8 +76,7 @@ protected:
 };
 } // namespace
 
-// --- Bytes to text
-// --------------------------------------------------------------------------------------------
+// --- Bytes to text -----------------------------------------------------------------------------------------
 
 TEST(MachineIdText, CheckByteAndWordOrder) {
     struct Case {
@@ -103,8 +102,7 @@ TEST(MachineIdText, CheckByteAndWordOrder) {
     }
 }
 
-// --- Registry sources, with the platform sources left out
-// ----------------------------------------------------
+// --- Registry sources, with the platform sources left out --------------------------------------------------
 
 TEST_F(RedirectedMachineTest, NoSourceStillGivesAWellFormedText) {
     const uint32_t purposes[] = {0, 2, 4, 0xFF, 0x1234};
@@ -206,8 +204,7 @@ TEST_F(RedirectedMachineTest, EachRegistrySourceAndItsFallBacks) {
     }
 }
 
-// --- The real machine
-// -------------------------------------------------------------------------------------------
+// --- The real machine --------------------------------------------------------------------------------------
 
 TEST(MachineIdReal, StableWellFormedAndThePurposeOnlyInTheLastGroup) {
     TextString first, again, report;

@@ -71,32 +71,20 @@ std::string KindName(const ::testing::TestParamInfo<Kind> &info) {
     return info.param == kDom ? "Dom" : "Legacy";
 }
 
-struct Visit {
-    int isAttribute;
-    std::string name, text;
-};
-
+// Writes each visit as "@name=text;" (attributes) or "name=text;" and answers 1 at the name stopAt.
 struct Recorder {
-    std::vector<Visit> visits;
-    std::string stopAt; // the name whose visit answers 1
+    std::string visits, stopAt;
 };
 
 int Record(int isAttribute, XmlNode *node, const char *name, const char *text, void *context, XmlDocument *) {
     Recorder *recorder = static_cast<Recorder *>(context);
-    recorder->visits.push_back({isAttribute, name, text});
+    recorder->visits += (isAttribute ? "@" : "") + std::string(name) + "=" + text + ";";
     EXPECT_NE(nullptr, node);
     return !recorder->stopAt.empty() && _stricmp(recorder->stopAt.c_str(), name) == 0 ? 1 : 0;
 }
-
-std::string Describe(const std::vector<Visit> &visits) {
-    std::string all;
-    for (const Visit &v : visits)
-        all += (v.isAttribute ? "@" : "") + v.name + "=" + v.text + ";";
-    return all;
-}
 } // namespace
 
-// --- Choosing and closing ---------------------------------------------------------------------------------
+// --- Choosing and closing ----------------------------------------------------------------------------------
 
 TEST(XmlDocumentChoice, DomIsPreferredAndLegacyOnlyWhenAsked) {
     XmlDocument doc;
@@ -138,7 +126,7 @@ TEST(XmlDocumentChoice, ClosedOrUninitialisedDocumentAnswersNothing) {
         EXPECT_EQ(0, doc.ForEachChild("", Record, &recorder));
         EXPECT_EQ(nullptr, doc.FindOrCreatePath("a\\b"));
         EXPECT_EQ(nullptr, doc.BackEnd());
-        EXPECT_TRUE(recorder.visits.empty());
+        EXPECT_EQ("", recorder.visits);
     }
 }
 
@@ -161,7 +149,7 @@ TEST(XmlDocumentChoice, ComStartIsUndoneByCloseOnly) {
     EXPECT_EQ(0, CreateComObject(static_cast<const char *>(nullptr), IID_IUnknown, &object));
 }
 
-// --- Path reads -------------------------------------------------------------------------------------------
+// --- Path reads --------------------------------------------------------------------------------------------
 
 TEST_P(XmlBackEndTest, PathReads) {
     struct Case {
@@ -211,8 +199,11 @@ TEST_P(XmlBackEndTest, FailedAndEmptyReadsAndTheOutText) {
     EXPECT_EQ(0, doc_.ReadValue("a\\missing", out));
     EXPECT_STREQ("", out.Text());
     // A refused text leaves a document in which nothing is found.
-    EXPECT_EQ(0, doc_.LoadText("<a><b>"));
-    EXPECT_EQ("<fail>", Read("a"));
+    for (const char *refused : {"", "<a><b>", "<!DOCTYPE a><a/>"}) {
+        ASSERT_EQ(1, doc_.LoadText("<a>1</a>"));
+        EXPECT_EQ(0, doc_.LoadText(refused));
+        EXPECT_EQ("<fail>", Read("a")) << refused;
+    }
 }
 
 TEST_P(XmlBackEndTest, ReadsFromABaseNode) {
@@ -227,7 +218,7 @@ TEST_P(XmlBackEndTest, ReadsFromABaseNode) {
     XmlDocument::ReleaseNode(b);
 }
 
-// --- Walks ------------------------------------------------------------------------------------------------
+// --- Walks -------------------------------------------------------------------------------------------------
 
 TEST_P(XmlBackEndTest, ForEachChildVisitsAttributesThenChildren) {
     ASSERT_EQ(1, doc_.LoadText("<a p=\"1\" q=\"2\">text<!--note--><b>x</b><c/></a>"));
@@ -258,7 +249,7 @@ TEST_P(XmlBackEndTest, ForEachChildVisitsAttributesThenChildren) {
         Recorder recorder;
         recorder.stopAt = c.stopAt;
         EXPECT_EQ(Legacy() ? c.legacyResult : c.result, doc_.ForEachChild(c.path, Record, &recorder));
-        EXPECT_EQ(Legacy() ? c.legacyVisits : c.visits, Describe(recorder.visits));
+        EXPECT_EQ(Legacy() ? c.legacyVisits : c.visits, recorder.visits);
     }
 }
 
@@ -291,7 +282,7 @@ TEST_P(XmlBackEndTest, CallbackMayReadPathsOfItsOwn) {
     EXPECT_EQ("a.exe1;b.dll2;", nested.seen);
 }
 
-// --- Finding or creating ----------------------------------------------------------------------------------
+// --- Finding or creating -----------------------------------------------------------------------------------
 
 TEST_P(XmlBackEndTest, FindOrCreatePath) {
     struct Case {
@@ -347,7 +338,7 @@ TEST_P(XmlBackEndTest, FoundPathsAreNotCreatedTwice) {
     }
     Recorder recorder;
     EXPECT_EQ(0, doc_.ForEachChild("a\\b", Record, &recorder));
-    EXPECT_EQ("c=;", Describe(recorder.visits));
+    EXPECT_EQ("c=;", recorder.visits);
     // The node handed out is the created one: a base for further creations.
     XmlNode *d = doc_.FindOrCreatePath("d", c);
     ASSERT_NE(nullptr, d);
@@ -560,8 +551,7 @@ TEST(XmlDocumentLoad, EncodingDeclarationRemoval) {
     }
 }
 
-// --- MemoryStream
-// -------------------------------------------------------------------------------------------
+// --- MemoryStream ------------------------------------------------------------------------------------------
 
 TEST(MemoryStreamTest, ReadsInPiecesAndEndsWithTheTerminator) {
     struct Case {
@@ -617,8 +607,7 @@ TEST(MemoryStreamTest, WritesAppendUpToAZeroAndTheRestIsNotImplemented) {
     EXPECT_EQ(0u, stream->Release());
 }
 
-// --- Fuzz
-// ---------------------------------------------------------------------------------------------------
+// --- Fuzz --------------------------------------------------------------------------------------------------
 
 namespace {
 int CountVisits(int, XmlNode *, const char *name, const char *text, void *context, XmlDocument *) {
@@ -630,7 +619,7 @@ int CountVisits(int, XmlNode *, const char *name, const char *text, void *contex
 
 // A small random document: nested elements with attributes, text, comments, entities and odd bytes.
 std::string RandomDocument(std::mt19937 &random) {
-    static const char *const names[] = {"a", "b", "update", "files", "x", "A", "b2", "n-m", "#text"};
+    static const char *const names[] = {"a", "b", "update", "files", "x", "A", "b2", "n-m"};
     static const char *const texts[] = {"t",      "1.0",    "&amp;", "&lt;", "\xE9", "  ", "<![CDATA[<x>]]>",
                                         "&#x41;", "&#233;", "\\"};
     std::string out;
@@ -732,7 +721,7 @@ TEST(XmlDocumentFuzz, RandomAndMutatedDocumentsNeverCrash) {
             int visits = 0;
             int walked = doc.ForEachChild(RandomPath(random).c_str(), CountVisits, &visits);
             EXPECT_EQ(0, walked);
-            EXPECT_LT(visits, static_cast<int>(text.size()) + 2);
+            EXPECT_LT(visits, static_cast<int>(text.size()) + 2) << text;
             XmlDocument::ReleaseNode(doc.FindOrCreatePath(RandomPath(random).c_str()));
         }
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
