@@ -22,7 +22,7 @@ DialogRunner::~DialogRunner() {
 }
 
 int DialogRunner::OnInitDialog() {
-    return 1;
+    return kInitDone;
 }
 
 int DialogRunner::CanClose(INT_PTR) {
@@ -232,12 +232,12 @@ INT_PTR CALLBACK DialogRunner::DialogProcedure(HWND window, UINT message, WPARAM
             return 0;
         dialog->window_ = window;
         int result = dialog->OnInitDialog();
-        if (!result) {
+        if (result == kInitFailed) {
             dialog->EndRun(-1);
             return 0;
         }
-        // 2: the handler has put the focus where it wants it.
-        return result == 2 ? 0 : 1;
+        // The dialog procedure's answer: 1 lets the system set the focus.
+        return result == kInitFocusSet ? 0 : 1;
     }
     if (!dialog)
         return 0;

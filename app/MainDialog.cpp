@@ -15,6 +15,7 @@ const char MainDialog::kAutoUpdateValue[] = "AutoUpdate";
 const char MainDialog::kLastCheckValue[] = "LastCheck";
 const char MainDialog::kLinkAddress[] = "https://qelmarch.example/";
 const char MainDialog::kUpdateUrl[] = "http://update.qelmarch.example/data/update.php?p=tarvex";
+const char MainDialog::kUpdateUrlValue[] = "UpdateUrl";
 
 namespace {
 
@@ -70,8 +71,7 @@ int MainDialog::OnInitDialog() {
 
     if (ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, 1) == 1) {
         CheckItem(IDC_AUTOUPDATE, 1);
-        updater_.StartCheck(kUpdateUrl, window_, HKEY_CURRENT_USER, kSettingsKey, kLastCheckValue, 0, nullptr,
-                            kItemType);
+        StartUpdateCheck(1);
     }
 
     running_ = 0;
@@ -114,6 +114,17 @@ void MainDialog::AddProcessors() {
         text.Format("%u Mhz", record->mhz);
         list_.SetItemText(text.Text(), 3, record->row);
     }
+}
+
+void MainDialog::StartUpdateCheck(int weekly) {
+    TextString url;
+    if (!ReadStringAt(HKEY_CURRENT_USER, kSettingsKey, kUpdateUrlValue, url) || url.Length() == 0)
+        url.Assign(kUpdateUrl);
+    if (weekly)
+        updater_.StartCheck(url.Text(), window_, HKEY_CURRENT_USER, kSettingsKey, kLastCheckValue, 0, nullptr,
+                            kItemType);
+    else
+        updater_.StartCheck(url.Text(), window_, nullptr, nullptr, nullptr, 0, nullptr, kItemType);
 }
 
 void MainDialog::DeleteRecords() {
@@ -190,7 +201,7 @@ int MainDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam) {
     case IDC_AUTOUPDATE:
         // Ticking asks for a check at once and records nothing; the box itself is stored at close.
         if (IsItemChecked(IDC_AUTOUPDATE))
-            updater_.StartCheck(kUpdateUrl, window_, nullptr, nullptr, nullptr, 0, nullptr, kItemType);
+            StartUpdateCheck(0);
         return 1;
     default:
         return DialogRunner::OnCommand(id, wParam, lParam);

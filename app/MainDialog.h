@@ -23,6 +23,9 @@ public:
     static const char kLastCheckValue[];
     static const char kLinkAddress[];
     static const char kUpdateUrl[];
+    // A string value under kSettingsKey that, when present and not empty, replaces kUpdateUrl (an update
+    // mirror of one's own).
+    static const char kUpdateUrlValue[];
     enum { kRefreshTimer = 1, kRefreshMs = 1000 };
 
     MainDialog() = default;
@@ -33,7 +36,8 @@ public:
     int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
     int OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    // 1: start every processor's worker at the slider's percentage; 0: stop them one after another.
+    // 1: start every processor's worker at the slider's percentage; 0: ask every worker to stop, then wait for
+    // each.
     void StartStopLoad(int start);
     void RefreshUsage();
     static void PositionChanged(int position, int scrollCode, void *dialog);
@@ -44,6 +48,7 @@ public:
 
 private:
     void AddProcessors();
+    void StartUpdateCheck(int weekly);
     void DeleteRecords();
 
     ModuleInfo module_;

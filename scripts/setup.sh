@@ -21,6 +21,9 @@ if [ ${#need[@]} -gt 0 ]; then
     $sudo_ apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
+# The ZIP library the update client extracts archives with, built once from Debian's source package.
+"$root/scripts/libzip.sh"
+
 "$root/scripts/display.sh" "$TARVEX_TEST_DISPLAY"
 
 # Wine's services inherit the caller's pipes unless started detached; CTest would then wait forever.
@@ -35,6 +38,9 @@ for _ in $(seq 1 120); do
     [ -f "$WINEPREFIX/system.reg" ] && DISPLAY="$TARVEX_TEST_DISPLAY" timeout 20 wine cmd /c exit </dev/null >/dev/null 2>&1 && break
     sleep 1
 done
+# A program that crashes under test must end by itself, not wait behind Wine's crash dialog.
+DISPLAY="$TARVEX_TEST_DISPLAY" timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
+    /d 0 /f </dev/null >/dev/null 2>&1 || true
 # Debian's 32-bit Wine does not find its own fonts (Tahoma, MS Sans Serif, Marlett for the caption buttons)
 # in the shared data folder; the prefix's Fonts folder is always searched.
 fonts="$WINEPREFIX/drive_c/windows/Fonts"

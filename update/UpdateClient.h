@@ -1,51 +1,106 @@
-// UpdateClient: the main dialog's automatic update check. For now only the request side exists: StartCheck
-// records what the dialog asked for and starts nothing (no query, no thread, no registry write); the check
-// itself, its thread and its questions come with the update service.
+// UpdateClient: the automatic update. At most once a week (or at once when asked) it queries the maker's
+// update server with the program's version and the machine identifier, reads the XML answer, asks the user,
+// downloads the new files beside the program as "_new", renames the current ones to "_old", puts the new
+// ones (or the contents of downloaded archives) in place, asks whether to restart, launches the new program
+// and closes the main window. The check runs on a thread of its own and reaches the window only through
+// the registered message "_C_AutoUpdate" (answered by a hook on the window's own thread) and a posted
+// WM_CLOSE.
 //
 // Classes: UpdateClient.
 #pragma once
 
+#include "base/SettingsStore.h"
+#include "base/TextString.h"
 #include "base/Win.h"
+#include "base/WorkerThread.h"
+#include "ui/SubclassHook.h"
+#include "update/HttpClient.h"
+#include "update/XmlBackEnd.h"
 #include <cstdint>
+#include <memory>
+#include <vector>
+
+class XmlDocument;
 
 class UpdateClient {
 public:
     // Start flags.
     enum : uint32_t { kInventoryQuery = 1, kNoThread = 2, kIniStore = 4 };
+    // The gate: seconds that must have passed since the last check (strictly more).
+    enum : uint32_t { kWeekSeconds = 604800, kSkipOnce = 0xFFFFFFFFu };
+    // The largest update answer read; a longer one ends the check.
+    enum : uint32_t { kMaxAnswerBytes = 4u << 20 };
 
     UpdateClient() = default;
     ~UpdateClient() { StopCheck(); }
     UpdateClient(const UpdateClient &) = delete;
     UpdateClient &operator=(const UpdateClient &) = delete;
 
-    // Every text may be null. Records the request and returns 1; no check is run.
+    // Every text may be null. With a value name the check runs only when more than a week has passed since
+    // the time stored under it; otherwise at once. 1 when a check was started (or armed, with kNoThread).
     int StartCheck(const char *updateUrl, HWND owner, HKEY root, const char *keyPath, const char *valueName,
                    uint32_t flags, const char *itemName, const char *itemType);
-    // Nothing runs yet, so there is nothing to wait for; forgets the owner window.
+    // Waits (dispatching messages) until a running check has ended, and detaches from the window. A download
+    // under way is cancelled first.
     void StopCheck();
 
-    // What the last StartCheck asked for, and how many requests were made.
-    int RequestCount() const { return requests_; }
-    HWND Owner() const { return owner_; }
-    HKEY Root() const { return root_; }
-    uint32_t Flags() const { return flags_; }
-    const char *UpdateUrl() const { return updateUrl_; }
-    const char *KeyPath() const { return keyPath_; }
-    const char *ValueName() const { return valueName_; }
-    const char *ItemName() const { return itemName_; }
-    const char *ItemType() const { return itemType_; }
+    // The check itself; 1 when it launched the new program.
+    int CheckAndInstall();
+    // The hook's handler on the owner window's thread: the questions and the help button.
+    static int OnCheckMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
+                              void *client);
+    // path + "\" + the user's language, else path + "\en"; the UTF-8 text converted to the system code page.
+    static int ReadLocalizedText(XmlDocument &document, const char *path, TextString &out, XmlNode *base);
+
+    // The version rule: the answer is newer when its major number is greater, or equal with a greater minor.
+    static int IsNewer(uint32_t major, uint32_t minor, uint32_t ownMajor, uint32_t ownMinor);
+    // The query URL for the plain form: url, '?' or '&', "v=<version>&id=<identifier>".
+    static void PlainQuery(const char *url, const char *version, const char *identifier, TextString &out);
+    // The staged names of a file name: stem + "_new" + extension, as "readme.html" -> "readme.html_new.html".
+    static void StagedName(const char *name, const char *suffix, TextString &out);
+    uint32_t CheckMessage() const { return checkMessage_; }
 
 private:
-    enum { kTextSize = 260 };
-    static void Keep(char *target, const char *text);
+    static int32_t CheckThread(void *client, int32_t);
+    static uint32_t TransferEvent(uint32_t code, void *data, void *client);
+    static int DownloadPass(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
+                            XmlDocument *document);
+    static int BackupPass(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
+                          XmlDocument *document);
+    static int ReplacePass(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
+                           XmlDocument *document);
+    // Reads "name" (and "zip") of a "url" entry; 0 when the entry is not a url entry or unreadable.
+    static int ReadEntry(XmlNode *node, const char *name, XmlDocument *document, TextString &fileName,
+                         TextString *zipName);
+    // Asks the owner window; 1 for Yes. answered is 0 when nobody answered (window gone, no hook).
+    int Ask(WPARAM question, int &answered);
+    // Puts the program folder back as it was before this install: "_old" files back, "_new" files gone.
+    void RollBack();
+    void Path(const char *name, const char *suffix, TextString &out) const;
 
-    int requests_ = 0;
     HWND owner_ = nullptr;
-    HKEY root_ = nullptr;
+    TextString updateUrl_;
+    uint32_t checkMessage_ = 0;
+    SubclassHook<kHookUpdateOwner> hook_;
+    TextString application_;
+    TextString infoText_;
+    TextString restartText_;
+    TextString helpUrl_;
+    TextString executePath_;
+    TextString itemName_;
+    TextString itemType_;
+    HttpClient http_;
+    int passResult_ = 0;
+    int boxShowing_ = 0;
+    // Set on the window thread by OnCheckMessage, read by the check thread after SendMessageA returned.
+    int answered_ = 0;
+    TextString valueName_;
     uint32_t flags_ = 0;
-    char updateUrl_[kTextSize] = {};
-    char keyPath_[kTextSize] = {};
-    char valueName_[kTextSize] = {};
-    char itemName_[kTextSize] = {};
-    char itemType_[kTextSize] = {};
+    SettingsStore store_;
+    WorkerThread thread_;
+    // The program's folder with its trailing backslash, for the passes.
+    TextString directory_;
+    // What this install changed in the program's folder, for RollBack.
+    std::vector<std::unique_ptr<TextString>> staged_;   // "_new" files written
+    std::vector<std::unique_ptr<TextString>> backedUp_; // names renamed to their "_old" names, in order
 };

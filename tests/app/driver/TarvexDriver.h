@@ -50,6 +50,10 @@ int DeleteUserValue(const char *key, const char *name);
 
 class TarvexDriver {
 public:
+    static const char kTarvexKey[];
+    // What Start puts in "UpdateUrl" when the test has not set it: a loopback port nobody listens on.
+    static const char kClosedUpdateUrl[];
+
     TarvexDriver() = default;
     ~TarvexDriver();
     TarvexDriver(const TarvexDriver &) = delete;
@@ -117,4 +121,5 @@ private:
     HANDLE process_ = nullptr;
     DWORD processId_ = 0;
     HWND dialog_ = nullptr;
+    int setUpdateUrl_ = 0;
 };

@@ -1,0 +1,174 @@
+// Update client pieces in-process: the weekly gate on a real registry key, the version rule, the query and
+// staged names, the name rules, and archive extraction with real ZIP files (safe and hostile).
+#include "tests/common/TempFolder.h"
+#include "tests/common/TestRegistry.h"
+#include "update/UpdateClient.h"
+#include "update/ZipArchive.h"
+
+#include <gtest/gtest.h>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+#include <zip.h>
+
+namespace {
+
+// ---- the weekly gate ----
+
+struct GateCase {
+    const char *name;
+    int hasValue;
+    int64_t offset;  // stored value = now + offset (ignored without a value)
+    uint32_t fixed;  // used instead when not 0
+    int checks;      // StartCheck armed a check
+    int storesNow;   // the value now holds the time of the call
+};
+
+class UpdateGate : public ::testing::TestWithParam<GateCase> {};
+
+TEST_P(UpdateGate, StoredTimeDecides) {
+    const GateCase &c = GetParam();
+    ScopedTestKey key("UpdateGate");
+    ASSERT_TRUE(key.Valid());
+    HWND owner = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(owner);
+    // The clock may tick between the stored value and the call: try again then.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const uint32_t now = static_cast<uint32_t>(time(nullptr));
+        const uint32_t stored = c.fixed ? c.fixed : static_cast<uint32_t>(now + c.offset);
+        if (c.hasValue) {
+            ASSERT_TRUE(key.SetDword(nullptr, "LastCheck", stored));
+        }
+        UpdateClient client;
+        const int armed = client.StartCheck("http://127.0.0.1:1/", owner, HKEY_CURRENT_USER, key.Path(),
+                                            "LastCheck", UpdateClient::kNoThread, nullptr, "1");
+        if (static_cast<uint32_t>(time(nullptr)) != now)
+            continue;
+        EXPECT_EQ(c.checks, armed) << c.name;
+        std::string data;
+        ASSERT_TRUE(key.GetRaw(nullptr, "LastCheck", nullptr, &data)) << c.name;
+        uint32_t after = 0;
+        memcpy(&after, data.data(), sizeof after);
+        EXPECT_EQ(c.storesNow ? now : (c.fixed == 0xFFFFFFFFu ? 0u : stored), after) << c.name;
+        break;
+    }
+    DestroyWindow(owner);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateGate,
+    ::testing::Values(GateCase{"NoValue", 0, 0, 0, 1, 1}, GateCase{"SkipOnce", 1, 0, 0xFFFFFFFFu, 0, 0},
+                      GateCase{"ExactlySevenDays", 1, -604800, 0, 0, 0},
+                      GateCase{"OneSecondMore", 1, -604801, 0, 1, 1}, GateCase{"Yesterday", 1, -86400, 0, 0, 0},
+                      GateCase{"InTheFuture", 1, 3600, 0, 0, 0}),
+    [](const ::testing::TestParamInfo<GateCase> &info) { return info.param.name; });
+
+// ---- rules without I/O ----
+
+TEST(UpdateRules, VersionDecision) {
+    const struct {
+        uint32_t major, minor, ownMajor, ownMinor;
+        int newer;
+    } cases[] = {{1, 1, 1, 0, 1}, {1, 0, 1, 0, 0}, {1, 0, 1, 1, 0}, {2, 6, 1, 5, 1},
+                 {2, 0, 1, 9, 1}, {0, 9, 1, 0, 0}, {1, 45, 1, 44, 1}, {3, 0, 3, 0, 0}};
+    for (const auto &c : cases)
+        EXPECT_EQ(c.newer, UpdateClient::IsNewer(c.major, c.minor, c.ownMajor, c.ownMinor))
+            << c.major << "." << c.minor << " against " << c.ownMajor << "." << c.ownMinor;
+}
+
+TEST(UpdateRules, QueryAndStagedNames) {
+    TextString out;
+    UpdateClient::PlainQuery("http://h/data/update.php?p=tarvex", "1.00", "ABCD-0123-4567-89EF", out);
+    EXPECT_STREQ("http://h/data/update.php?p=tarvex&v=1.00&id=ABCD-0123-4567-89EF", out.Text());
+    UpdateClient::PlainQuery("http://h/u", "1.00", "X", out);
+    EXPECT_STREQ("http://h/u?v=1.00&id=X", out.Text());
+    const char *const names[][3] = {{"Tarvex.exe", "Tarvex_new.exe", "Tarvex_old.exe"},
+                                    {"readme.html", "readme.html_new.html", "readme.html_old.html"},
+                                    {"a.txt", "a_new.txt", "a_old.txt"},
+                                    {"noext", "noext_new", "noext_old"},
+                                    {"pack.tar.gz", "pack.tar_new.gz", "pack.tar_old.gz"}};
+    for (const auto &n : names) {
+        UpdateClient::StagedName(n[0], "_new", out);
+        EXPECT_STREQ(n[1], out.Text());
+        UpdateClient::StagedName(n[0], "_old", out);
+        EXPECT_STREQ(n[2], out.Text());
+    }
+}
+
+TEST(UpdateRules, OnlyPlainNamesStayInTheFolder) {
+    const struct {
+        const char *name;
+        int plain, safePath;
+    } cases[] = {{"Tarvex.exe", 1, 1},    {"sub\\a.txt", 0, 1}, {"sub/a.txt", 0, 1},  {"sub/", 0, 1},
+                 {"..", 0, 0},            {"../a.txt", 0, 0},   {"a/../../b", 0, 0},  {"\\a.txt", 0, 0},
+                 {"/etc/passwd", 0, 0},   {"C:a.txt", 0, 0},    {"C:\\a.txt", 0, 0},  {"a.txt:stream", 0, 0},
+                 {"", 0, 0},              {".", 0, 0},          {"CON", 0, 0},        {"nul.txt", 0, 0},
+                 {"com1", 0, 0},          {"LPT9.log", 0, 0},   {"COM10", 1, 1},      {"a.", 0, 0},
+                 {"a ", 0, 0},            {"a\tb", 0, 0},       {"a//b", 0, 0},       {"con/a.txt", 0, 0},
+                 {"x?y", 0, 0},           {"readme.html", 1, 1}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << "'" << c.name << "'";
+        EXPECT_EQ(c.safePath, IsSafeArchivePath(c.name)) << "'" << c.name << "'";
+    }
+}
+
+// ---- archives ----
+
+// Writes a ZIP with the given entries (a name ending in '/' is a folder) through libzip.
+int MakeArchive(const std::string &path, const std::vector<std::pair<std::string, std::string>> &entries) {
+    int error = 0;
+    zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive)
+        return 0;
+    for (const auto &entry : entries) {
+        if (!entry.first.empty() && entry.first.back() == '/') {
+            zip_dir_add(archive, entry.first.c_str(), ZIP_FL_ENC_RAW);
+            continue;
+        }
+        zip_source_t *source = zip_source_buffer(archive, entry.second.data(), entry.second.size(), 0);
+        if (!source || zip_file_add(archive, entry.first.c_str(), source, ZIP_FL_ENC_RAW | ZIP_FL_OVERWRITE) < 0) {
+            zip_source_free(source);
+            zip_discard(archive);
+            return 0;
+        }
+    }
+    return zip_close(archive) == 0;
+}
+
+TEST(ExtractArchive, RecreatesFoldersAndOverwrites) {
+    TempFolder folder("Extract");
+    ASSERT_TRUE(folder.WriteFile("data.txt", "old"));
+    ASSERT_TRUE(MakeArchive(folder.File("pack.zip"),
+                            {{"data.txt", "new"}, {"sub/", ""}, {"sub/deeper/inner.txt", "inner"}, {"empty.bin", ""}}));
+    SetFileAttributesA(folder.File("data.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(1, ExtractArchive(folder.File("pack.zip").c_str(), folder.Path()));
+    EXPECT_EQ("new", folder.ReadFile("data.txt"));
+    EXPECT_EQ("inner", folder.ReadFile("sub\\deeper\\inner.txt"));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(folder.File("empty.bin").c_str()));
+}
+
+TEST(ExtractArchive, HostileOrBrokenArchivesWriteNothing) {
+    const std::vector<std::pair<std::string, std::string>> hostile[] = {
+        {{"good.txt", "x"}, {"../evil.txt", "x"}},
+        {{"good.txt", "x"}, {"sub/../../evil.txt", "x"}},
+        {{"/evil.txt", "x"}, {"good.txt", "x"}},
+        {{"good.txt", "x"}, {"C:evil.txt", "x"}},
+        {{"good.txt", "x"}, {"nul", "x"}},
+    };
+    for (const auto &entries : hostile) {
+        TempFolder outside("ExtractOutside");
+        const std::string target = outside.File("program\\");
+        ASSERT_TRUE(CreateDirectoryA(target.c_str(), nullptr));
+        ASSERT_TRUE(MakeArchive(outside.File("pack.zip"), entries));
+        EXPECT_EQ(0, ExtractArchive(outside.File("pack.zip").c_str(), target.c_str())) << entries[1].first;
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((target + "good.txt").c_str()));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(outside.File("evil.txt").c_str()));
+    }
+    TempFolder folder("ExtractBroken");
+    ASSERT_TRUE(folder.WriteFile("broken.zip", std::string("PK\x03\x04 this is no archive", 24)));
+    EXPECT_EQ(0, ExtractArchive(folder.File("broken.zip").c_str(), folder.Path()));
+    EXPECT_EQ(0, ExtractArchive(folder.File("missing.zip").c_str(), folder.Path()));
+}
+
+} // namespace
