@@ -1,10 +1,12 @@
 // Tarvex's entry point and the program's global objects.
 #include "app/MainDialog.h"
+#include "crash/CrashReporter.h"
 #include "res/ResourceIds.h"
 
 // The runtime constructs the globals of this file in the order they are written and destroys them in
 // reverse after WinMain returns. The crash reporter belongs above the application object, so that its
 // exception filter is in place before any part of the dialog is built and stays until the last one is gone.
+static CrashReporter crashReporter(CrashReporter::kDefaultOptions);
 static MainDialog application;
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {

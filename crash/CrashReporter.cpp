@@ -1,0 +1,821 @@
+// CrashReporter: the filter, the report thread, the minidump with its module and thread collector, the
+// text report and the symbol look-ups over dbghelp.
+#include "crash/CrashReporter.h"
+#include "base/ModuleInfo.h"
+#include "base/OsVersion.h"
+#include "base/ProcessorInventory.h"
+#include "base/SystemInfoQuery.h"
+#include "base/ProcessorInventory.h"
+#include "base/WorkerThread.h"
+#include "base/Wow64.h"
+#include "crash/SendProblemReport.h"
+#include "crash/WerRegistration.h"
+#include <exception>
+#include <initializer_list>
+#include <cstdlib>
+#include <new>
+#include <cstring>
+
+namespace {
+
+const DWORD kCppExceptionCode = 0xE06D7363;
+// The report's own stack: symbol look-ups and the dump writer are deep, the faulting thread may have none.
+const SIZE_T kReportStackSize = 1024 * 1024;
+// A damaged stack can make the walk go round in circles; no real stack of ours is this deep.
+const int kMostFrames = 512;
+// Processor registry keys are numbered from 0; the walk stops at the first missing one.
+const uint32_t kMostProcessors = 1024;
+// NtQueryInformationThread classes: ThreadBasicInformation, ThreadQuerySetWin32StartAddress.
+const ULONG kThreadBasicInformationClass = 0;
+const ULONG kThreadStartAddressClass = 9;
+// Offset of the arbitrary-user-pointer slot in a 32-bit thread environment block.
+const DWORD kArbitraryUserPointerOffset = 0x14;
+
+struct ExceptionName {
+    DWORD code;
+    const char *name;
+};
+
+const ExceptionName kExceptionNames[] = {
+    {0x40010005, "Control-C"},
+    {0x40010008, "Control-Break"},
+    {0x80000002, "Datatype Misalignment"},
+    {0x80000003, "Breakpoint"},
+    {0xC0000005, "Access Violation"},
+    {0xC0000006, "In Page Error"},
+    {0xC0000017, "No Memory"},
+    {0xC000001D, "Illegal Instruction"},
+    {0xC0000025, "Noncontinuable Exception"},
+    {0xC0000026, "Invalid Disposition"},
+    {0xC000008C, "Array Bounds Exceeded"},
+    {0xC000008D, "Float Denormal Operand"},
+    {0xC000008E, "Float Divide by Zero"},
+    {0xC000008F, "Float Inexact Result"},
+    {0xC0000090, "Float Invalid Operation"},
+    {0xC0000091, "Float Overflow"},
+    {0xC0000092, "Float Stack Check"},
+    {0xC0000093, "Float Underflow"},
+    {0xC0000094, "Integer Divide by Zero"},
+    {0xC0000095, "Integer Overflow"},
+    {0xC0000096, "Privileged Instruction"},
+    {0xC00000FD, "Stack Overflow"},
+    {0xC0000142, "DLL Initialization Failed"},
+    {kCppExceptionCode, "Microsoft C++ Exception"},
+};
+
+const char *ExceptionNameOf(DWORD code) {
+    for (const ExceptionName &entry : kExceptionNames)
+        if (entry.code == code)
+            return entry.name;
+    return "Exception";
+}
+
+// Sign-extended 32-bit addresses come back with all upper bits set; the report shows them as 32-bit.
+uint64_t Clean32(uint64_t address) {
+    return (address >> 32) == 0xFFFFFFFFu ? (address & 0xFFFFFFFFu) : address;
+}
+
+// Formats one piece of the report and writes it as it is. A piece that cannot be formatted or written is
+// lost; the pieces after it are still tried.
+void WritePiece(HANDLE file, const char *format, ...) __attribute__((format(ms_printf, 2, 3)));
+void WritePiece(HANDLE file, const char *format, ...) {
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    TextString piece;
+    va_list args;
+    va_start(args, format);
+    int formatted = piece.FormatV(format, args);
+    va_end(args);
+    if (!formatted || piece.Length() <= 0)
+        return;
+    DWORD written = 0;
+    WriteFile(file, piece.Text(), static_cast<DWORD>(piece.Length()), &written, nullptr);
+}
+
+// A report file is always a new file: whatever is at the name (an old report, a link to some other file)
+// is removed first and the file is then created exclusively, so nothing is ever appended to or written
+// through a link. A name that cannot be freed gives no file, and the caller tries the next place.
+HANDLE CreateReportFile(const char *path) {
+    DeleteFileA(path);
+    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// "%s_Debug.<extension>" from the first-choice base, else from the second; name holds the last one tried.
+HANDLE CreateBesideOrTemp(const TextString &first, const TextString &second, const char *extension,
+                          TextString &name) {
+    name.Format("%s_Debug.%s", first.Text(), extension);
+    HANDLE file = CreateReportFile(name.Text());
+    if (file != INVALID_HANDLE_VALUE)
+        return file;
+    name.Format("%s_Debug.%s", second.Text(), extension);
+    return CreateReportFile(name.Text());
+}
+
+// The address of a thread's environment block. The system's basic thread information names it directly;
+// the descriptor of the thread's FS selector is the older way. Wine answers the FS selector with the block
+// of the thread that asks, whatever thread it is asked about, so the selector comes second.
+uintptr_t ThreadBlockOf(HANDLE thread, DWORD fsSelector,
+                        DebugHelpTable::NtQueryInformationThreadFunction query) {
+    if (query) {
+        struct {
+            LONG exitStatus;
+            void *block;
+            void *clientId[2];
+            ULONG_PTR affinity;
+            LONG priority;
+            LONG basePriority;
+        } basic;
+        memset(&basic, 0, sizeof(basic));
+        if (query(thread, kThreadBasicInformationClass, &basic, sizeof(basic), nullptr) >= 0 && basic.block)
+            return reinterpret_cast<uintptr_t>(basic.block);
+    }
+    LDT_ENTRY entry;
+    if (!GetThreadSelectorEntry(thread, fsSelector, &entry))
+        return 0;
+    return entry.BaseLow | (static_cast<uintptr_t>(entry.HighWord.Bytes.BaseMid) << 16) |
+           (static_cast<uintptr_t>(entry.HighWord.Bytes.BaseHi) << 24);
+}
+
+// Reads a thread's name: the text its environment block's arbitrary-user-pointer slot points at. Every
+// read goes through ReadProcessMemory, so a slot holding rubbish gives an empty or short name, never a fault.
+void ReadThreadName(HANDLE thread, DWORD fsSelector, DebugHelpTable::NtQueryInformationThreadFunction query,
+                    char *name, uint32_t size) {
+    name[0] = 0;
+    uintptr_t block = thread ? ThreadBlockOf(thread, fsSelector, query) : 0;
+    if (!block)
+        return;
+    uintptr_t text = 0;
+    SIZE_T got = 0;
+    HANDLE process = GetCurrentProcess();
+    if (!ReadProcessMemory(process, reinterpret_cast<const void *>(block + kArbitraryUserPointerOffset),
+                           &text, sizeof(text), &got) ||
+        got != sizeof(text) || !text)
+        return;
+    // In page-sized steps, so that a name ending just before an unreadable page is still read whole.
+    uint32_t length = 0;
+    while (length < size - 1) {
+        uintptr_t at = text + length;
+        uint32_t toPageEnd = 0x1000 - static_cast<uint32_t>(at & 0xFFF);
+        uint32_t want = size - 1 - length;
+        if (want > toPageEnd)
+            want = toPageEnd;
+        if (!ReadProcessMemory(process, reinterpret_cast<const void *>(at), name + length, want, &got) ||
+            got != want)
+            break;
+        const void *end = memchr(name + length, 0, want);
+        if (end) {
+            length = static_cast<uint32_t>(static_cast<const char *>(end) - name);
+            break;
+        }
+        length += want;
+    }
+    name[length] = 0;
+}
+
+void TerminateWithReport() {
+    // A C++ exception nobody catches: let it reach the filter as the exception it is, while the frames that
+    // threw it are still on the stack.
+    RaiseException(kCppExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    abort();
+}
+
+} // namespace
+
+CrashReporter *CrashReporter::instance_ = nullptr;
+volatile LONG CrashReporter::reporting_ = 0;
+
+// Everything a report needs on its way through the report thread, the dump thread and the collector.
+struct CrashReporter::ReportJob {
+    CrashReporter *reporter = nullptr;
+    EXCEPTION_POINTERS *pointers = nullptr;
+    DWORD threadId = 0;
+    int result = 1;
+    // The dump writer's arguments.
+    HANDLE dumpFile = INVALID_HANDLE_VALUE;
+    // The collector's lists, in the order the dump writer reported.
+    ModuleRecord *modules = nullptr;
+    ModuleRecord **moduleTail = &modules;
+    ThreadRecord *threads = nullptr;
+    ThreadRecord **threadTail = &threads;
+
+    ~ReportJob() {
+        while (modules) {
+            ModuleRecord *next = modules->next;
+            delete[] modules->path;
+            delete modules;
+            modules = next;
+        }
+        while (threads) {
+            ThreadRecord *next = threads->next;
+            delete threads;
+            threads = next;
+        }
+    }
+};
+
+CrashReporter::CrashReporter(uint32_t options) : options_(options) {
+    reportDone_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    previousInstance_ = instance_;
+    instance_ = this;
+    if (!(options_ & kNoFilter))
+        InstallFilter(1);
+}
+
+CrashReporter::~CrashReporter() {
+    // Later faults (in the runtime's own clean-up) go to the system rather than to a reporter that is gone.
+    InstallFilter(0);
+    if (instance_ == this)
+        instance_ = previousInstance_;
+    UnloadDebugHelp();
+    if (reportDone_)
+        CloseHandle(reportDone_);
+}
+
+void CrashReporter::InstallFilter(int mode) {
+    if (mode == 1) {
+        if (filterInstalled_)
+            return;
+        previousFilter_ = SetUnhandledExceptionFilter(&CrashReporter::Filter);
+        previousTerminate_ = std::set_terminate(&TerminateWithReport);
+        filterInstalled_ = 1;
+    } else if (filterInstalled_) {
+        SetUnhandledExceptionFilter(previousFilter_);
+        std::set_terminate(previousTerminate_);
+        filterInstalled_ = 0;
+    }
+}
+
+LONG WINAPI CrashReporter::Filter(EXCEPTION_POINTERS *pointers) {
+    CrashReporter *self = instance_;
+    if (!self)
+        return EXCEPTION_CONTINUE_SEARCH;
+    if (InterlockedCompareExchange(&reporting_, 1, 0) != 0) {
+        // Another thread is reporting. Were this fault passed on at once, the system would end the process
+        // in the middle of that report; so it waits for the report to be finished. A fault on the reporter's
+        // own threads cannot wait for itself.
+        DWORD me = GetCurrentThreadId();
+        if (self->reportDone_ && me != self->faultingThread_ && me != self->reportThread_ &&
+            me != self->dumpThread_)
+            WaitForSingleObject(self->reportDone_, INFINITE);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    int result = self->WriteReport(pointers);
+    if (self->reportDone_)
+        SetEvent(self->reportDone_);
+    return result == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
+}
+
+int CrashReporter::WriteReport(EXCEPTION_POINTERS *pointers) {
+    // The calling thread may have run out of stack (that may be its very fault): it does nothing but start
+    // the report thread and wait for it.
+    ReportJob job;
+    job.reporter = this;
+    job.pointers = pointers;
+    job.threadId = GetCurrentThreadId();
+    faultingThread_ = job.threadId;
+    HANDLE thread = CreateThread(nullptr, kReportStackSize, &CrashReporter::ReportThread, &job,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread)
+        return WriteReportFor(pointers, job.threadId);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return job.result;
+}
+
+DWORD WINAPI CrashReporter::ReportThread(void *parameter) {
+    ReportJob *job = static_cast<ReportJob *>(parameter);
+    job->reporter->reportThread_ = GetCurrentThreadId();
+    job->result = job->reporter->WriteReportFor(job->pointers, job->threadId);
+    // A thread whose stack has overflowed cannot carry the system's own crash handling: under Wine it faults
+    // again inside it and is silently ended, leaving the process running without it. With the report
+    // written, this thread ends the process in its place.
+    const EXCEPTION_RECORD *exception = job->pointers ? job->pointers->ExceptionRecord : nullptr;
+    if (exception && exception->ExceptionCode == EXCEPTION_STACK_OVERFLOW)
+        TerminateProcess(GetCurrentProcess(), EXCEPTION_STACK_OVERFLOW);
+    return 0;
+}
+
+int CrashReporter::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId) {
+    ReportJob job;
+    job.reporter = this;
+    job.pointers = pointers;
+    job.threadId = threadId;
+
+    // The two places for the files: beside the program, else the temporary folder.
+    TextString second;
+    char temp[520];
+    DWORD tempLength = GetTempPathA(sizeof(temp), temp);
+    if (tempLength == 0 || tempLength >= sizeof(temp))
+        temp[0] = 0;
+    second.Format("%sMiniDump", temp);
+    TextString first;
+    char program[MAX_PATH];
+    DWORD programLength = GetModuleFileNameA(nullptr, program, sizeof(program));
+    if (programLength == 0 || programLength >= sizeof(program)) {
+        first.Assign("MiniDump");
+    } else {
+        program[programLength] = 0;
+        // Only a dot in the file name starts an extension; one in a folder name does not.
+        char *dot = strrchr(program, '.');
+        char *slash = strrchr(program, '\\');
+        if (dot && (!slash || dot > slash))
+            *dot = 0;
+        first.Assign(program);
+    }
+
+    WerRegistration registration;
+    TextString dumpName;
+    if (LoadDebugHelp()) {
+        HANDLE file = CreateBesideOrTemp(first, second, "dmp", dumpName);
+        if (file != INVALID_HANDLE_VALUE) {
+            registration.Register(dumpName.Text());
+            job.dumpFile = file;
+            WriteDump(job);
+            CloseHandle(file);
+            job.dumpFile = INVALID_HANDLE_VALUE;
+        }
+    }
+
+    TextString reportName;
+    HANDLE report = CreateBesideOrTemp(first, second, "txt", reportName);
+    if (report != INVALID_HANDLE_VALUE) {
+        registration.Register(reportName.Text());
+        WriteText(job, report, pointers, threadId);
+        CloseHandle(report);
+    }
+    dumpPath_.Assign(&dumpName);
+    reportPath_.Assign(&reportName);
+
+    ProblemReportSettings settings;
+    settings.uploadHost = uploadHost_.Text();
+    settings.uploadPath = uploadPath_.Text();
+    settings.productKey = productKey_.Text();
+    settings.sourceTag = sourceTag_.Text();
+    settings.iconId = iconId_;
+    int result = SendProblemReport(settings, dumpName.Text(), reportName.Text());
+    UnloadDebugHelp();
+    return result;
+}
+
+int32_t CrashReporter::DumpRoutine(void *context, int32_t) {
+    ReportJob *job = static_cast<ReportJob *>(context);
+    CrashReporter *self = job->reporter;
+    self->dumpThread_ = GetCurrentThreadId();
+    MINIDUMP_EXCEPTION_INFORMATION exception;
+    exception.ThreadId = job->threadId;
+    exception.ExceptionPointers = job->pointers;
+    exception.ClientPointers = FALSE;
+    MINIDUMP_CALLBACK_INFORMATION callback;
+    callback.CallbackRoutine = &CrashReporter::CollectRecord;
+    callback.CallbackParam = job;
+    BOOL written = self->debugHelp_.MiniDumpWriteDump(
+        GetCurrentProcess(), GetCurrentProcessId(), job->dumpFile, MiniDumpNormal,
+        job->pointers ? &exception : nullptr, nullptr, &callback);
+    return written ? 1 : 0;
+}
+
+void CrashReporter::WriteDump(ReportJob &job) {
+    if (!debugHelp_.MiniDumpWriteDump)
+        return;
+    // The dump writer describes the calling thread from where it stands, so it runs on a thread of its own.
+    WorkerThread writer;
+    if (writer.Start(&CrashReporter::DumpRoutine, &job, 0))
+        writer.Wait(0);
+    else
+        DumpRoutine(&job, 0);
+}
+
+BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALLBACK_INPUT input,
+                                           PMINIDUMP_CALLBACK_OUTPUT) {
+    ReportJob *job = static_cast<ReportJob *>(parameter);
+    if (!job || !input)
+        return TRUE;
+    if (input->CallbackType == ModuleCallback) {
+        const MINIDUMP_MODULE_CALLBACK &module = input->Module;
+        ModuleRecord *record = new (std::nothrow) ModuleRecord;
+        if (!record)
+            return TRUE;
+        size_t length = module.FullPath ? wcslen(module.FullPath) : 0;
+        record->path = new (std::nothrow) wchar_t[length + 1];
+        if (!record->path) {
+            delete record;
+            return TRUE;
+        }
+        if (length)
+            memcpy(record->path, module.FullPath, length * sizeof(wchar_t));
+        record->path[length] = 0;
+        record->base = module.BaseOfImage;
+        if ((record->base >> 32) == 0xFFFFFFFFu)
+            record->base &= 0xFFFFFFFFu;
+        record->size = module.SizeOfImage;
+        record->checksum = module.CheckSum;
+        record->timeStamp = module.TimeDateStamp;
+        record->version = module.VersionInfo;
+        *job->moduleTail = record;
+        job->moduleTail = &record->next;
+    } else if (input->CallbackType == ThreadCallback) {
+        const MINIDUMP_THREAD_CALLBACK &thread = input->Thread;
+        ThreadRecord *record = new (std::nothrow) ThreadRecord;
+        if (!record)
+            return TRUE;
+        record->id = thread.ThreadId;
+        record->stackBase = thread.StackBase;
+        record->stackEnd = thread.StackEnd;
+        // Wine's dump writer hands over no thread handle; the thread is then opened by its id.
+        HANDLE handle = thread.ThreadHandle;
+        HANDLE opened = nullptr;
+        if (!handle)
+            handle = opened =
+                OpenThread(THREAD_QUERY_INFORMATION | THREAD_GET_CONTEXT, FALSE, thread.ThreadId);
+        DebugHelpTable &table = job->reporter->debugHelp_;
+        ReadThreadName(handle, thread.Context.SegFs, table.NtQueryInformationThread, record->name,
+                       sizeof(record->name));
+        if (table.NtQueryInformationThread && handle) {
+            uint32_t start = 0;
+            if (table.NtQueryInformationThread(handle, kThreadStartAddressClass, &start, sizeof(start),
+                                               nullptr) >= 0)
+                record->startAddress = start;
+        }
+        if (opened)
+            CloseHandle(opened);
+        *job->threadTail = record;
+        job->threadTail = &record->next;
+    }
+    return TRUE;
+}
+
+void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId) {
+    OSVERSIONINFOA version;
+    memset(&version, 0, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA(&version))
+        version.dwPlatformId = VER_PLATFORM_WIN32_NT;
+    const int nt = (version.dwPlatformId & 0x2) != 0;
+
+    const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
+    const CONTEXT *context = pointers ? pointers->ContextRecord : nullptr;
+    if (exception) {
+        WritePiece(file,
+                   nt ? "%s [0x%08X] at 0x%08X in Thread %u.\r\n"
+                      : "%s [0x%08X] at 0x%08X in Thread 0x%08X.\r\n",
+                   ExceptionNameOf(exception->ExceptionCode), static_cast<unsigned>(exception->ExceptionCode),
+                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(exception->ExceptionAddress)),
+                   static_cast<unsigned>(threadId));
+        if (exception->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && exception->NumberParameters > 1)
+            WritePiece(file, "%s location 0x%08X.\r\n",
+                       exception->ExceptionInformation[0] ? "Write to" : "Read from",
+                       static_cast<unsigned>(exception->ExceptionInformation[1]));
+    }
+    if (context) {
+        WritePiece(file, "\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n", (unsigned)context->Eax,
+                   (unsigned)(context->SegCs & 0xFFFF), (unsigned)context->Eip, (unsigned)context->EFlags);
+        WritePiece(file, "EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n", (unsigned)context->Ebx,
+                   (unsigned)(context->SegSs & 0xFFFF), (unsigned)context->Esp, (unsigned)context->Ebp);
+        WritePiece(file, "ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n", (unsigned)context->Ecx,
+                   (unsigned)(context->SegDs & 0xFFFF), (unsigned)context->Esi,
+                   (unsigned)(context->SegFs & 0xFFFF));
+        WritePiece(file, "EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", (unsigned)context->Edx,
+                   (unsigned)(context->SegEs & 0xFFFF), (unsigned)context->Edi,
+                   (unsigned)(context->SegGs & 0xFFFF));
+    }
+
+    {
+        SystemInfoQuery query;
+        const int nt = (QueryVersion() & kOsNt) ? 1 : 0;
+        TextString name, vendor, identifier;
+        for (uint32_t index = 0; index < kMostProcessors; ++index) {
+            uint32_t mhz = 0;
+            // A value one processor lacks must not be taken from the one before.
+            name.Assign("");
+            vendor.Assign("");
+            identifier.Assign("");
+            if (!ReadProcessorDescription(query, nt, index, name, &vendor, &identifier, &mhz))
+                break;
+            name.TrimLeft();
+            WritePiece(file, "\r\n%s %s %s %u Mhz", name.Text(), vendor.Text(), identifier.Text(), mhz);
+        }
+    }
+
+    char osName[256];
+    osName[0] = 0;
+    const char *os = OsName(osName, QueryEdition());
+    version.szCSDVersion[sizeof(version.szCSDVersion) - 1] = 0;
+    WritePiece(file, "\r\n%s [%u.%u] Build %u %s\r\n", os ? os : "", (unsigned)version.dwMajorVersion,
+               (unsigned)version.dwMinorVersion,
+               (unsigned)(nt ? version.dwBuildNumber : (version.dwBuildNumber & 0xFFFF)),
+               version.szCSDVersion);
+    WritePiece(file, "%s Ansi\r\n", IsWow64() ? "x86 WOW64" : "x86");
+
+    if (context && debugHelp_.symbolsReady) {
+        WritePiece(file, "%s", "\r\nStack:\r\n");
+        // The walk changes the context it is given; the exception's own record stays as it was.
+        CONTEXT walked = *context;
+        WriteStack(&walked, file);
+    }
+
+    if (logText_.Length() > 0) {
+        WritePiece(file, "%s", "\r\nLog:\r\n");
+        DWORD written = 0;
+        WriteFile(file, logText_.Text(), static_cast<DWORD>(logText_.Length()), &written, nullptr);
+    }
+
+    if (job.modules) {
+        WritePiece(file, "%s", "\r\nModuleList:\r\n");
+        WritePiece(file, "%s", "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n");
+        while (job.modules) {
+            ModuleRecord *record = job.modules;
+            char date[16] = "";
+            char time[16] = "";
+            uint64_t ticks = (static_cast<uint64_t>(record->timeStamp) + 11644473600ull) * 10000000ull;
+            FILETIME utc, local;
+            utc.dwLowDateTime = static_cast<DWORD>(ticks);
+            utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+            SYSTEMTIME parts;
+            if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &parts)) {
+                TextString piece;
+                if (piece.Format("%2u.%02u.%04u", parts.wDay, parts.wMonth, parts.wYear))
+                    lstrcpynA(date, piece.Text(), sizeof(date));
+                if (piece.Format("%2u:%02u:%02u", parts.wHour, parts.wMinute, parts.wSecond))
+                    lstrcpynA(time, piece.Text(), sizeof(time));
+            }
+            const VS_FIXEDFILEINFO &v = record->version;
+            WritePiece(
+                file,
+                "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
+                record->size, record->timeStamp, date, time, record->checksum, record->base,
+                HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
+                LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
+                HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record->path);
+            job.modules = record->next;
+            delete[] record->path;
+            delete record;
+        }
+        job.moduleTail = &job.modules;
+    }
+
+    if (job.threads) {
+        WritePiece(file, "%s", "\r\nThreadList:\r\n");
+        WritePiece(file, "%s", "Id         StackBase  StackEnd   StartAddress\r\n");
+        while (job.threads) {
+            ThreadRecord *record = job.threads;
+            TextString start;
+            if (!debugHelp_.symbolsReady || !DescribeAddress(record->startAddress, start))
+                start.Assign("");
+            WritePiece(file,
+                       nt ? "%-8u   0x%08I64X 0x%08I64X 0x%08X %s %s\r\n"
+                          : "0x%08X 0x%08I64X 0x%08I64X 0x%08X %s %s\r\n",
+                       record->id, record->stackBase, record->stackEnd, record->startAddress, start.Text(),
+                       record->name);
+            job.threads = record->next;
+            delete record;
+        }
+        job.threadTail = &job.threads;
+    }
+}
+
+int CrashReporter::LoadDebugHelp() {
+    UnloadDebugHelp();
+    DebugHelpTable &t = debugHelp_;
+    if (!t.dbghelp.Load("dbghelp.dll"))
+        return 0;
+    t.MiniDumpWriteDump = t.dbghelp.Function<DebugHelpTable::MiniDumpWriteDumpFunction>("MiniDumpWriteDump");
+    t.SymInitialize = t.MiniDumpWriteDump
+                          ? t.dbghelp.Function<DebugHelpTable::SymInitializeFunction>("SymInitialize")
+                          : nullptr;
+    t.SymSetOptions = t.SymInitialize
+                          ? t.dbghelp.Function<DebugHelpTable::SymSetOptionsFunction>("SymSetOptions")
+                          : nullptr;
+    t.SymGetSymFromAddr64 =
+        t.SymSetOptions
+            ? t.dbghelp.Function<DebugHelpTable::SymGetSymFromAddr64Function>("SymGetSymFromAddr64")
+            : nullptr;
+    t.SymFromAddr = t.SymGetSymFromAddr64
+                        ? t.dbghelp.Function<DebugHelpTable::SymFromAddrFunction>("SymFromAddr")
+                        : nullptr;
+    t.SymGetModuleInfo64 =
+        t.SymFromAddr ? t.dbghelp.Function<DebugHelpTable::SymGetModuleInfo64Function>("SymGetModuleInfo64")
+                      : nullptr;
+    t.StackWalk64 = t.SymGetModuleInfo64
+                        ? t.dbghelp.Function<DebugHelpTable::StackWalk64Function>("StackWalk64")
+                        : nullptr;
+    t.SymFunctionTableAccess64 =
+        t.StackWalk64 ? t.dbghelp.Function<PFUNCTION_TABLE_ACCESS_ROUTINE64>("SymFunctionTableAccess64")
+                      : nullptr;
+    t.SymGetModuleBase64 = t.SymFunctionTableAccess64
+                               ? t.dbghelp.Function<PGET_MODULE_BASE_ROUTINE64>("SymGetModuleBase64")
+                               : nullptr;
+    t.SymGetLineFromAddr64 =
+        t.SymGetModuleBase64
+            ? t.dbghelp.Function<DebugHelpTable::SymGetLineFromAddr64Function>("SymGetLineFromAddr64")
+            : nullptr;
+    if (!t.SymGetLineFromAddr64) {
+        UnloadDebugHelp();
+        return 0;
+    }
+    if (t.ntdll.Load("ntdll.dll"))
+        t.NtQueryInformationThread =
+            t.ntdll.Function<DebugHelpTable::NtQueryInformationThreadFunction>("NtQueryInformationThread");
+
+    t.SymSetOptions(SYMOPT_LOAD_LINES);
+
+    // Symbols are looked for beside the program first, then where the debugging tools are told to look.
+    TextString path(512);
+    path.Assign("");
+    char directory[MAX_PATH];
+    if (ModuleInfo::ModuleDirectory(nullptr, directory) && directory[0]) {
+        path.Append(directory);
+        path.Append(';');
+    }
+    for (const char *variable : {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH", "SYSTEMROOT"}) {
+        char value[MAX_PATH];
+        DWORD length = GetEnvironmentVariableA(variable, value, sizeof(value));
+        if (length > 0 && length < sizeof(value)) {
+            path.Append(value);
+            path.Append(';');
+        }
+    }
+    if (path.Length() > 0)
+        path.Delete(path.Length() - 1, 1);
+    if (!t.SymInitialize(GetCurrentProcess(), path.Text(), TRUE)) {
+        UnloadDebugHelp();
+        return 0;
+    }
+    t.symbolsReady = 1;
+    return 1;
+}
+
+void CrashReporter::UnloadDebugHelp() {
+    DebugHelpTable &t = debugHelp_;
+    if (t.symbolsReady) {
+        // Not part of the table the report uses, but without it the symbol handler's state would outlive
+        // the library and a later report in this process could not start a fresh one.
+        typedef BOOL(WINAPI * SymCleanupFunction)(HANDLE);
+        SymCleanupFunction cleanup = t.dbghelp.Function<SymCleanupFunction>("SymCleanup");
+        if (cleanup)
+            cleanup(GetCurrentProcess());
+    }
+    t.symbolsReady = 0;
+    t.NtQueryInformationThread = nullptr;
+    t.MiniDumpWriteDump = nullptr;
+    t.SymInitialize = nullptr;
+    t.SymSetOptions = nullptr;
+    t.SymGetSymFromAddr64 = nullptr;
+    t.SymFromAddr = nullptr;
+    t.SymGetModuleInfo64 = nullptr;
+    t.StackWalk64 = nullptr;
+    t.SymFunctionTableAccess64 = nullptr;
+    t.SymGetModuleBase64 = nullptr;
+    t.SymGetLineFromAddr64 = nullptr;
+    t.dbghelp.Free();
+    t.ntdll.Free();
+}
+
+int CrashReporter::DescribeAddress(uint64_t address, TextString &text) {
+    if (!debugHelp_.symbolsReady)
+        return 0;
+    if (SymbolNameOf(address, text))
+        return 1;
+    TextString module;
+    uint64_t base = 0;
+    if (!ModuleNameOf(address, module, &base))
+        return 0;
+    uint64_t value = address >= base ? address - base : address;
+    if (module.Length() > 0)
+        return text.Format("%s@0x%I64X", module.Text(), value);
+    return text.Format("0x%I64X@0x%I64X", value, value);
+}
+
+int CrashReporter::SymbolNameOf(uint64_t address, TextString &text) {
+    DebugHelpTable &t = debugHelp_;
+    if (!t.symbolsReady)
+        return 0;
+    HANDLE process = GetCurrentProcess();
+    {
+        alignas(8) char buffer[88 + 412];
+        memset(buffer, 0, sizeof(buffer));
+        SYMBOL_INFO *symbol = reinterpret_cast<SYMBOL_INFO *>(buffer);
+        symbol->SizeOfStruct = 88;
+        symbol->MaxNameLen = 412;
+        DWORD64 displacement = 0;
+        if (t.SymFromAddr(process, address, &displacement, symbol)) {
+            buffer[sizeof(buffer) - 1] = 0;
+            return text.Assign(symbol->Name);
+        }
+    }
+    {
+        alignas(8) char buffer[24 + 476 + 8];
+        memset(buffer, 0, sizeof(buffer));
+        IMAGEHLP_SYMBOL64 *symbol = reinterpret_cast<IMAGEHLP_SYMBOL64 *>(buffer);
+        symbol->SizeOfStruct = 24;
+        symbol->MaxNameLength = 476;
+        DWORD64 displacement = 0;
+        if (t.SymGetSymFromAddr64(process, address, &displacement, symbol)) {
+            buffer[sizeof(buffer) - 1] = 0;
+            return text.Assign(symbol->Name);
+        }
+    }
+    return 0;
+}
+
+int CrashReporter::ModuleNameOf(uint64_t address, TextString &name, uint64_t *base) {
+    DebugHelpTable &t = debugHelp_;
+    if (!t.symbolsReady)
+        return 0;
+    HANDLE process = GetCurrentProcess();
+    IMAGEHLP_MODULE64 module;
+    static_assert(sizeof(module) >= 1672, "the module record dbghelp fills");
+    memset(&module, 0, sizeof(module));
+    module.SizeOfStruct = 1672;
+    if (t.SymGetModuleInfo64(process, address, &module)) {
+        module.ModuleName[sizeof(module.ModuleName) - 1] = 0;
+        if (base)
+            *base = module.BaseOfImage;
+        return name.Assign(module.ModuleName);
+    }
+    DWORD64 moduleBase = t.SymGetModuleBase64(process, address);
+    if (!moduleBase)
+        return 0;
+    char path[MAX_PATH];
+    DWORD length =
+        GetModuleFileNameA(reinterpret_cast<HMODULE>(static_cast<uintptr_t>(moduleBase)), path, sizeof(path));
+    if (length >= sizeof(path))
+        length = sizeof(path) - 1;
+    path[length] = 0;
+    if (base)
+        *base = moduleBase;
+    const char *slash = strrchr(path, '\\');
+    return name.Assign(slash ? slash + 1 : path);
+}
+
+int CrashReporter::LineOf(uint64_t address, TextString &fileName, uint32_t *lineNumber) {
+    DebugHelpTable &t = debugHelp_;
+    if (!t.symbolsReady)
+        return 0;
+    IMAGEHLP_LINE64 line;
+    memset(&line, 0, sizeof(line));
+    line.SizeOfStruct = 24;
+    DWORD displacement = 0;
+    if (!t.SymGetLineFromAddr64(GetCurrentProcess(), address, &displacement, &line) || !line.FileName)
+        return 0;
+    if (lineNumber)
+        *lineNumber = line.LineNumber;
+    return fileName.Assign(line.FileName);
+}
+
+void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
+    DebugHelpTable &t = debugHelp_;
+    if (!t.symbolsReady || !context)
+        return;
+    UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    STACKFRAME64 frame;
+    memset(&frame, 0, sizeof(frame));
+    frame.AddrPC.Offset = context->Eip;
+    frame.AddrPC.Mode = AddrModeFlat;
+    frame.AddrFrame.Offset = context->Ebp;
+    frame.AddrFrame.Mode = AddrModeFlat;
+    uint64_t previousPc = 0;
+    int first = 1;
+    for (int count = 0; count < kMostFrames; ++count) {
+        if (!t.StackWalk64(IMAGE_FILE_MACHINE_I386, GetCurrentProcess(), nullptr, &frame, context, nullptr,
+                           t.SymFunctionTableAccess64, t.SymGetModuleBase64, nullptr))
+            break;
+        uint64_t pc = frame.AddrPC.Offset;
+        if (!first && pc == previousPc)
+            break;
+        first = 0;
+        previousPc = pc;
+
+        // Above the first frame the program counter is a return address: it may already lie past the end of
+        // the calling function (a call to a function that never returns is often its last instruction), so
+        // the call itself, one byte back, is what is looked up.
+        uint64_t lookup = (count > 0 && pc > 0) ? pc - 1 : pc;
+        TextString symbol;
+        if (!SymbolNameOf(lookup, symbol) && !DescribeAddress(pc, symbol))
+            symbol.Format("0x%08I64X", Clean32(pc));
+        TextString source, module;
+        uint32_t line = 0;
+        int haveLine = LineOf(lookup, source, &line);
+        int haveModule = 0;
+        if (!haveLine) {
+            uint64_t base = 0;
+            haveModule = ModuleNameOf(pc, module, &base);
+        }
+        // The shared user page holds the system call stubs; a frame there says nothing.
+        if ((static_cast<uint32_t>(pc) >> 16) != 0x7FFE) {
+            uint64_t p0 = static_cast<uint32_t>(frame.Params[0]), p1 = static_cast<uint32_t>(frame.Params[1]),
+                     p2 = static_cast<uint32_t>(frame.Params[2]), p3 = static_cast<uint32_t>(frame.Params[3]);
+            if (haveLine)
+                WritePiece(file, "%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X) - Line %u in %s\r\n", symbol.Text(), p0,
+                           p1, p2, p3, line, source.Text());
+            else if (haveModule)
+                WritePiece(file, "%s:%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", module.Text(), symbol.Text(),
+                           p0, p1, p2, p3);
+            else
+                WritePiece(file, "%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", symbol.Text(), p0, p1, p2, p3);
+        }
+        if (frame.AddrReturn.Offset == 0)
+            break;
+    }
+    SetErrorMode(previousMode);
+}

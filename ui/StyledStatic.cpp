@@ -1,0 +1,180 @@
+// StyledStatic: font choice and fitting, painting, and the messages the painter answers for the static.
+#include "ui/StyledStatic.h"
+#include "ui/TemplateFont.h"
+#include <cstring>
+
+void StyledStatic::FirstInstalledFace(const char *fontList, char *face) {
+    const char *at = fontList ? fontList : "";
+    while (*at) {
+        const char *end = at;
+        while (*end && *end != ',' && *end != ';')
+            ++end;
+        size_t length = static_cast<size_t>(end - at);
+        if (length > 0 && length < LF_FACESIZE) {
+            char candidate[LF_FACESIZE];
+            memcpy(candidate, at, length);
+            candidate[length] = 0;
+            if (TemplateFont::FontInstalled(candidate)) {
+                memcpy(face, candidate, length + 1);
+                return;
+            }
+        }
+        at = *end ? end + 1 : end;
+    }
+    lstrcpynA(face, "Verdana", LF_FACESIZE);
+}
+
+UINT StyledStatic::DrawFlagsFor(DWORD style) {
+    UINT flags = DT_SINGLELINE;
+    DWORD type = style & SS_TYPEMASK;
+    if (type == SS_CENTER)
+        flags |= DT_CENTER;
+    if (type == SS_RIGHT)
+        flags |= DT_RIGHT;
+    if (style & SS_CENTERIMAGE)
+        flags |= DT_VCENTER;
+    if (style & SS_NOPREFIX)
+        flags |= DT_NOPREFIX;
+    return flags;
+}
+
+int StyledStatic::Attach(HWND window, uint32_t options, const char *fontList, int height, COLORREF colour) {
+    if (!window || !IsWindow(window))
+        return 0;
+    if (window_)
+        Detach();
+    if (!hook_.Attach(window, &StyledStatic::HandleMessage, this))
+        return 0;
+    window_ = window;
+    options_ = options;
+    colour_ = colour;
+    startHeight_ = height > kSmallestHeight ? height : kSmallestHeight;
+    drawFlags_ = DrawFlagsFor(static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE)));
+    face_[0] = 0;
+    if (options_ & kFontList)
+        FirstInstalledFace(fontList, face_);
+
+    int length = GetWindowTextLengthA(window);
+    text_.Reset(static_cast<uint32_t>(length) + 2);
+    GetWindowTextA(window, text_.Buffer(static_cast<uint32_t>(length) + 2), length + 1);
+    text_.Recount();
+    // The static itself must not draw the text a second time (nor show it when the painter is gone).
+    SetWindowTextA(window, "");
+    CreateFont();
+    InvalidateRect(window, nullptr, TRUE);
+    return 1;
+}
+
+void StyledStatic::Detach() {
+    if (hook_.IsAttached())
+        hook_.Detach();
+    if (font_)
+        DeleteObject(font_);
+    font_ = nullptr;
+    window_ = nullptr;
+}
+
+void StyledStatic::CreateFont() {
+    if (font_)
+        DeleteObject(font_);
+    font_ = nullptr;
+    if (options_ & kFittedFont) {
+        Fit();
+        return;
+    }
+    // A copy of the static's own font, so that it stays valid whatever the dialog does with its font.
+    HFONT own = reinterpret_cast<HFONT>(SendMessageA(window_, WM_GETFONT, 0, 0));
+    LOGFONTA description;
+    if (!own || GetObjectA(own, sizeof(description), &description) != sizeof(description))
+        GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(description), &description);
+    font_ = CreateFontIndirectA(&description);
+    height_ = description.lfHeight;
+}
+
+void StyledStatic::Fit() {
+    RECT client;
+    GetClientRect(window_, &client);
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    HDC dc = GetDC(window_);
+    LOGFONTA description;
+    memset(&description, 0, sizeof(description));
+    description.lfWeight = FW_NORMAL;
+    description.lfCharSet = DEFAULT_CHARSET;
+    description.lfQuality = DEFAULT_QUALITY;
+    lstrcpynA(description.lfFaceName, face_[0] ? face_ : "Verdana", LF_FACESIZE);
+    for (int candidate = startHeight_;; --candidate) {
+        description.lfHeight = candidate;
+        HFONT font = CreateFontIndirectA(&description);
+        if (!font)
+            break;
+        if (font_)
+            DeleteObject(font_);
+        font_ = font;
+        height_ = candidate;
+        if (candidate <= kSmallestHeight || !dc)
+            break;
+        HGDIOBJ previous = SelectObject(dc, font);
+        RECT needed = client;
+        DrawTextA(dc, text_.Text(), -1, &needed, drawFlags_ | DT_CALCRECT);
+        SelectObject(dc, previous);
+        if (needed.right - needed.left < width && needed.bottom - needed.top < height)
+            break;
+    }
+    if (dc)
+        ReleaseDC(window_, dc);
+}
+
+void StyledStatic::Paint(HDC dc) {
+    RECT client;
+    GetClientRect(window_, &client);
+    HWND parent = GetParent(window_);
+    HBRUSH brush =
+        parent
+            ? reinterpret_cast<HBRUSH>(SendMessageA(parent, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                                    reinterpret_cast<LPARAM>(window_)))
+            : nullptr;
+    FillRect(dc, &client, brush ? brush : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    HGDIOBJ previous = font_ ? SelectObject(dc, font_) : nullptr;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, IsWindowEnabled(window_) ? colour_ : GetSysColor(COLOR_GRAYTEXT));
+    DrawTextA(dc, text_.Text(), -1, &client, drawFlags_);
+    if (previous)
+        SelectObject(dc, previous);
+}
+
+int StyledStatic::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
+                                void *userValue) {
+    return static_cast<StyledStatic *>(userValue)->OnMessage(message, wParam, lParam, result);
+}
+
+int StyledStatic::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result) {
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window_, &paint);
+        if (dc)
+            Paint(dc);
+        EndPaint(window_, &paint);
+        *result = 0;
+        return 1;
+    }
+    case WM_SETTEXT:
+        text_.Assign(reinterpret_cast<const char *>(lParam));
+        if (options_ & kFittedFont)
+            Fit();
+        InvalidateRect(window_, nullptr, TRUE);
+        *result = TRUE;
+        return 1;
+    case WM_ENABLE:
+        InvalidateRect(window_, nullptr, TRUE);
+        *result = 0;
+        return 1;
+    case WM_NCHITTEST:
+        *result = HTCLIENT;
+        return 1;
+    default:
+        (void)wParam;
+        return 0;
+    }
+}
