@@ -1,5 +1,6 @@
 // Update client pieces in-process: the weekly gate on a real registry key, the version rule, the query and
 // staged names, the name rules, and archive extraction with real ZIP files (safe and hostile).
+#include "tests/common/ArchiveMaker.h"
 #include "tests/common/TempFolder.h"
 #include "tests/common/TestRegistry.h"
 #include "update/UpdateClient.h"
@@ -10,7 +11,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include <zip.h>
 
 namespace {
 
@@ -114,27 +114,6 @@ TEST(UpdateRules, OnlyPlainNamesStayInTheFolder) {
 }
 
 // ---- archives ----
-
-// Writes a ZIP with the given entries (a name ending in '/' is a folder) through libzip.
-int MakeArchive(const std::string &path, const std::vector<std::pair<std::string, std::string>> &entries) {
-    int error = 0;
-    zip_t *archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (!archive)
-        return 0;
-    for (const auto &entry : entries) {
-        if (!entry.first.empty() && entry.first.back() == '/') {
-            zip_dir_add(archive, entry.first.c_str(), ZIP_FL_ENC_RAW);
-            continue;
-        }
-        zip_source_t *source = zip_source_buffer(archive, entry.second.data(), entry.second.size(), 0);
-        if (!source || zip_file_add(archive, entry.first.c_str(), source, ZIP_FL_ENC_RAW | ZIP_FL_OVERWRITE) < 0) {
-            zip_source_free(source);
-            zip_discard(archive);
-            return 0;
-        }
-    }
-    return zip_close(archive) == 0;
-}
 
 TEST(ExtractArchive, RecreatesFoldersAndOverwrites) {
     TempFolder folder("Extract");
