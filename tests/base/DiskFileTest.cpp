@@ -118,20 +118,34 @@ TEST_F(DiskFileTest, SixteenBitUnitsAreConvertedAndAStrayByteIsDropped) {
     EXPECT_EQ((std::vector<std::string>{"ab", converted}), ReadAllLines(file, 1, 0));
 }
 
-TEST_F(DiskFileTest, SixteenBitLineAcrossBlocks) {
-    std::wstring longLine;
-    for (int i = 0; i < 3000; ++i)
-        longLine += static_cast<wchar_t>(L'A' + i % 26);
-    std::wstring content = longLine + L"\n" + L"end";
-    DiskFile file;
-    ASSERT_EQ(1, file.Open(Write("wide-long.txt", std::string(reinterpret_cast<const char *>(content.data()),
-                                                              content.size() * 2))
-                               .c_str(),
-                           0, 0, FILE_SHARE_READ));
-    std::vector<std::string> lines = ReadAllLines(file, 1, 0);
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ(std::string(longLine.begin(), longLine.end()), lines[0]);
-    EXPECT_EQ("end", lines[1]);
+// Characters with a non-zero high byte on both sides of the 4096-byte block edge, in both byte orders: a
+// reader that lost the high byte or the unit split by the edge would change the line.
+TEST_F(DiskFileTest, SixteenBitLineAcrossBlocksKeepsEveryUnit) {
+    const wchar_t kNonLatin[] = {0x20AC, 0x0160, 0x4E2D, 0x0416, 0x2030, 0x0178};
+    for (int bigEndian = 0; bigEndian < 2; ++bigEndian) {
+        for (size_t edge : {2047u, 2048u, 2049u}) {
+            std::wstring line;
+            for (size_t i = 0; i < 3000; ++i)
+                line += (i + 3 >= edge && i <= edge + 3) ? kNonLatin[i % 6] : static_cast<wchar_t>(L'A' + i % 26);
+            const std::wstring content = line + L"\n" + L"end";
+            std::string bytes;
+            for (wchar_t unit : content) {
+                const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+                bytes += bigEndian ? high : low;
+                bytes += bigEndian ? low : high;
+            }
+            std::string expected(line.size() * 2, '\0');
+            expected.resize(WideCharToMultiByte(CP_ACP, 0, line.data(), static_cast<int>(line.size()), &expected[0],
+                                                static_cast<int>(expected.size()), nullptr, nullptr));
+            DiskFile file;
+            ASSERT_EQ(1, file.Open(Write("wide-long.txt", bytes).c_str(), 0, 0, FILE_SHARE_READ));
+            const std::vector<std::string> lines =
+                ReadAllLines(file, bigEndian ? DiskFile::Utf16BigEndianUnits : DiskFile::Utf16Units, 0);
+            ASSERT_EQ(2u, lines.size());
+            EXPECT_EQ(expected, lines[0]) << "big-endian " << bigEndian << ", edge at unit " << edge;
+            EXPECT_EQ("end", lines[1]);
+        }
+    }
 }
 
 TEST_F(DiskFileTest, OpenStartsTheReaderAfresh) {
