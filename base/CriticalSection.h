@@ -1,4 +1,6 @@
 // CriticalSection: an owned platform critical section that is safe to enter before or after its life.
+//
+// Classes: CriticalSection.
 #pragma once
 
 #include "base/Win.h"

@@ -1,5 +1,7 @@
 // DynamicLibrary: loads a library that may be missing and looks functions up by name, so that optional
 // platform functions are never linked directly.
+//
+// Classes: DynamicLibrary.
 #pragma once
 
 #include "base/Win.h"

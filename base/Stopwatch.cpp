@@ -1,4 +1,4 @@
-// Stopwatch: intervals on timeGetTime.
+// Stopwatch: intervals on timeGetTime, correct across the 32-bit clock's wrap.
 #include "base/Stopwatch.h"
 #include <mmsystem.h>
 

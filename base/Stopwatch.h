@@ -1,5 +1,7 @@
-// Stopwatch: a millisecond interval timer on the multimedia clock, for the load cycle and transfer
-// throttling.
+// Stopwatch: a millisecond interval timer on the multimedia clock (timeGetTime), shared by the load worker's
+// duty cycle and the HTTP client's throttling.
+//
+// Classes: Stopwatch.
 #pragma once
 
 #include "base/Win.h"

@@ -1,4 +1,6 @@
 // The one place that sets the Windows macros and includes <windows.h>; everything else includes this.
+//
+// Classes: none (macros only).
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN

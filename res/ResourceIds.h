@@ -1,4 +1,6 @@
 // Resource and control ids shared by the resource script, the main dialog and the tests that drive it.
+//
+// Classes: none (resource ids and the version numbers).
 #pragma once
 
 // The program's version: the version resource's "FileVersion" and the caption's "[major.minor]".

@@ -1,4 +1,6 @@
 // Ids of the app test programs' own resources.
+//
+// Classes: none (resource ids).
 #pragma once
 
 #define ID_DATA_GERMAN_ONLY 300
