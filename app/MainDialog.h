@@ -36,8 +36,8 @@ public:
     int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
     int OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    // 1: start every processor's worker at the slider's percentage; 0: ask every worker to stop, then wait for
-    // each.
+    // 1: start every processor's worker at the slider's percentage; 0: ask every worker to stop, then wait
+    // for each.
     void StartStopLoad(int start);
     void RefreshUsage();
     static void PositionChanged(int position, int scrollCode, void *dialog);

@@ -27,7 +27,9 @@ int EventObject::Create(int manualReset, int initiallySet, const char *name, int
     return handle_ != nullptr;
 }
 
-int EventObject::Set() { return handle_ && SetEvent(handle_) ? 1 : 0; }
+int EventObject::Set() {
+    return handle_ && SetEvent(handle_) ? 1 : 0;
+}
 
 void EventObject::Close() {
     if (owned_ && handle_)
@@ -119,7 +121,8 @@ int BuildSecurityAttributes(const char *descriptorText, SECURITY_ATTRIBUTES *att
         copy = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, SECURITY_DESCRIPTOR_MIN_LENGTH);
         if (!copy)
             return 0;
-        if (!functions.initialize(copy, SECURITY_DESCRIPTOR_REVISION) || !functions.setDacl(copy, TRUE, nullptr, FALSE)) {
+        if (!functions.initialize(copy, SECURITY_DESCRIPTOR_REVISION) ||
+            !functions.setDacl(copy, TRUE, nullptr, FALSE)) {
             HeapFree(GetProcessHeap(), 0, copy);
             return 0;
         }
@@ -147,9 +150,8 @@ uint64_t TickCount64() {
     typedef ULONGLONG(WINAPI * TickCount64Fn)();
     // Looked up once: kernel32 stays loaded for the life of the process, so the library object may stay too.
     static DynamicLibrary kernel;
-    static TickCount64Fn tickCount64 = kernel.Load("kernel32.dll")
-                                           ? kernel.Function<TickCount64Fn>("GetTickCount64")
-                                           : nullptr;
+    static TickCount64Fn tickCount64 =
+        kernel.Load("kernel32.dll") ? kernel.Function<TickCount64Fn>("GetTickCount64") : nullptr;
     if (tickCount64)
         return tickCount64();
     return GetTickCount();

@@ -14,7 +14,8 @@ public:
     EventObject(const EventObject &) = delete;
     EventObject &operator=(const EventObject &) = delete;
 
-    // name may be null; with a name and global = 1 on NT 5.0 and later the name gets "Global\" and an open DACL.
+    // name may be null; with a name and global = 1 on NT 5.0 and later the name gets "Global\" and an open
+    // DACL.
     int Create(int manualReset, int initiallySet, const char *name = nullptr, int global = 0);
     int Set();
     void Close();

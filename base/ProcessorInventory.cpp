@@ -26,8 +26,8 @@ void ReadDescription(HKEY key, const char *valueName, TextString &out) {
 
 } // namespace
 
-int ReadProcessorDescription(SystemInfoQuery &query, int nt, uint32_t index, TextString &name, TextString *vendor,
-                             TextString *identifier, uint32_t *mhz) {
+int ReadProcessorDescription(SystemInfoQuery &query, int nt, uint32_t index, TextString &name,
+                             TextString *vendor, TextString *identifier, uint32_t *mhz) {
     TextString path;
     path.Format("HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\%u", index);
     RegistryKey key;

@@ -24,8 +24,8 @@ static_assert(sizeof(ProcessorSpeedRecord) == 15, "class 43 record");
 // Reads processor index's description: 1 when its registry key exists (outputs filled as far as the values
 // exist), 0 when not (nothing touched). nt: the NT family names the processor in "ProcessorNameString", the
 // 95/98/Me family in "Identifier". vendor, identifier and mhz may be null; identifier is read on NT only.
-int ReadProcessorDescription(SystemInfoQuery &query, int nt, uint32_t index, TextString &name, TextString *vendor,
-                             TextString *identifier, uint32_t *mhz);
+int ReadProcessorDescription(SystemInfoQuery &query, int nt, uint32_t index, TextString &name,
+                             TextString *vendor, TextString *identifier, uint32_t *mhz);
 
 // The processor speed from the system's speed record when the query succeeded with a non-zero value, else
 // registryMhz.

@@ -1,7 +1,9 @@
 // RecordList: insertion and removal under the lock, once the gate is open.
 #include "base/RecordList.h"
 
-RecordList::RecordList() { gate_.Create(1, 1); }
+RecordList::RecordList() {
+    gate_.Create(1, 1);
+}
 
 RecordList::~RecordList() {
     lock_.Delete();

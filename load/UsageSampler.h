@@ -32,7 +32,7 @@ struct TimeOfDayRecord { // class 3
     uint8_t unused[16];
 };
 struct PerformanceRecord { // class 2
-    uint64_t idleTime; // summed over all processors
+    uint64_t idleTime;     // summed over all processors
     uint8_t unused[304];
 };
 static_assert(sizeof(SystemBasicRecord) == 44, "class 0 record");
@@ -86,4 +86,3 @@ int ProcessorUsagePercent(uint64_t idleDelta, uint64_t totalDelta, uint32_t *per
 // Busy share of the whole machine from the idle time summed over count processors against the clock,
 // rounded to the nearest percent within 0..100. 0 (and percent untouched) when the clock did not advance.
 int MachineUsagePercent(int64_t idleDelta, int64_t clockDelta, uint32_t count, uint32_t *percent);
-

@@ -60,7 +60,8 @@ int RunCopy(const char *self) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &info))
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
+                        &info))
         return 1;
     WaitForSingleObject(info.hProcess, 600000);
     DWORD code = 1;
@@ -97,7 +98,8 @@ int main(int argc, char **argv) {
     std::vector<double> checks;
     for (int i = 0; i < 5; ++i) {
         UpdateClient client;
-        client.StartCheck(url.c_str(), owner, nullptr, nullptr, nullptr, UpdateClient::kNoThread, nullptr, "1");
+        client.StartCheck(url.c_str(), owner, nullptr, nullptr, nullptr, UpdateClient::kNoThread, nullptr,
+                          "1");
         const double start = NowMs();
         client.CheckAndInstall();
         checks.push_back(NowMs() - start);
@@ -116,30 +118,35 @@ int main(int argc, char **argv) {
         HANDLE file = CreateFileA(payload.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         CloseHandle(file);
         UpdateClient client;
-        client.StartCheck(url.c_str(), owner, nullptr, nullptr, nullptr, UpdateClient::kNoThread, nullptr, "1");
+        client.StartCheck(url.c_str(), owner, nullptr, nullptr, nullptr, UpdateClient::kNoThread, nullptr,
+                          "1");
         const double start = NowMs();
         client.CheckAndInstall();
         const double elapsed = NowMs() - start;
         WIN32_FILE_ATTRIBUTE_DATA data = {};
-        if (!GetFileAttributesExA(payload.c_str(), GetFileExInfoStandard, &data) || data.nFileSizeLow != big.size()) {
+        if (!GetFileAttributesExA(payload.c_str(), GetFileExInfoStandard, &data) ||
+            data.nFileSizeLow != big.size()) {
             printf("install of 5 MB: the file was not installed\n");
             return 1;
         }
         installs.push_back(elapsed);
     }
     std::sort(installs.begin(), installs.end());
-    printf("install of a 5 MB file (check, download, backup, replace): median %.0f ms, min %.0f ms, max %.0f ms "
-           "(3 installs)\n",
-           installs[1], installs.front(), installs.back());
+    printf(
+        "install of a 5 MB file (check, download, backup, replace): median %.0f ms, min %.0f ms, max %.0f ms "
+        "(3 installs)\n",
+        installs[1], installs.front(), installs.back());
 
     // 3. A download the server sends at 64 KB a second: what the client costs meanwhile.
     server.SetRoute("/files/payload.bin", 200, std::string(256u << 10, 'y'), "slow:16384:250");
     {
         UpdateClient client;
-        client.StartCheck(url.c_str(), owner, nullptr, nullptr, nullptr, UpdateClient::kNoThread, nullptr, "1");
+        client.StartCheck(url.c_str(), owner, nullptr, nullptr, nullptr, UpdateClient::kNoThread, nullptr,
+                          "1");
         const int64_t cpuBefore = ProcessCpu100ns();
         const double start = NowMs();
-        const int installed = client.CheckAndInstall() || GetFileAttributesA(payload.c_str()) != INVALID_FILE_ATTRIBUTES;
+        const int installed =
+            client.CheckAndInstall() || GetFileAttributesA(payload.c_str()) != INVALID_FILE_ATTRIBUTES;
         const double wall = NowMs() - start;
         const double cpu = static_cast<double>(ProcessCpu100ns() - cpuBefore) / 10000.0;
         printf("slow download (256 KB at 64 KB/s, %.1f s%s): processor use %.2f %% of one processor\n",

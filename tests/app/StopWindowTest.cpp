@@ -45,8 +45,8 @@ int64_t Sum(const std::vector<int64_t> &values) {
 
 struct StopCase {
     const char *name;
-    int id;        // the button pressed while loading
-    int closes;    // 1: the window goes; 0: the button turns back to "Grab"
+    int id;     // the button pressed while loading
+    int closes; // 1: the window goes; 0: the button turns back to "Grab"
 };
 
 class SlowStop : public ::testing::TestWithParam<StopCase> {

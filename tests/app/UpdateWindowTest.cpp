@@ -25,7 +25,8 @@ std::string ReadUserString(const char *name) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return "<none>";
-    const LONG status = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size);
+    const LONG status =
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE *>(buffer), &size);
     RegCloseKey(key);
     return status == ERROR_SUCCESS ? std::string(buffer) : "<none>";
 }
@@ -44,8 +45,10 @@ std::string AnswerDocument(const char *version, const std::string &files, const 
 class UpdateWindow : public ::testing::Test {
 protected:
     UpdateWindow()
-        : autoUpdate_(HKEY_CURRENT_USER, kKey, "AutoUpdate"), lastCheck_(HKEY_CURRENT_USER, kKey, "LastCheck"),
-          declined_(HKEY_CURRENT_USER, kKey, "LastCheckVersion"), url_(HKEY_CURRENT_USER, kKey, "UpdateUrl") {}
+        : autoUpdate_(HKEY_CURRENT_USER, kKey, "AutoUpdate"),
+          lastCheck_(HKEY_CURRENT_USER, kKey, "LastCheck"),
+          declined_(HKEY_CURRENT_USER, kKey, "LastCheckVersion"), url_(HKEY_CURRENT_USER, kKey, "UpdateUrl") {
+    }
 
     void SetUp() override {
         ASSERT_TRUE(server_.Start(300)) << server_.Problem();
@@ -119,7 +122,8 @@ TEST_F(UpdateWindow, DeclinedVersionIsStoredOnlyByTheWeeklyCheck) {
         TarvexDriver driver;
         Start(driver);
         Answer(driver, IDNO);
-        ASSERT_TRUE(TarvexDriver::WaitUntil(5000, [] { return ReadUserString("LastCheckVersion") == "1.01"; }));
+        ASSERT_TRUE(
+            TarvexDriver::WaitUntil(5000, [] { return ReadUserString("LastCheckVersion") == "1.01"; }));
         driver.Click(IDC_EXIT);
         ASSERT_EQ(1, driver.WaitForExit(kWaitMs));
     }
@@ -146,9 +150,9 @@ TEST_F(UpdateWindow, DeclinedVersionIsStoredOnlyByTheWeeklyCheck) {
 
 struct InstallCase {
     const char *name;
-    std::vector<std::pair<std::string, std::string>> before;   // files in the program folder
-    std::string files;                                         // the <files> list, "@" for the server
-    std::vector<std::pair<std::string, std::string>> after;    // expected content; "" = must not exist
+    std::vector<std::pair<std::string, std::string>> before; // files in the program folder
+    std::string files;                                       // the <files> list, "@" for the server
+    std::vector<std::pair<std::string, std::string>> after;  // expected content; "" = must not exist
 };
 
 class UpdateInstall : public UpdateWindow, public ::testing::WithParamInterface<InstallCase> {};
@@ -161,7 +165,8 @@ TEST_P(UpdateInstall, FolderEndsAsExpectedAndNothingIsLaunched) {
         server_.SetRoute((std::string("/files/") + served).c_str(), 200, std::string("new ") + served);
     TempFolder scratch("UpdateZip");
     std::string zip;
-    ASSERT_TRUE(MakeArchive(scratch.File("pack.zip"), {{"zipped.txt", "new zipped"}, {"sub/inner.txt", "inner"}}));
+    ASSERT_TRUE(
+        MakeArchive(scratch.File("pack.zip"), {{"zipped.txt", "new zipped"}, {"sub/inner.txt", "inner"}}));
     zip = scratch.ReadFile("pack.zip");
     server_.SetRoute("/files/pack.zip", 200, zip);
     std::string files = c.files;
@@ -191,15 +196,22 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"data.txt", "old data"}, {"readme.html", "old readme"}, {"zipped.txt", "old zipped"}},
                     "<url name=\"data.txt\">@data.txt</url><url name=\"readme.html\">@readme.html</url>"
                     "<url name=\"zipped.txt\" zip=\"pack.zip\">@pack.zip</url>",
-                    {{"data.txt", "new data.txt"}, {"data_old.txt", "old data"},
-                     {"readme.html", "new readme.html"}, {"readme.html_old.html", "old readme"},
-                     {"zipped.txt", "new zipped"}, {"zipped_old.txt", "old zipped"}, {"sub\\inner.txt", "inner"},
-                     {"pack_new.zip", ""}, {"data_new.txt", ""}, {"readme.html_new.html", ""}}},
+                    {{"data.txt", "new data.txt"},
+                     {"data_old.txt", "old data"},
+                     {"readme.html", "new readme.html"},
+                     {"readme.html_old.html", "old readme"},
+                     {"zipped.txt", "new zipped"},
+                     {"zipped_old.txt", "old zipped"},
+                     {"sub\\inner.txt", "inner"},
+                     {"pack_new.zip", ""},
+                     {"data_new.txt", ""},
+                     {"readme.html_new.html", ""}}},
         // b.txt is not in the folder: the backup fails there and a.txt comes back.
-        InstallCase{"RollbackWhenABackupFails",
-                    {{"data.txt", "old data"}},
-                    "<url name=\"data.txt\">@data.txt</url><url name=\"b.txt\">@b.txt</url>",
-                    {{"data.txt", "old data"}, {"data_old.txt", ""}, {"data_new.txt", ""}, {"b_new.txt", ""}}},
+        InstallCase{
+            "RollbackWhenABackupFails",
+            {{"data.txt", "old data"}},
+            "<url name=\"data.txt\">@data.txt</url><url name=\"b.txt\">@b.txt</url>",
+            {{"data.txt", "old data"}, {"data_old.txt", ""}, {"data_new.txt", ""}, {"b_new.txt", ""}}},
         InstallCase{"RollbackWhenADownloadFails",
                     {{"data.txt", "old data"}},
                     "<url name=\"data.txt\">@data.txt</url><url name=\"c.txt\">@missing.txt</url>",
@@ -207,7 +219,10 @@ INSTANTIATE_TEST_SUITE_P(
         InstallCase{"NameOutsideTheFolderIsRefused",
                     {{"data.txt", "old data"}},
                     "<url name=\"data.txt\">@data.txt</url><url name=\"..\\evil.txt\">@b.txt</url>",
-                    {{"data.txt", "old data"}, {"data_new.txt", ""}, {"..\\evil.txt", ""}, {"..\\evil_new.txt", ""}}}),
+                    {{"data.txt", "old data"},
+                     {"data_new.txt", ""},
+                     {"..\\evil.txt", ""},
+                     {"..\\evil_new.txt", ""}}}),
     [](const ::testing::TestParamInfo<InstallCase> &info) { return info.param.name; });
 
 // ---- restarts ----
@@ -216,7 +231,7 @@ TEST_F(UpdateWindow, RestartQuestionThenTheNewProgramStartsAndTheOldWindowCloses
     const std::string program = folder_.File("Tarvex.exe");
     server_.SetRoute("/files/Tarvex.exe", 200, folder_.ReadFile("Tarvex.exe"));
     Serve(AnswerDocument("1.01", "<url name=\"Tarvex.exe\">" + server_.Url("/files/Tarvex.exe") + "</url>",
-                 "<restart><en>Restart now?</en></restart>"));
+                         "<restart><en>Restart now?</en></restart>"));
     TarvexDriver driver;
     Start(driver);
     const HWND oldDialog = driver.Dialog();
@@ -252,7 +267,7 @@ TEST_F(UpdateWindow, EmptyRestartTextLaunchesTheDesktopDownloadAtOnce) {
     DeleteFileA(launched.c_str());
     server_.SetRoute("/files/get", 200, "@echo launched> \"" + marker + "\"\r\n");
     Serve(AnswerDocument("1.01", "<url>" + server_.Url("/files/get?f=tarvex-update-test.cmd") + "</url>",
-                 "<restart><en></en></restart>"));
+                         "<restart><en></en></restart>"));
     TarvexDriver driver;
     Start(driver);
     Answer(driver, IDYES);

@@ -126,7 +126,8 @@ TEST_F(DiskFileTest, SixteenBitLineAcrossBlocksKeepsEveryUnit) {
         for (size_t edge : {2047u, 2048u, 2049u}) {
             std::wstring line;
             for (size_t i = 0; i < 3000; ++i)
-                line += (i + 3 >= edge && i <= edge + 3) ? kNonLatin[i % 6] : static_cast<wchar_t>(L'A' + i % 26);
+                line +=
+                    (i + 3 >= edge && i <= edge + 3) ? kNonLatin[i % 6] : static_cast<wchar_t>(L'A' + i % 26);
             const std::wstring content = line + L"\n" + L"end";
             std::string bytes;
             for (wchar_t unit : content) {
@@ -135,8 +136,9 @@ TEST_F(DiskFileTest, SixteenBitLineAcrossBlocksKeepsEveryUnit) {
                 bytes += bigEndian ? low : high;
             }
             std::string expected(line.size() * 2, '\0');
-            expected.resize(WideCharToMultiByte(CP_ACP, 0, line.data(), static_cast<int>(line.size()), &expected[0],
-                                                static_cast<int>(expected.size()), nullptr, nullptr));
+            expected.resize(WideCharToMultiByte(CP_ACP, 0, line.data(), static_cast<int>(line.size()),
+                                                &expected[0], static_cast<int>(expected.size()), nullptr,
+                                                nullptr));
             DiskFile file;
             ASSERT_EQ(1, file.Open(Write("wide-long.txt", bytes).c_str(), 0, 0, FILE_SHARE_READ));
             const std::vector<std::string> lines =

@@ -369,7 +369,7 @@ TEST_F(EditionProbeTest, MediaCenterGenerations) {
         const char *ident;
         uint32_t bits;
     } cases[] = {{"2.0", 0x100}, {"3.1", 0x200}, {"4.0", 0x400}, {"5.0", 0x800}, {"1.0", 0},
-                 {"6.0", 0},     {"abc", 0},     {"", 0},        {"5", 0x800}, {"2", 0x100}};
+                 {"6.0", 0},     {"abc", 0},     {"", 0},        {"5", 0x800},   {"2", 0x100}};
     for (const auto &c : cases) {
         ASSERT_TRUE(machine_.SetString(kMediaCenter, "Ident", c.ident));
         EXPECT_EQ(c.bits, ProbedHigh()) << c.ident;

@@ -10,8 +10,9 @@ namespace {
 // before the shell has written into it.
 int WaitForFile(const std::string &path) {
     for (int i = 0; i < 300; ++i) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE file =
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             char buffer[1024];
             DWORD read = 0;

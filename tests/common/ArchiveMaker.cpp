@@ -14,7 +14,8 @@ int MakeArchive(const std::string &path, const std::vector<std::pair<std::string
             continue;
         }
         zip_source_t *source = zip_source_buffer(archive, entry.second.data(), entry.second.size(), 0);
-        if (!source || zip_file_add(archive, entry.first.c_str(), source, ZIP_FL_ENC_RAW | ZIP_FL_OVERWRITE) < 0) {
+        if (!source ||
+            zip_file_add(archive, entry.first.c_str(), source, ZIP_FL_ENC_RAW | ZIP_FL_OVERWRITE) < 0) {
             zip_source_free(source);
             zip_discard(archive);
             return 0;

@@ -250,7 +250,8 @@ TEST_P(RebuildTemplate, ClassicItemsSurviveAndTheFontIsTheNewOne) {
     TemplateBuilder classic = ClassicTemplate(kDialogStyle | DS_SETFONT, "MS Sans Serif", 8);
     DWORD point = 0, face = 0;
     ASSERT_EQ(1, TemplateFont::LocateTemplateFont(classic.Data(), classic.Size(), &point, &face));
-    void *rebuilt = TemplateFont::RebuildTemplate(classic.Data(), classic.Size(), point, face, GetParam(), 11);
+    void *rebuilt =
+        TemplateFont::RebuildTemplate(classic.Data(), classic.Size(), point, face, GetParam(), 11);
     ASSERT_TRUE(rebuilt);
     EXPECT_EQ(GetParam(), FaceAt(rebuilt, face));
     {
@@ -269,7 +270,8 @@ TEST_P(RebuildTemplate, ExtendedKeepsWeightAndItalic) {
     TemplateBuilder extended = ExtendedTemplate(kDialogStyle | DS_SETFONT, "MS Shell Dlg", 8, 700, 1);
     DWORD point = 0, face = 0;
     ASSERT_EQ(1, TemplateFont::LocateTemplateFont(extended.Data(), extended.Size(), &point, &face));
-    void *rebuilt = TemplateFont::RebuildTemplate(extended.Data(), extended.Size(), point, face, GetParam(), 9);
+    void *rebuilt =
+        TemplateFont::RebuildTemplate(extended.Data(), extended.Size(), point, face, GetParam(), 9);
     ASSERT_TRUE(rebuilt);
     {
         CreatedDialog dialog(rebuilt);

@@ -19,10 +19,10 @@ namespace {
 struct GateCase {
     const char *name;
     int hasValue;
-    int64_t offset;  // stored value = now + offset (ignored without a value)
-    uint32_t fixed;  // used instead when not 0
-    int checks;      // StartCheck armed a check
-    int storesNow;   // the value now holds the time of the call
+    int64_t offset; // stored value = now + offset (ignored without a value)
+    uint32_t fixed; // used instead when not 0
+    int checks;     // StartCheck armed a check
+    int storesNow;  // the value now holds the time of the call
 };
 
 class UpdateGate : public ::testing::TestWithParam<GateCase> {};
@@ -56,13 +56,14 @@ TEST_P(UpdateGate, StoredTimeDecides) {
     DestroyWindow(owner);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UpdateGate,
-    ::testing::Values(GateCase{"NoValue", 0, 0, 0, 1, 1}, GateCase{"SkipOnce", 1, 0, 0xFFFFFFFFu, 0, 0},
-                      GateCase{"ExactlySevenDays", 1, -604800, 0, 0, 0},
-                      GateCase{"OneSecondMore", 1, -604801, 0, 1, 1}, GateCase{"Yesterday", 1, -86400, 0, 0, 0},
-                      GateCase{"InTheFuture", 1, 3600, 0, 0, 0}),
-    [](const ::testing::TestParamInfo<GateCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, UpdateGate,
+                         ::testing::Values(GateCase{"NoValue", 0, 0, 0, 1, 1},
+                                           GateCase{"SkipOnce", 1, 0, 0xFFFFFFFFu, 0, 0},
+                                           GateCase{"ExactlySevenDays", 1, -604800, 0, 0, 0},
+                                           GateCase{"OneSecondMore", 1, -604801, 0, 1, 1},
+                                           GateCase{"Yesterday", 1, -86400, 0, 0, 0},
+                                           GateCase{"InTheFuture", 1, 3600, 0, 0, 0}),
+                         [](const ::testing::TestParamInfo<GateCase> &info) { return info.param.name; });
 
 // ---- rules without I/O ----
 
@@ -70,7 +71,7 @@ TEST(UpdateRules, VersionDecision) {
     const struct {
         uint32_t major, minor, ownMajor, ownMinor;
         int newer;
-    } cases[] = {{1, 1, 1, 0, 1}, {1, 0, 1, 0, 0}, {1, 0, 1, 1, 0}, {2, 6, 1, 5, 1},
+    } cases[] = {{1, 1, 1, 0, 1}, {1, 0, 1, 0, 0}, {1, 0, 1, 1, 0},   {2, 6, 1, 5, 1},
                  {2, 0, 1, 9, 1}, {0, 9, 1, 0, 0}, {1, 45, 1, 44, 1}, {3, 0, 3, 0, 0}};
     for (const auto &c : cases)
         EXPECT_EQ(c.newer, UpdateClient::IsNewer(c.major, c.minor, c.ownMajor, c.ownMinor))
@@ -100,13 +101,15 @@ TEST(UpdateRules, OnlyPlainNamesStayInTheFolder) {
     const struct {
         const char *name;
         int plain, safePath;
-    } cases[] = {{"Tarvex.exe", 1, 1},    {"sub\\a.txt", 0, 1}, {"sub/a.txt", 0, 1},  {"sub/", 0, 1},
-                 {"..", 0, 0},            {"../a.txt", 0, 0},   {"a/../../b", 0, 0},  {"\\a.txt", 0, 0},
-                 {"/etc/passwd", 0, 0},   {"C:a.txt", 0, 0},    {"C:\\a.txt", 0, 0},  {"a.txt:stream", 0, 0},
-                 {"", 0, 0},              {".", 0, 0},          {"CON", 0, 0},        {"nul.txt", 0, 0},
-                 {"com1", 0, 0},          {"LPT9.log", 0, 0},   {"COM10", 1, 1},      {"a.", 0, 0},
-                 {"a ", 0, 0},            {"a\tb", 0, 0},       {"a//b", 0, 0},       {"con/a.txt", 0, 0},
-                 {"x?y", 0, 0},           {"readme.html", 1, 1}};
+    } cases[] = {{"Tarvex.exe", 1, 1}, {"sub\\a.txt", 0, 1}, {"sub/a.txt", 0, 1},
+                 {"sub/", 0, 1},       {"..", 0, 0},         {"../a.txt", 0, 0},
+                 {"a/../../b", 0, 0},  {"\\a.txt", 0, 0},    {"/etc/passwd", 0, 0},
+                 {"C:a.txt", 0, 0},    {"C:\\a.txt", 0, 0},  {"a.txt:stream", 0, 0},
+                 {"", 0, 0},           {".", 0, 0},          {"CON", 0, 0},
+                 {"nul.txt", 0, 0},    {"com1", 0, 0},       {"LPT9.log", 0, 0},
+                 {"COM10", 1, 1},      {"a.", 0, 0},         {"a ", 0, 0},
+                 {"a\tb", 0, 0},       {"a//b", 0, 0},       {"con/a.txt", 0, 0},
+                 {"x?y", 0, 0},        {"readme.html", 1, 1}};
     for (const auto &c : cases) {
         EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << "'" << c.name << "'";
         EXPECT_EQ(c.safePath, IsSafeArchivePath(c.name)) << "'" << c.name << "'";
@@ -118,8 +121,9 @@ TEST(UpdateRules, OnlyPlainNamesStayInTheFolder) {
 TEST(ExtractArchive, RecreatesFoldersAndOverwrites) {
     TempFolder folder("Extract");
     ASSERT_TRUE(folder.WriteFile("data.txt", "old"));
-    ASSERT_TRUE(MakeArchive(folder.File("pack.zip"),
-                            {{"data.txt", "new"}, {"sub/", ""}, {"sub/deeper/inner.txt", "inner"}, {"empty.bin", ""}}));
+    ASSERT_TRUE(MakeArchive(
+        folder.File("pack.zip"),
+        {{"data.txt", "new"}, {"sub/", ""}, {"sub/deeper/inner.txt", "inner"}, {"empty.bin", ""}}));
     SetFileAttributesA(folder.File("data.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(1, ExtractArchive(folder.File("pack.zip").c_str(), folder.Path()));
     EXPECT_EQ("new", folder.ReadFile("data.txt"));
@@ -129,10 +133,8 @@ TEST(ExtractArchive, RecreatesFoldersAndOverwrites) {
 
 TEST(ExtractArchive, HostileOrBrokenArchivesWriteNothing) {
     const std::vector<std::pair<std::string, std::string>> hostile[] = {
-        {{"good.txt", "x"}, {"../evil.txt", "x"}},
-        {{"good.txt", "x"}, {"sub/../../evil.txt", "x"}},
-        {{"/evil.txt", "x"}, {"good.txt", "x"}},
-        {{"good.txt", "x"}, {"C:evil.txt", "x"}},
+        {{"good.txt", "x"}, {"../evil.txt", "x"}}, {{"good.txt", "x"}, {"sub/../../evil.txt", "x"}},
+        {{"/evil.txt", "x"}, {"good.txt", "x"}},   {{"good.txt", "x"}, {"C:evil.txt", "x"}},
         {{"good.txt", "x"}, {"nul", "x"}},
     };
     for (const auto &entries : hostile) {

@@ -163,8 +163,8 @@ int TarvexDriver::Start(const char *arguments) {
     // The program checks for updates at start: unless the test names a server of its own, the check goes to
     // a closed loopback port, so that no test ever reaches beyond this machine.
     HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kTarvexKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kTarvexKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) == ERROR_SUCCESS) {
         if (RegQueryValueExA(key, "UpdateUrl", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             RegSetValueExA(key, "UpdateUrl", 0, REG_SZ, reinterpret_cast<const BYTE *>(kClosedUpdateUrl),
                            sizeof kClosedUpdateUrl);
