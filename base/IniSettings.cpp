@@ -1,5 +1,6 @@
 // IniSettings: reads and writes values of the program's INI file and works out where that file lives.
 #include "base/IniSettings.h"
+#include "base/ModuleInfo.h"
 #include "base/OsVersion.h"
 #include "base/SpecialFolder.h"
 #include <cstdio>
@@ -45,21 +46,7 @@ int CurrentDirectory(TextString &out) {
 } // namespace
 
 int IniSettings::ProgramPath(TextString &out) {
-    // GetModuleFileNameA cuts a long path silently; a result that fills the buffer may have been cut.
-    for (uint32_t capacity = MAX_PATH + 1; capacity <= 0x10000; capacity *= 4) {
-        if (!out.Reset(capacity))
-            return 0;
-        DWORD length = GetModuleFileNameA(nullptr, out.Buffer(), capacity);
-        if (length == 0)
-            break;
-        if (length < capacity - 1) {
-            out.Buffer()[length] = '\0';
-            out.Recount();
-            return 1;
-        }
-    }
-    out.Assign(static_cast<const char *>(nullptr));
-    return 0;
+    return ModuleInfo::ModuleFileName(nullptr, out);
 }
 
 int IniSettings::SetFile(const char *name, int kind) {

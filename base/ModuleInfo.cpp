@@ -70,6 +70,24 @@ int ModuleInfo::ModuleFileName(HMODULE module, char *buffer) {
     return 1;
 }
 
+int ModuleInfo::ModuleFileName(HMODULE module, TextString &out) {
+    // GetModuleFileNameA cuts a long path silently; a result that fills the buffer may have been cut.
+    for (uint32_t capacity = kPathSize + 1; capacity <= 0x10000; capacity *= 4) {
+        if (!out.Reset(capacity))
+            break;
+        const DWORD length = GetModuleFileNameA(module, out.Buffer(), capacity);
+        if (length == 0)
+            break;
+        if (length < capacity - 1) {
+            out.Buffer()[length] = '\0';
+            out.Recount();
+            return 1;
+        }
+    }
+    out.Assign(static_cast<const char *>(nullptr));
+    return 0;
+}
+
 int ModuleInfo::ModuleDirectory(HMODULE module, char *buffer) {
     if (!ModuleFileName(module, buffer))
         return 0;

@@ -20,6 +20,8 @@ public:
 
     // module null means the program's own module; buffer holds kPathSize characters.
     static int ModuleFileName(HMODULE module, char *buffer);
+    // The same, however long the path (the buffer grows): out is empty after a failure.
+    static int ModuleFileName(HMODULE module, TextString &out);
     // The file name cut after its last backslash (kept); empty when there is none.
     static int ModuleDirectory(HMODULE module, char *buffer);
 
