@@ -43,8 +43,16 @@ int StyledStatic::Attach(HWND window, uint32_t options, const char *fontList, in
         return 0;
     if (window_)
         Detach();
+    // The static's own text becomes the painter's, and the static is emptied through its own procedure (the
+    // hook would take the emptying for a new text), so that it never draws or reports the text a second time.
+    int length = GetWindowTextLengthA(window);
+    TextString own(static_cast<uint32_t>(length) + 2);
+    GetWindowTextA(window, own.Buffer(static_cast<uint32_t>(length) + 2), length + 1);
+    own.Recount();
     if (!hook_.Attach(window, &StyledStatic::HandleMessage, this))
         return 0;
+    CallWindowProcA(hook_.PreviousProcedure(), window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+    text_.Assign(&own);
     window_ = window;
     options_ = options;
     colour_ = colour;
@@ -53,13 +61,6 @@ int StyledStatic::Attach(HWND window, uint32_t options, const char *fontList, in
     face_[0] = 0;
     if (options_ & kFontList)
         FirstInstalledFace(fontList, face_);
-
-    int length = GetWindowTextLengthA(window);
-    text_.Reset(static_cast<uint32_t>(length) + 2);
-    GetWindowTextA(window, text_.Buffer(static_cast<uint32_t>(length) + 2), length + 1);
-    text_.Recount();
-    // The static itself must not draw the text a second time (nor show it when the painter is gone).
-    SetWindowTextA(window, "");
     CreateFont();
     InvalidateRect(window, nullptr, TRUE);
     return 1;
