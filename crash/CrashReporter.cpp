@@ -28,6 +28,7 @@ const uint32_t kMostProcessors = 1024;
 // NtQueryInformationThread classes: ThreadBasicInformation, ThreadQuerySetWin32StartAddress.
 const ULONG kThreadBasicInformationClass = 0;
 const ULONG kThreadStartAddressClass = 9;
+const DWORD kFixedVersionSignature = 0xFEEF04BD;
 // Offset of the arbitrary-user-pointer slot in a 32-bit thread environment block.
 const DWORD kArbitraryUserPointerOffset = 0x14;
 
@@ -171,6 +172,27 @@ void ReadThreadName(HANDLE thread, DWORD fsSelector, DebugHelpTable::NtQueryInfo
         length += want;
     }
     name[length] = 0;
+}
+
+// The fixed version block of a module file. The dump writer is meant to hand it over with the module, but
+// Wine's leaves it empty; the report then reads it from the file itself.
+void ReadFileVersion(const wchar_t *path, VS_FIXEDFILEINFO &version) {
+    if (!path || !*path)
+        return;
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (!size)
+        return;
+    char *block = new (std::nothrow) char[size];
+    if (!block)
+        return;
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    UINT length = 0;
+    if (GetFileVersionInfoW(path, 0, size, block) &&
+        VerQueryValueW(block, L"\\", reinterpret_cast<void **>(&fixed), &length) && fixed &&
+        length >= sizeof(*fixed) && fixed->dwSignature == kFixedVersionSignature)
+        version = *fixed;
+    delete[] block;
 }
 
 void TerminateWithReport() {
@@ -525,6 +547,8 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
         WritePiece(file, "%s", "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n");
         while (job.modules) {
             ModuleRecord *record = job.modules;
+            if (record->version.dwSignature != kFixedVersionSignature)
+                ReadFileVersion(record->path, record->version);
             char date[16] = "";
             char time[16] = "";
             uint64_t ticks = (static_cast<uint64_t>(record->timeStamp) + 11644473600ull) * 10000000ull;

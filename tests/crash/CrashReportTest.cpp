@@ -159,7 +159,7 @@ TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
                       "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n"));
     std::regex programLine(
         "\r\n *\\d+ 0x[0-9A-F]{8} [ 0-9]{2}\\.\\d{2}\\.\\d{4} [ 0-9]{2}:\\d{2}:\\d{2} 0x[0-9A-F]{8} "
-        "0x00400000 +\\d+\\.\\d{4}\\.\\d{5}\\.\\d{6} +\\d+\\.\\d{4}\\.\\d{5}\\.\\d{6} - ([^\r\n]*)\r\n");
+        "0x00400000    3\\.0014\\.00015\\.000000    3\\.0014\\.00015\\.000000 - ([^\r\n]*)\r\n");
     ASSERT_TRUE(std::regex_search(report.modules, m, programLine)) << report.modules.substr(0, 400);
     EXPECT_EQ(0, _stricmp(crash.folder.File("CrashProgram.exe").c_str(), m[1].str().c_str())) << m[1].str();
     ASSERT_TRUE(report.hasThreads);
@@ -238,46 +238,60 @@ TEST(ReportFiles, AreNewFilesNeverWrittenThroughALinkOrAppended) {
     EXPECT_EQ(std::string::npos, crash.dump.find("xxxxxxxx"));
 }
 
+// Makes a folder immutable (root ignores permission bits; this binds root as well) and undoes it on
+// destruction, waiting until files can be created there again, so that the folder can be removed.
+class ImmutableFolder {
+public:
+    explicit ImmutableFolder(const TempFolder &folder)
+        : folder_(folder), unix_(CrashRunner::UnixPathOf(folder.Path())) {}
+    ~ImmutableFolder() {
+        if (!set_)
+            return;
+        CrashRunner::RunUnix("/usr/bin/chattr -i \"" + unix_ + "\"");
+        CrashRunner::WaitUntil(10000, [&] { return CanCreate(); });
+    }
+    // 1 once nothing can be created in the folder any more.
+    int Set() {
+        if (unix_.empty() || !CrashRunner::RunUnix("/usr/bin/chattr +i \"" + unix_ + "\""))
+            return 0;
+        set_ = 1;
+        return CrashRunner::WaitUntil(5000, [&] { return !CanCreate(); });
+    }
+    // Every probe has a name of its own: one made just before the folder became immutable stays behind.
+    int CanCreate() {
+        std::string probe = folder_.File(("probe-" + std::to_string(probes_++)).c_str());
+        HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 0;
+        CloseHandle(file);
+        DeleteFileA(probe.c_str());
+        return 1;
+    }
+
+private:
+    const TempFolder &folder_;
+    std::string unix_;
+    int set_ = 0;
+    int probes_ = 0;
+};
+
 TEST(ReportFiles, WriteProtectedFolderSendsBothToTheTemporaryFolder) {
     Crash crash;
     ASSERT_TRUE(CrashRunner::CopyProgram(CrashRunner::OwnFolder() + "CrashProgram.exe",
                                          crash.folder.File("CrashProgram.exe")));
-    std::string unixFolder = CrashRunner::UnixPathOf(crash.folder.Path());
-    ASSERT_FALSE(unixFolder.empty());
-    // Root ignores permission bits, so the folder is made immutable (which binds root as well).
-    CrashRunner::RunUnix("/usr/bin/chattr +i \"" + unixFolder + "\"");
-    std::string probe = crash.folder.File("probe.txt");
-    int protectedNow = CrashRunner::WaitUntil(5000, [&] {
-        HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return true;
-        CloseHandle(file);
-        DeleteFileA(probe.c_str());
-        return false;
-    });
-    if (!protectedNow)
+    ImmutableFolder protection(crash.folder);
+    if (!protection.Set())
         GTEST_SKIP() << "this machine does not let the test write-protect a folder (chattr +i)";
-
     std::string command =
         "\"" + crash.folder.File("CrashProgram.exe") + "\" write0 \"" + crash.temp.File("facts.txt") + "\"";
     ASSERT_TRUE(crash.runner.Start(command, crash.temp.Path()));
-    int ended = crash.runner.WaitForEnd(kCrashWaitMs);
-    CrashRunner::RunUnix("/usr/bin/chattr -i \"" + unixFolder + "\"");
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(crash.runner.WaitForEnd(kCrashWaitMs));
     EXPECT_FALSE(CrashRunner::Exists(crash.folder.File("CrashProgram_Debug.txt")));
     std::string report = CrashRunner::ReadWhole(crash.temp.File("MiniDump_Debug.txt"));
     EXPECT_EQ(0u, report.find("Access Violation [0xC0000005]")) << report.substr(0, 200);
     MinidumpSummary dump;
     EXPECT_TRUE(dump.Read(CrashRunner::ReadWhole(crash.temp.File("MiniDump_Debug.dmp"))));
     EXPECT_TRUE(dump.hasException);
-    // The folder must be deletable again before the folder object goes.
-    EXPECT_TRUE(CrashRunner::WaitUntil(5000, [&] {
-        HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return false;
-        CloseHandle(file);
-        return true;
-    }));
 }
 
 // ---- the real program, made to fault from outside ----
