@@ -72,13 +72,11 @@ int RunCrashProgram(const std::string &program, int run, Figures &figures) {
     std::string folder = MakeFolder("Program", run);
     std::string copy = folder + "CrashProgram.exe";
     CrashRunner runner;
-    int ok = CrashRunner::CopyProgram(program, copy) &&
+    int ok = CopyFileA(program.c_str(), copy.c_str(), FALSE) &&
              runner.Start("\"" + copy + "\" write0 \"" + folder + "facts.txt\"", folder.c_str()) &&
              runner.WaitForEnd(120000);
     uint64_t end = Now();
-    CrashFacts facts;
-    ok = ok && facts.Read(folder + "facts.txt") &&
-         Collect(folder + "CrashProgram", facts.First("time"), end, figures);
+    ok = ok && Collect(folder + "CrashProgram", Fact(ReadFacts(folder + "facts.txt"), "time"), end, figures);
     runner.Kill();
     RemoveFolder(folder);
     return ok;
@@ -88,7 +86,7 @@ int RunTarvex(const std::string &program, int run, Figures &figures) {
     std::string folder = MakeFolder("Tarvex", run);
     std::string copy = folder + "Tarvex.exe";
     CrashRunner runner;
-    int ok = CrashRunner::CopyProgram(program, copy) &&
+    int ok = CopyFileA(program.c_str(), copy.c_str(), FALSE) &&
              runner.Start("\"" + copy + "\" -u 50 -s", folder.c_str()) &&
              runner.WaitForWindow(nullptr, 30000);
     uint64_t fault = 0;
