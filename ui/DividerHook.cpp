@@ -11,7 +11,7 @@ const int kVerticalLinePart = 5;
 int DividerHook::Attach(HWND window) {
     if (!window || !IsWindow(window))
         return 0;
-    if (!hook_.Attach(window, &DividerHook::HandleMessage, this))
+    if (!hook_.Attach<&DividerHook::OnMessage>(window, this))
         return 0;
     uxtheme_.Load("uxtheme.dll");
     LONG exStyle = GetWindowLongA(window, GWL_EXSTYLE);
@@ -64,13 +64,13 @@ void DividerHook::Paint(HWND window, HDC dc) {
     }
 }
 
-int DividerHook::HandleMessage(HWND window, UINT message, WPARAM, LPARAM, LRESULT *result, void *userValue) {
+int DividerHook::OnMessage(HWND window, UINT message, WPARAM, LPARAM, LRESULT *result) {
     if (message != WM_PAINT)
         return 0;
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     if (dc)
-        static_cast<DividerHook *>(userValue)->Paint(window, dc);
+        Paint(window, dc);
     EndPaint(window, &paint);
     *result = 0;
     return 1;

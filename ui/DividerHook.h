@@ -26,8 +26,7 @@ public:
     int ThemedPaint() const { return themed_; }
 
 private:
-    static int HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
-                             void *userValue);
+    int OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
     void Paint(HWND window, HDC dc);
 
     typedef HANDLE(WINAPI *OpenThemeDataFunction)(HWND, LPCWSTR);

@@ -49,7 +49,7 @@ int StyledStatic::Attach(HWND window, uint32_t options, const char *fontList, in
     TextString own(static_cast<uint32_t>(length) + 2);
     GetWindowTextA(window, own.Buffer(static_cast<uint32_t>(length) + 2), length + 1);
     own.Recount();
-    if (!hook_.Attach(window, &StyledStatic::HandleMessage, this))
+    if (!hook_.Attach<&StyledStatic::OnMessage>(window, this))
         return 0;
     CallWindowProcA(hook_.PreviousProcedure(), window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     text_.Assign(&own);
@@ -144,12 +144,7 @@ void StyledStatic::Paint(HDC dc) {
         SelectObject(dc, previous);
 }
 
-int StyledStatic::HandleMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
-                                void *userValue) {
-    return static_cast<StyledStatic *>(userValue)->OnMessage(message, wParam, lParam, result);
-}
-
-int StyledStatic::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result) {
+int StyledStatic::OnMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result) {
     switch (message) {
     case WM_PAINT: {
         PAINTSTRUCT paint;

@@ -46,9 +46,7 @@ public:
     static UINT DrawFlagsFor(DWORD style);
 
 private:
-    static int HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
-                             void *userValue);
-    int OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
+    int OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
     void CreateFont();
     void Fit();
     void Paint(HDC dc);

@@ -34,7 +34,7 @@ int SysLinkControl::Create(HWND parent, const char *text, int x, int y, int widt
         return 0;
     SendMessageA(window_, WM_SETFONT, SendMessageA(parent, WM_GETFONT, 0, 0), FALSE);
     if (!(options & kNoParentHook))
-        parentHook_.Attach(parent, &SysLinkControl::HandleParentMessage, this);
+        parentHook_.Attach<&SysLinkControl::OnParentMessage>(parent, this);
     return 1;
 }
 
@@ -59,9 +59,8 @@ int SysLinkControl::OnNotify(LPARAM lParam) {
     return 1;
 }
 
-int SysLinkControl::HandleParentMessage(HWND, UINT message, WPARAM, LPARAM lParam, LRESULT *result,
-                                        void *userValue) {
-    if (message != WM_NOTIFY || !static_cast<SysLinkControl *>(userValue)->OnNotify(lParam))
+int SysLinkControl::OnParentMessage(HWND, UINT message, WPARAM, LPARAM lParam, LRESULT *result) {
+    if (message != WM_NOTIFY || !OnNotify(lParam))
         return 0;
     *result = 0;
     return 1;

@@ -37,8 +37,7 @@ public:
     const wchar_t *LastOpened() const { return lastOpened_; }
 
 private:
-    static int HandleParentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
-                                   void *userValue);
+    int OnParentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
 
     SubclassHook<kHookSysLinkParent> parentHook_;
     DynamicLibrary commonControls_;

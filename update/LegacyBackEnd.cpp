@@ -1,5 +1,7 @@
 // LegacyBackEnd: the XML document over the older XML object model.
 #include "update/LegacyBackEnd.h"
+
+#include <new>
 #include "base/ComInitializer.h"
 #include "base/DiskFile.h"
 #include "update/MemoryStream.h"
@@ -147,8 +149,10 @@ int FindAttributeByName(IXMLElement *element, const char *name, TextString *out,
     }
     if (out)
         out->Assign(static_cast<const wchar_t *>(V_BSTR(&value)));
-    FoundAttribute *attribute = new FoundAttribute(wideName.Get(), V_BSTR(&value));
+    FoundAttribute *attribute = new (std::nothrow) FoundAttribute(wideName.Get(), V_BSTR(&value));
     VariantClear(&value);
+    if (!attribute)
+        return 0;
     if (*current)
         (*current)->Release();
     *current = static_cast<IXMLAttribute *>(attribute);
@@ -251,7 +255,9 @@ int LegacyBackEnd::Parse(const char *text) {
     ComRef<IPersistStreamInit> persist(Persistence(document_));
     if (!persist)
         return 0;
-    MemoryStream *stream = new MemoryStream(text);
+    MemoryStream *stream = new (std::nothrow) MemoryStream(text);
+    if (!stream)
+        return 0;
     HRESULT result = persist->Load(stream);
     stream->Release();
     return SUCCEEDED(result);
@@ -271,7 +277,9 @@ int LegacyBackEnd::DocumentXml(TextString &out) {
     ComRef<IPersistStreamInit> persist(document_ ? Persistence(document_) : nullptr);
     if (!persist)
         return 0;
-    MemoryStream *stream = new MemoryStream();
+    MemoryStream *stream = new (std::nothrow) MemoryStream();
+    if (!stream)
+        return 0;
     HRESULT result = persist->Save(stream, TRUE);
     if (SUCCEEDED(result))
         out.Assign(&stream->Text());
