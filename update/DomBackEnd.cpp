@@ -298,24 +298,14 @@ int DomBackEnd::FindStep(const char *name, XmlNodeCallback callback, void *conte
             Empty(out);
             return 0;
         }
-        TextString nodeName, text;
+        TextString nodeName;
         NameOf(root.Get(), nodeName);
-        int match = name && nodeName.CompareNoCase(name) == 0;
-        // The root's text is all the text of the document: read only when someone takes it.
-        if (callback || (match && out))
-            TextOf(root.Get(), text);
-        int result = match;
-        if (callback)
-            result = callback(0, root.Get(), nodeName.Text(), text.Text(), context, owner_) == 1;
-        if (out) {
-            if (result)
-                out->Assign(&text);
-            else
-                Empty(out);
-        }
-        // Only a found root becomes the current node: a failed first step leaves nothing to build on.
-        if (match)
-            *current = root.Detach();
+        const int result = RootStep(
+            root.Get(), nodeName,
+            [](XmlNode *node, TextString &text) { TextOf(static_cast<IXMLDOMElement *>(node), text); }, name,
+            callback, context, out, current, owner_);
+        if (*current == root.Get())
+            root.Detach();
         return result;
     }
     ComRef<IXMLDOMNode> node(AsDomNode(*current));

@@ -318,23 +318,14 @@ int LegacyBackEnd::FindStep(const char *name, XmlNodeCallback callback, void *co
             Empty(out);
             return 0;
         }
-        TextString rootName, text;
+        TextString rootName;
         ElementName(root.Get(), rootName);
-        int match = name && rootName.CompareNoCase(name) == 0;
-        // The root's text is all the text of the document: read only when someone takes it.
-        if (callback || (match && out))
-            ElementText(root.Get(), text);
-        int result = match;
-        if (callback)
-            result = callback(0, root.Get(), rootName.Text(), text.Text(), context, owner_) == 1;
-        if (out) {
-            if (result)
-                out->Assign(&text);
-            else
-                Empty(out);
-        }
-        if (match)
-            *current = root.Detach();
+        const int result = RootStep(
+            root.Get(), rootName,
+            [](XmlNode *node, TextString &text) { ElementText(static_cast<IXMLElement *>(node), text); },
+            name, callback, context, out, current, owner_);
+        if (*current == root.Get())
+            root.Detach();
         return result;
     }
     ComRef<IXMLElement> element(As<IXMLElement>(*current, kIidXmlElement));

@@ -68,3 +68,24 @@ int XmlBackEnd::VisitPath(const char *path, XmlNodeCallback callback, void *cont
         current->Release();
     return result;
 }
+
+int XmlBackEnd::RootStep(XmlNode *root, const TextString &rootName, void (*textOf)(XmlNode *, TextString &),
+                         const char *name, XmlNodeCallback callback, void *context, TextString *out,
+                         XmlNode **current, XmlDocument *owner) {
+    TextString text;
+    const int match = name && rootName.CompareNoCase(name) == 0;
+    if (callback || (match && out))
+        textOf(root, text);
+    int result = match;
+    if (callback)
+        result = callback(0, root, rootName.Text(), text.Text(), context, owner) == 1;
+    if (out) {
+        if (result)
+            out->Assign(&text);
+        else
+            out->Assign("");
+    }
+    if (match)
+        *current = root;
+    return result;
+}

@@ -65,6 +65,13 @@ protected:
     // The walks both back ends share, built on FindStep alone.
     int ReadPath(const char *path, TextString &out, XmlNode *base);
     int VisitPath(const char *path, XmlNodeCallback callback, void *context, XmlNode *base);
+    // The first step of a walk, which names the root element: matched by name, shown to the callback, its
+    // text into out. The root's text is all the text of the document, so textOf runs only when someone takes
+    // it. Only a matching root becomes *current (root's reference passes to it; otherwise the caller keeps
+    // and releases it): a failed first step leaves nothing to build on.
+    int RootStep(XmlNode *root, const TextString &rootName, void (*textOf)(XmlNode *, TextString &),
+                 const char *name, XmlNodeCallback callback, void *context, TextString *out,
+                 XmlNode **current, XmlDocument *owner);
 };
 
 // 1 when text declares a document type. Our own check, whatever the parser: a hostile document type
