@@ -42,10 +42,6 @@ int ParseVersion(const char *text, uint32_t *major, uint32_t *minor) {
     return 1;
 }
 
-int IsUrlEntry(int isAttribute, const char *name) {
-    return !isAttribute && name && lstrcmpiA(name, "url") == 0;
-}
-
 } // namespace
 
 // ---- starting and stopping ----
@@ -185,6 +181,14 @@ int UpdateClient::OnCheckMessage(HWND window, UINT message, WPARAM wParam, LPARA
 
 // ---- the three passes ----
 
+UpdateClient *UpdateClient::PassEntry(int isAttribute, const char *name, void *client) {
+    if (isAttribute || !name || lstrcmpiA(name, "url") != 0)
+        return nullptr;
+    auto *self = static_cast<UpdateClient *>(client);
+    self->passResult_ = 0;
+    return self;
+}
+
 int UpdateClient::ReadEntry(XmlNode *node, const char *name, XmlDocument *document, TextString &fileName,
                             TextString *zipName) {
     (void)name;
@@ -198,10 +202,9 @@ int UpdateClient::ReadEntry(XmlNode *node, const char *name, XmlDocument *docume
 
 int UpdateClient::DownloadPass(int isAttribute, XmlNode *node, const char *name, const char *text,
                                void *client, XmlDocument *document) {
-    if (!IsUrlEntry(isAttribute, name))
+    UpdateClient *self = PassEntry(isAttribute, name, client);
+    if (!self)
         return 0;
-    auto *self = static_cast<UpdateClient *>(client);
-    self->passResult_ = 0;
     TextString fileName, zipName;
     if (ReadEntry(node, name, document, fileName, &zipName)) {
         const TextString &source = zipName.Length() > 0 ? zipName : fileName;
@@ -244,10 +247,9 @@ int UpdateClient::DownloadPass(int isAttribute, XmlNode *node, const char *name,
 
 int UpdateClient::BackupPass(int isAttribute, XmlNode *node, const char *name, const char *, void *client,
                              XmlDocument *document) {
-    if (!IsUrlEntry(isAttribute, name))
+    UpdateClient *self = PassEntry(isAttribute, name, client);
+    if (!self)
         return 0;
-    auto *self = static_cast<UpdateClient *>(client);
-    self->passResult_ = 0;
     TextString fileName;
     if (ReadEntry(node, name, document, fileName, nullptr)) {
         if (!IsPlainFileName(fileName.Text()))
@@ -271,10 +273,9 @@ int UpdateClient::BackupPass(int isAttribute, XmlNode *node, const char *name, c
 
 int UpdateClient::ReplacePass(int isAttribute, XmlNode *node, const char *name, const char *, void *client,
                               XmlDocument *document) {
-    if (!IsUrlEntry(isAttribute, name))
+    UpdateClient *self = PassEntry(isAttribute, name, client);
+    if (!self)
         return 0;
-    auto *self = static_cast<UpdateClient *>(client);
-    self->passResult_ = 0;
     TextString fileName, zipName;
     if (ReadEntry(node, name, document, fileName, &zipName)) {
         if (zipName.Length() > 0) {

@@ -69,6 +69,9 @@ private:
                           XmlDocument *document);
     static int ReplacePass(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
                            XmlDocument *document);
+    // The start every pass shares: only "url" entries count (null for anything else), and each one is a
+    // failure until it has passed.
+    static UpdateClient *PassEntry(int isAttribute, const char *name, void *client);
     // Reads "name" (and "zip") of a "url" entry; 0 when the entry is not a url entry or unreadable.
     static int ReadEntry(XmlNode *node, const char *name, XmlDocument *document, TextString &fileName,
                          TextString *zipName);
