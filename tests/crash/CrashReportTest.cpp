@@ -287,6 +287,7 @@ class TarvexFault : public ::testing::TestWithParam<Injection> {};
 
 TEST_P(TarvexFault, LeavesItsReportBesideTheProgramAndEnds) {
     const Injection &c = GetParam();
+    ClosedUpdateUrl noUpdateServer;
     LoopbackServer server;
     ASSERT_TRUE(server.Start()) << server.Problem();
     std::string program = CrashRunner::OwnFolder() + "..\\..\\Tarvex.exe";
