@@ -189,9 +189,7 @@ UpdateClient *UpdateClient::PassEntry(int isAttribute, const char *name, void *c
     return self;
 }
 
-int UpdateClient::ReadEntry(XmlNode *node, const char *name, XmlDocument *document, TextString &fileName,
-                            TextString *zipName) {
-    (void)name;
+int UpdateClient::ReadEntry(XmlNode *node, XmlDocument *document, TextString &fileName, TextString *zipName) {
     fileName.Assign("");
     if (zipName) {
         zipName->Assign("");
@@ -206,7 +204,7 @@ int UpdateClient::DownloadPass(int isAttribute, XmlNode *node, const char *name,
     if (!self)
         return 0;
     TextString fileName, zipName;
-    if (ReadEntry(node, name, document, fileName, &zipName)) {
+    if (ReadEntry(node, document, fileName, &zipName)) {
         const TextString &source = zipName.Length() > 0 ? zipName : fileName;
         // A name with a folder, a drive or ".." in it would write outside the program's folder.
         if (!IsPlainFileName(source.Text()) || (zipName.Length() > 0 && !IsPlainFileName(fileName.Text())))
@@ -251,7 +249,7 @@ int UpdateClient::BackupPass(int isAttribute, XmlNode *node, const char *name, c
     if (!self)
         return 0;
     TextString fileName;
-    if (ReadEntry(node, name, document, fileName, nullptr)) {
+    if (ReadEntry(node, document, fileName, nullptr)) {
         if (!IsPlainFileName(fileName.Text()))
             return 1;
         TextString current, backup;
@@ -277,7 +275,7 @@ int UpdateClient::ReplacePass(int isAttribute, XmlNode *node, const char *name, 
     if (!self)
         return 0;
     TextString fileName, zipName;
-    if (ReadEntry(node, name, document, fileName, &zipName)) {
+    if (ReadEntry(node, document, fileName, &zipName)) {
         if (zipName.Length() > 0) {
             TextString archive;
             self->Path(zipName.Text(), "_new", archive);

@@ -72,9 +72,8 @@ private:
     // The start every pass shares: only "url" entries count (null for anything else), and each one is a
     // failure until it has passed.
     static UpdateClient *PassEntry(int isAttribute, const char *name, void *client);
-    // Reads "name" (and "zip") of a "url" entry; 0 when the entry is not a url entry or unreadable.
-    static int ReadEntry(XmlNode *node, const char *name, XmlDocument *document, TextString &fileName,
-                         TextString *zipName);
+    // Reads "name" (and "zip", emptied when missing) of a "url" entry; 0 when it has no "name".
+    static int ReadEntry(XmlNode *node, XmlDocument *document, TextString &fileName, TextString *zipName);
     // Asks the owner window; 1 for Yes. answered is 0 when nobody answered (window gone, no hook).
     int Ask(WPARAM question, int &answered);
     // Puts the program folder back as it was before this install: "_old" files back, "_new" files gone.

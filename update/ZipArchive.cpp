@@ -89,7 +89,8 @@ int WriteEntry(zip_t *archive, zip_uint64_t index, const char *target) {
         return 0;
     DiskFile file;
     int ok = file.Open(target, DiskFile::WriteCreate, FILE_ATTRIBUTE_NORMAL, 0);
-    static char buffer[kCopyChunk];
+    // On the stack: the extraction may run on any thread, and the check thread's stack has room for it.
+    char buffer[kCopyChunk];
     while (ok) {
         const zip_int64_t got = zip_fread(entry, buffer, sizeof buffer);
         if (got < 0)

@@ -2,6 +2,7 @@
 // files' last writes), and how large the files are: for the crash program (its fault time is in its facts
 // file) and for Tarvex.exe loading every processor at 50 %, made to fault from outside with a thread at
 // address 0. Usage: CrashBench <CrashProgram.exe> <Tarvex.exe> [runs]
+#include "tests/common/ClosedUpdateUrl.h"
 #include "tests/crash/CrashRunner.h"
 #include <algorithm>
 #include <cstdio>

@@ -4,6 +4,7 @@
 // holds the exception. Then where the files go (a link at the report's name, a write-protected folder), and
 // the real Tarvex.exe made to fault from outside.
 #include "base/OsVersion.h"
+#include "tests/common/ClosedUpdateUrl.h"
 #include "tests/common/LoopbackServer.h"
 #include "tests/common/TempFolder.h"
 #include "tests/crash/CrashRunner.h"

@@ -194,38 +194,3 @@ std::string CrashRunner::OwnFolder() {
     std::string folder(path, length < sizeof(path) ? length : 0);
     return folder.substr(0, folder.rfind('\\') + 1);
 }
-
-namespace {
-const char kTarvexKey[] = "Software\\Qelmarch\\Tarvex";
-const char kClosedUrl[] = "http://127.0.0.1:1/data/update.php?p=tarvex";
-} // namespace
-
-ClosedUpdateUrl::ClosedUpdateUrl() {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kTarvexKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return;
-    char buffer[1024] = {};
-    DWORD size = sizeof buffer - 1, type = 0;
-    if (RegQueryValueExA(key, "UpdateUrl", nullptr, &type, reinterpret_cast<BYTE *>(buffer), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_SZ) {
-        existed_ = 1;
-        previous_ = buffer;
-    }
-    RegSetValueExA(key, "UpdateUrl", 0, REG_SZ, reinterpret_cast<const BYTE *>(kClosedUrl),
-                   sizeof kClosedUrl);
-    RegCloseKey(key);
-}
-
-ClosedUpdateUrl::~ClosedUpdateUrl() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kTarvexKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    if (existed_)
-        RegSetValueExA(key, "UpdateUrl", 0, REG_SZ, reinterpret_cast<const BYTE *>(previous_.c_str()),
-                       static_cast<DWORD>(previous_.size() + 1));
-    else
-        RegDeleteValueA(key, "UpdateUrl");
-    RegCloseKey(key);
-}

@@ -2,7 +2,7 @@
 // temporary folder of its own) and waiting, bounded, for its end; the facts the crash program writes; the
 // sections of a debug report; the header and exception stream of a minidump.
 //
-// Classes: CrashRunner, MinidumpSummary, ClosedUpdateUrl. Functions: ReadFacts, Fact, ReportSection.
+// Classes: CrashRunner, MinidumpSummary. Functions: ReadFacts, Fact, ReportSection.
 #pragma once
 
 #include "base/Win.h"
@@ -25,20 +25,6 @@ struct MinidumpSummary {
     uint32_t threadId = 0, code = 0;
     uint64_t address = 0;
     int Read(const std::string &bytes);
-};
-
-// While it lives, Tarvex's update check goes to a loopback port nobody listens on (the "UpdateUrl" value),
-// so that a Tarvex started for a crash never reaches beyond this machine; the user's value comes back after.
-class ClosedUpdateUrl {
-public:
-    ClosedUpdateUrl();
-    ~ClosedUpdateUrl();
-    ClosedUpdateUrl(const ClosedUpdateUrl &) = delete;
-    ClosedUpdateUrl &operator=(const ClosedUpdateUrl &) = delete;
-
-private:
-    int existed_ = 0;
-    std::string previous_;
 };
 
 class CrashRunner {

@@ -128,16 +128,11 @@ TarvexDriver::~TarvexDriver() {
     Kill();
     if (process_)
         CloseHandle(process_);
-    if (setUpdateUrl_)
-        DeleteUserValue(kTarvexKey, "UpdateUrl");
 }
 
 namespace {
 std::string g_programPath;
 }
-
-const char TarvexDriver::kTarvexKey[] = "Software\\Qelmarch\\Tarvex";
-const char TarvexDriver::kClosedUpdateUrl[] = "http://127.0.0.1:1/data/update.php?p=tarvex";
 
 void TarvexDriver::SetProgramPath(const std::string &path) {
     g_programPath = path;
@@ -162,16 +157,8 @@ std::string TarvexDriver::ExpectedCaption() {
 int TarvexDriver::Start(const char *arguments) {
     // The program checks for updates at start: unless the test names a server of its own, the check goes to
     // a closed loopback port, so that no test ever reaches beyond this machine.
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kTarvexKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-        if (RegQueryValueExA(key, "UpdateUrl", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            RegSetValueExA(key, "UpdateUrl", 0, REG_SZ, reinterpret_cast<const BYTE *>(kClosedUpdateUrl),
-                           sizeof kClosedUpdateUrl);
-            setUpdateUrl_ = 1;
-        }
-        RegCloseKey(key);
-    }
+    if (!closedUpdateUrl_)
+        closedUpdateUrl_.reset(new ClosedUpdateUrl(1));
     std::string commandLine = "\"" + ProgramPath() + "\"";
     if (arguments && *arguments)
         commandLine += std::string(" ") + arguments;

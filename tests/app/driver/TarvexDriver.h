@@ -6,6 +6,8 @@
 #pragma once
 
 #include "base/Win.h"
+#include "tests/common/ClosedUpdateUrl.h"
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,10 +52,6 @@ int DeleteUserValue(const char *key, const char *name);
 
 class TarvexDriver {
 public:
-    static const char kTarvexKey[];
-    // What Start puts in "UpdateUrl" when the test has not set it: a loopback port nobody listens on.
-    static const char kClosedUpdateUrl[];
-
     TarvexDriver() = default;
     ~TarvexDriver();
     TarvexDriver(const TarvexDriver &) = delete;
@@ -121,5 +119,6 @@ private:
     HANDLE process_ = nullptr;
     DWORD processId_ = 0;
     HWND dialog_ = nullptr;
-    int setUpdateUrl_ = 0;
+    // Start points "UpdateUrl" at a closed loopback port when the test has not set it; put back at the end.
+    std::unique_ptr<ClosedUpdateUrl> closedUpdateUrl_;
 };
