@@ -4,6 +4,45 @@
 #include "base/TextString.h"
 #include <shellapi.h>
 
+#if defined(__x86_64__)
+// x64 has no handler chain: a function's handler is recorded in its unwind data. The guarded call is a
+// small function of its own whose unwind data names GuardHandler; on a fault below it the handler unwinds
+// the frames in between (their termination handlers run, the non-volatile registers come back) to the
+// resume point, which returns 0.
+extern "C" int TarvexGuardedCall(int (*function)(void *), void *argument);
+extern "C" char TarvexGuardedResume[];
+
+extern "C" EXCEPTION_DISPOSITION TarvexGuardHandler(EXCEPTION_RECORD *exception, void *establisher, CONTEXT *,
+                                                    DISPATCHER_CONTEXT *dispatcher) {
+    if (exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
+        return ExceptionContinueSearch;
+    RtlUnwindEx(establisher, TarvexGuardedResume, exception, nullptr, dispatcher->ContextRecord,
+                dispatcher->HistoryTable);
+    return ExceptionContinueSearch; // not reached
+}
+
+__asm__(".text\n"
+        ".globl TarvexGuardedCall\n"
+        ".def TarvexGuardedCall; .scl 2; .type 32; .endef\n"
+        ".seh_proc TarvexGuardedCall\n"
+        "TarvexGuardedCall:\n"
+        "    subq $40, %rsp\n"
+        "    .seh_stackalloc 40\n"
+        "    .seh_endprologue\n"
+        "    .seh_handler TarvexGuardHandler, @except\n"
+        "    movq %rcx, %rax\n"
+        "    movq %rdx, %rcx\n"
+        "    callq *%rax\n"
+        // The return address must not point at the epilogue, or the unwinder takes the frame as leaving.
+        "    nop\n"
+        ".globl TarvexGuardedResume\n"
+        "TarvexGuardedResume:\n"
+        "    addq $40, %rsp\n"
+        "    ret\n"
+        ".seh_endproc\n");
+
+namespace {
+#else
 namespace {
 // An SEH registration of our own: GCC has no __try on x86, so the frame is linked into the thread's
 // handler chain by hand and the handler jumps back to the caller once the inner frames are unwound.
@@ -33,17 +72,22 @@ void SetChainHead(EXCEPTION_REGISTRATION_RECORD *head) {
     __asm__ __volatile__("movl %0, %%fs:0" ::"r"(head) : "memory");
 }
 
-__attribute__((noinline)) int GuardedShellExecute(SHELLEXECUTEINFOA *info) {
+__attribute__((noinline)) int TarvexGuardedCall(int (*function)(void *), void *argument) {
     GuardFrame frame;
     frame.record.Next = ChainHead();
     frame.record.Handler = GuardHandler;
     volatile int result = 0;
     if (__builtin_setjmp(frame.resume) == 0) {
         SetChainHead(&frame.record);
-        result = ShellExecuteExA(info) != 0;
+        result = function(argument);
     }
     SetChainHead(frame.record.Next);
     return result;
+}
+#endif
+
+int LaunchThroughShell(void *info) {
+    return ShellExecuteExA(static_cast<SHELLEXECUTEINFOA *>(info)) != 0;
 }
 
 typedef LANGID(WINAPI *UiLanguageFn)();
@@ -62,7 +106,11 @@ int RunProgram(const char *file, const char *parameters, const char *directory, 
     info.lpParameters = parameters;
     info.lpDirectory = directory;
     info.nShow = showCommand;
-    return GuardedShellExecute(&info);
+    return CallWithFaultGuard(&LaunchThroughShell, &info);
+}
+
+int CallWithFaultGuard(int (*function)(void *), void *argument) {
+    return TarvexGuardedCall(function, argument);
 }
 
 int OpenUrl(const char *url) {

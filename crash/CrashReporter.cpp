@@ -5,7 +5,6 @@
 #include "base/OsVersion.h"
 #include "base/ProcessorInventory.h"
 #include "base/SystemInfoQuery.h"
-#include "base/ProcessorInventory.h"
 #include "base/WorkerThread.h"
 #include "base/Wow64.h"
 #include "crash/SendProblemReport.h"
@@ -14,6 +13,7 @@
 #include <initializer_list>
 #include <cstdlib>
 #include <new>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -29,8 +29,32 @@ const uint32_t kMostProcessors = 1024;
 const ULONG kThreadBasicInformationClass = 0;
 const ULONG kThreadStartAddressClass = 9;
 const DWORD kFixedVersionSignature = 0xFEEF04BD;
-// Offset of the arbitrary-user-pointer slot in a 32-bit thread environment block.
-const DWORD kArbitraryUserPointerOffset = 0x14;
+// A thread environment block starts with the thread information block; its arbitrary-user-pointer slot
+// holds the thread's name.
+const size_t kArbitraryUserPointerOffset = offsetof(NT_TIB, ArbitraryUserPointer);
+
+// Addresses in the report are as wide as the program's own.
+#ifdef _WIN64
+#define TARVEX_ADDRESS "0x%016I64X"
+const char kArchitecture[] = "x64";
+const DWORD kStackMachine = IMAGE_FILE_MACHINE_AMD64;
+#else
+#define TARVEX_ADDRESS "0x%08I64X"
+const char kArchitecture[] = "x86";
+const DWORD kStackMachine = IMAGE_FILE_MACHINE_I386;
+#endif
+
+// What an access violation's first parameter says the program tried to do at the address.
+const char *AccessKindOf(ULONG_PTR type) {
+    switch (type) {
+    case 0:
+        return "Read from";
+    case 8:
+        return "Execute at";
+    default:
+        return "Write to";
+    }
+}
 
 struct ExceptionName {
     DWORD code;
@@ -71,9 +95,17 @@ const char *ExceptionNameOf(DWORD code) {
     return "Exception";
 }
 
-// Sign-extended 32-bit addresses come back with all upper bits set; the report shows them as 32-bit.
-uint64_t Clean32(uint64_t address) {
+// Sign-extended 32-bit addresses come back with all upper bits set; the 32-bit report shows them as 32-bit.
+uint64_t CleanAddress(uint64_t address) {
+#ifdef _WIN64
+    return address;
+#else
     return (address >> 32) == 0xFFFFFFFFu ? (address & 0xFFFFFFFFu) : address;
+#endif
+}
+
+uint64_t AddressOf(const void *pointer) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pointer));
 }
 
 // Formats one piece of the report and writes it as it is. A piece that cannot be formatted or written is
@@ -91,6 +123,33 @@ void WritePiece(HANDLE file, const char *format, ...) {
         return;
     DWORD written = 0;
     WriteFile(file, piece.Text(), static_cast<DWORD>(piece.Length()), &written, nullptr);
+}
+
+// The registers at the fault, in the program's own width.
+void WriteRegisters(HANDLE file, const CONTEXT &c) {
+#ifdef _WIN64
+    WritePiece(file, "\r\nRAX=0x%016I64X, RBX=0x%016I64X, RCX=0x%016I64X, RDX=0x%016I64X\r\n", c.Rax, c.Rbx,
+               c.Rcx, c.Rdx);
+    WritePiece(file, "RSI=0x%016I64X, RDI=0x%016I64X, RBP=0x%016I64X, RSP=0x%016I64X\r\n", c.Rsi, c.Rdi, c.Rbp,
+               c.Rsp);
+    WritePiece(file, "R8 =0x%016I64X, R9 =0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", c.R8, c.R9, c.R10,
+               c.R11);
+    WritePiece(file, "R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", c.R12, c.R13,
+               c.R14, c.R15);
+    WritePiece(file, "RIP=0x%016I64X, Flags=0x%08X\r\n", c.Rip, (unsigned)c.EFlags);
+    WritePiece(file, "CS=0x%04X, SS=0x%04X, DS=0x%04X, ES=0x%04X, FS=0x%04X, GS=0x%04X\r\n",
+               (unsigned)c.SegCs, (unsigned)c.SegSs, (unsigned)c.SegDs, (unsigned)c.SegEs, (unsigned)c.SegFs,
+               (unsigned)c.SegGs);
+#else
+    WritePiece(file, "\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n", (unsigned)c.Eax,
+               (unsigned)(c.SegCs & 0xFFFF), (unsigned)c.Eip, (unsigned)c.EFlags);
+    WritePiece(file, "EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n", (unsigned)c.Ebx,
+               (unsigned)(c.SegSs & 0xFFFF), (unsigned)c.Esp, (unsigned)c.Ebp);
+    WritePiece(file, "ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n", (unsigned)c.Ecx,
+               (unsigned)(c.SegDs & 0xFFFF), (unsigned)c.Esi, (unsigned)(c.SegFs & 0xFFFF));
+    WritePiece(file, "EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", (unsigned)c.Edx,
+               (unsigned)(c.SegEs & 0xFFFF), (unsigned)c.Edi, (unsigned)(c.SegGs & 0xFFFF));
+#endif
 }
 
 // A report file is always a new file: whatever is at the name (an old report, a link to some other file)
@@ -114,8 +173,9 @@ HANDLE CreateBesideOrTemp(const TextString &first, const TextString &second, con
 }
 
 // The address of a thread's environment block. The system's basic thread information names it directly;
-// the descriptor of the thread's FS selector is the older way. Wine answers the FS selector with the block
-// of the thread that asks, whatever thread it is asked about, so the selector comes second.
+// on x86 the descriptor of the thread's FS selector is the older way. Wine answers the FS selector with the
+// block of the thread that asks, whatever thread it is asked about, so the selector comes second. x64 has
+// no selector descriptors.
 uintptr_t ThreadBlockOf(HANDLE thread, DWORD fsSelector,
                         DebugHelpTable::NtQueryInformationThreadFunction query) {
     if (query) {
@@ -131,11 +191,16 @@ uintptr_t ThreadBlockOf(HANDLE thread, DWORD fsSelector,
         if (query(thread, kThreadBasicInformationClass, &basic, sizeof(basic), nullptr) >= 0 && basic.block)
             return reinterpret_cast<uintptr_t>(basic.block);
     }
+#ifdef _WIN64
+    (void)fsSelector;
+    return 0;
+#else
     LDT_ENTRY entry;
     if (!GetThreadSelectorEntry(thread, fsSelector, &entry))
         return 0;
     return entry.BaseLow | (static_cast<uintptr_t>(entry.HighWord.Bytes.BaseMid) << 16) |
            (static_cast<uintptr_t>(entry.HighWord.Bytes.BaseHi) << 24);
+#endif
 }
 
 // Reads a thread's name: the text its environment block's arbitrary-user-pointer slot points at. Every
@@ -427,9 +492,7 @@ BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALL
         if (length)
             memcpy(record->path, module.FullPath, length * sizeof(wchar_t));
         record->path[length] = 0;
-        record->base = module.BaseOfImage;
-        if ((record->base >> 32) == 0xFFFFFFFFu)
-            record->base &= 0xFFFFFFFFu;
+        record->base = CleanAddress(module.BaseOfImage);
         record->size = module.SizeOfImage;
         record->checksum = module.CheckSum;
         record->timeStamp = module.TimeDateStamp;
@@ -454,10 +517,11 @@ BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALL
         ReadThreadName(handle, thread.Context.SegFs, table.NtQueryInformationThread, record->name,
                        sizeof(record->name));
         if (table.NtQueryInformationThread && handle) {
-            uint32_t start = 0;
+            // The answer is a pointer: 4 bytes in a 32-bit process, 8 in a 64-bit one.
+            void *start = nullptr;
             if (table.NtQueryInformationThread(handle, kThreadStartAddressClass, &start, sizeof(start),
                                                nullptr) >= 0)
-                record->startAddress = start;
+                record->startAddress = AddressOf(start);
         }
         if (opened)
             CloseHandle(opened);
@@ -479,28 +543,17 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
     const CONTEXT *context = pointers ? pointers->ContextRecord : nullptr;
     if (exception) {
         WritePiece(file,
-                   nt ? "%s [0x%08X] at 0x%08X in Thread %u.\r\n"
-                      : "%s [0x%08X] at 0x%08X in Thread 0x%08X.\r\n",
+                   nt ? "%s [0x%08X] at " TARVEX_ADDRESS " in Thread %u.\r\n"
+                      : "%s [0x%08X] at " TARVEX_ADDRESS " in Thread 0x%08X.\r\n",
                    ExceptionNameOf(exception->ExceptionCode), static_cast<unsigned>(exception->ExceptionCode),
-                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(exception->ExceptionAddress)),
-                   static_cast<unsigned>(threadId));
+                   AddressOf(exception->ExceptionAddress), static_cast<unsigned>(threadId));
         if (exception->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && exception->NumberParameters > 1)
-            WritePiece(file, "%s location 0x%08X.\r\n",
-                       exception->ExceptionInformation[0] ? "Write to" : "Read from",
-                       static_cast<unsigned>(exception->ExceptionInformation[1]));
+            WritePiece(file, "%s location " TARVEX_ADDRESS ".\r\n",
+                       AccessKindOf(exception->ExceptionInformation[0]),
+                       static_cast<uint64_t>(exception->ExceptionInformation[1]));
     }
-    if (context) {
-        WritePiece(file, "\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n", (unsigned)context->Eax,
-                   (unsigned)(context->SegCs & 0xFFFF), (unsigned)context->Eip, (unsigned)context->EFlags);
-        WritePiece(file, "EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n", (unsigned)context->Ebx,
-                   (unsigned)(context->SegSs & 0xFFFF), (unsigned)context->Esp, (unsigned)context->Ebp);
-        WritePiece(file, "ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n", (unsigned)context->Ecx,
-                   (unsigned)(context->SegDs & 0xFFFF), (unsigned)context->Esi,
-                   (unsigned)(context->SegFs & 0xFFFF));
-        WritePiece(file, "EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", (unsigned)context->Edx,
-                   (unsigned)(context->SegEs & 0xFFFF), (unsigned)context->Edi,
-                   (unsigned)(context->SegGs & 0xFFFF));
-    }
+    if (context)
+        WriteRegisters(file, *context);
 
     {
         SystemInfoQuery query;
@@ -527,7 +580,7 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
                (unsigned)version.dwMinorVersion,
                (unsigned)(nt ? version.dwBuildNumber : (version.dwBuildNumber & 0xFFFF)),
                version.szCSDVersion);
-    WritePiece(file, "%s Ansi\r\n", IsWow64() ? "x86 WOW64" : "x86");
+    WritePiece(file, "%s%s Ansi\r\n", kArchitecture, IsWow64() ? " WOW64" : "");
 
     if (context && debugHelp_.symbolsReady) {
         WritePiece(file, "%s", "\r\nStack:\r\n");
@@ -566,7 +619,8 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
             const VS_FIXEDFILEINFO &v = record->version;
             WritePiece(
                 file,
-                "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
+                "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
+                " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
                 record->size, record->timeStamp, date, time, record->checksum, record->base,
                 HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
                 LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
@@ -587,8 +641,8 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
             if (!debugHelp_.symbolsReady || !DescribeAddress(record->startAddress, start))
                 start.Assign("");
             WritePiece(file,
-                       nt ? "%-8u   0x%08I64X 0x%08I64X 0x%08X %s %s\r\n"
-                          : "0x%08X 0x%08I64X 0x%08I64X 0x%08X %s %s\r\n",
+                       nt ? "%-8u   " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n"
+                          : "0x%08X " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n",
                        record->id, record->stackBase, record->stackEnd, record->startAddress, start.Text(),
                        record->name);
             job.threads = record->next;
@@ -778,7 +832,7 @@ int CrashReporter::LineOf(uint64_t address, TextString &fileName, uint32_t *line
         return 0;
     IMAGEHLP_LINE64 line;
     memset(&line, 0, sizeof(line));
-    line.SizeOfStruct = 24;
+    line.SizeOfStruct = sizeof(line);
     DWORD displacement = 0;
     if (!t.SymGetLineFromAddr64(GetCurrentProcess(), address, &displacement, &line) || !line.FileName)
         return 0;
@@ -794,14 +848,22 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
     UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     STACKFRAME64 frame;
     memset(&frame, 0, sizeof(frame));
+#ifdef _WIN64
+    frame.AddrPC.Offset = context->Rip;
+    frame.AddrFrame.Offset = context->Rbp;
+    frame.AddrStack.Offset = context->Rsp;
+#else
     frame.AddrPC.Offset = context->Eip;
-    frame.AddrPC.Mode = AddrModeFlat;
     frame.AddrFrame.Offset = context->Ebp;
+    frame.AddrStack.Offset = context->Esp;
+#endif
+    frame.AddrPC.Mode = AddrModeFlat;
     frame.AddrFrame.Mode = AddrModeFlat;
+    frame.AddrStack.Mode = AddrModeFlat;
     uint64_t previousPc = 0;
     int first = 1;
     for (int count = 0; count < kMostFrames; ++count) {
-        if (!t.StackWalk64(IMAGE_FILE_MACHINE_I386, GetCurrentProcess(), nullptr, &frame, context, nullptr,
+        if (!t.StackWalk64(kStackMachine, GetCurrentProcess(), nullptr, &frame, context, nullptr,
                            t.SymFunctionTableAccess64, t.SymGetModuleBase64, nullptr))
             break;
         uint64_t pc = frame.AddrPC.Offset;
@@ -816,7 +878,7 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
         uint64_t lookup = (count > 0 && pc > 0) ? pc - 1 : pc;
         TextString symbol;
         if (!SymbolNameOf(lookup, symbol) && !DescribeAddress(pc, symbol))
-            symbol.Format("0x%08I64X", Clean32(pc));
+            symbol.Format(TARVEX_ADDRESS, CleanAddress(pc));
         TextString source, module;
         uint32_t line = 0;
         int haveLine = LineOf(lookup, source, &line);
@@ -826,9 +888,9 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
             haveModule = ModuleNameOf(pc, module, &base);
         }
         // The shared user page holds the system call stubs; a frame there says nothing.
-        if ((static_cast<uint32_t>(pc) >> 16) != 0x7FFE) {
-            uint64_t p0 = static_cast<uint32_t>(frame.Params[0]), p1 = static_cast<uint32_t>(frame.Params[1]),
-                     p2 = static_cast<uint32_t>(frame.Params[2]), p3 = static_cast<uint32_t>(frame.Params[3]);
+        if ((pc >> 16) != 0x7FFE) {
+            uint64_t p0 = CleanAddress(frame.Params[0]), p1 = CleanAddress(frame.Params[1]),
+                     p2 = CleanAddress(frame.Params[2]), p3 = CleanAddress(frame.Params[3]);
             if (haveLine)
                 WritePiece(file, "%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X) - Line %u in %s\r\n", symbol.Text(), p0,
                            p1, p2, p3, line, source.Text());

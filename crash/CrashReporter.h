@@ -65,7 +65,7 @@ struct ThreadRecord {
     uint64_t stackBase = 0;
     uint64_t stackEnd = 0;
     char name[kNameSize] = {};
-    uint32_t startAddress = 0;
+    uint64_t startAddress = 0;
 };
 
 class CrashReporter {

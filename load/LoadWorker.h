@@ -1,6 +1,6 @@
 // LoadWorker: the floating-point busy kernel and the per-processor duty-cycle loop that a WorkerThread runs.
 //
-// Functions: BusyKernel, LoadWorker, RunLoad, NextBusyCount.
+// Functions: BusyKernel, LoadWorker, PinToProcessor, RunLoad, NextBusyCount.
 #pragma once
 
 #include "base/Win.h"
@@ -29,6 +29,11 @@ struct LoadHooks {
     long double (*kernel)(uint32_t count);
     Stopwatch::ClockFunction clock; // null: the multimedia clock
 };
+
+// Pins the calling thread to processor index as the processor list numbers them: in a 64-bit program to
+// its group and bit (processor groups beyond 64), in a 32-bit one to bit index modulo 32. 1 when the
+// system took it.
+int PinToProcessor(uint32_t index);
 
 // The loop behind LoadWorker, for the processor index, polling worker for its stop request.
 // hooks null means the real Sleep, BusyKernel and clock.

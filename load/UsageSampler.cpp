@@ -42,6 +42,18 @@ UsageSampler::UsageSampler(int nt, SystemInfoQuery::QueryFunction function)
     Initialize(nt);
 }
 
+UsageSampler::UsageSampler(int nt, SystemInfoQuery::QueryFunction function,
+                           SystemInfoQuery::QueryExFunction exFunction, const ProcessorGroups::Functions &groups)
+    : query_(nullptr, function, exFunction), groups_(groups) {
+    Initialize(nt);
+}
+
+uint32_t UsageSampler::ProcessorCount() const {
+    if (groups_.GroupCount() > 1)
+        return groups_.Count();
+    return basicInformation_.processorCount;
+}
+
 void UsageSampler::Initialize(int nt) {
     times_ = nullptr;
     memset(&basicInformation_, 0, sizeof(basicInformation_));
@@ -53,9 +65,11 @@ void UsageSampler::Initialize(int nt) {
     // A failed query must not leave a partly written count behind.
     if (query_.Query(kBasicInformation, &basicInformation_, sizeof(basicInformation_), nullptr) != 0)
         memset(&basicInformation_, 0, sizeof(basicInformation_));
-    const uint32_t count = ProcessorCount();
-    if (count)
-        times_ = static_cast<ProcessorTimesEntry *>(malloc(count * sizeof(ProcessorTimesEntry)));
+    // One group's entries at a time: the system's count, or a whole group where there are several.
+    const uint32_t entries = groups_.GroupCount() > 1 ? static_cast<uint32_t>(ProcessorGroups::kGroupSize)
+                                                      : static_cast<uint32_t>(basicInformation_.processorCount);
+    if (ProcessorCount())
+        times_ = static_cast<ProcessorTimesEntry *>(malloc(entries * sizeof(ProcessorTimesEntry)));
     previousTotal_ = 0;
     previousIdle_ = 0;
 }
@@ -82,13 +96,36 @@ uint32_t UsageSampler::Sample(uint32_t index) {
     return SampleProcessor(index);
 }
 
+const ProcessorTimesEntry *UsageSampler::QueryTimes(uint32_t index) {
+    if (index >= ProcessorCount() || !times_)
+        return nullptr;
+    if (groups_.GroupCount() <= 1) {
+        const uint32_t count = basicInformation_.processorCount;
+        if (query_.Query(kProcessorTimes, times_, count * sizeof(ProcessorTimesEntry), nullptr) != 0)
+            return nullptr;
+        return &times_[index];
+    }
+    // Beyond one group the plain query answers for the caller's group only; the group-aware one is asked
+    // about the group that holds index.
+    uint32_t first = 0;
+    for (uint32_t group = 0; group < groups_.GroupCount(); ++group) {
+        const uint32_t count = groups_.CountInGroup(group);
+        if (index < first + count) {
+            if (query_.QueryGroup(kProcessorTimes, static_cast<uint16_t>(group), times_,
+                                  count * sizeof(ProcessorTimesEntry), nullptr) != 0)
+                return nullptr;
+            return &times_[index - first];
+        }
+        first += count;
+    }
+    return nullptr;
+}
+
 uint32_t UsageSampler::SampleProcessor(uint32_t index) {
-    const uint32_t count = ProcessorCount();
-    if (index >= count || !times_)
+    const ProcessorTimesEntry *times = QueryTimes(index);
+    if (!times)
         return 0;
-    if (query_.Query(kProcessorTimes, times_, count * sizeof(ProcessorTimesEntry), nullptr) != 0)
-        return 0;
-    const ProcessorTimesEntry &entry = times_[index];
+    const ProcessorTimesEntry &entry = *times;
     const uint64_t idle = entry.idleTime;
     const uint64_t total = entry.kernelTime + entry.userTime;
     uint32_t result = 0;

@@ -7,8 +7,10 @@
 #pragma once
 
 #include "base/Win.h"
+#include "base/ProcessorGroups.h"
 #include "base/ProcessorInventory.h"
 #include "base/SystemInfoQuery.h"
+#include <cstddef>
 #include <cstdint>
 
 class TextString;
@@ -16,9 +18,9 @@ class TextString;
 // The records NtQuerySystemInformation fills, as far as the sampler reads them; the rest is kept as
 // padding so that the sizes handed to the system are the ones it expects.
 struct SystemBasicRecord { // class 0
-    uint8_t unused[40];
+    uint32_t unused[7];
+    ULONG_PTR addresses[3]; // the user address range and the active processors' mask: pointer-sized
     uint8_t processorCount; // a signed byte to the system; read unsigned so that it cannot go negative
-    uint8_t padding[3];
 };
 struct ProcessorTimesEntry { // class 8, one per processor; times in 100-nanosecond units
     uint64_t idleTime;
@@ -35,7 +37,10 @@ struct PerformanceRecord { // class 2
     uint64_t idleTime;     // summed over all processors
     uint8_t unused[304];
 };
-static_assert(sizeof(SystemBasicRecord) == 44, "class 0 record");
+// Three pointer-sized fields move the count: 44 bytes with the count at 40 in a 32-bit program, 64 bytes
+// with it at 56 in a 64-bit one.
+static_assert(sizeof(SystemBasicRecord) == (sizeof(void *) == 8 ? 64 : 44), "class 0 record");
+static_assert(offsetof(SystemBasicRecord, processorCount) == (sizeof(void *) == 8 ? 56 : 40), "class 0 count");
 static_assert(sizeof(ProcessorTimesEntry) == 48, "class 8 entry");
 static_assert(sizeof(TimeOfDayRecord) == 32, "class 3 record");
 static_assert(sizeof(PerformanceRecord) == 312, "class 2 record");
@@ -48,6 +53,9 @@ public:
     UsageSampler();
     // The family chosen by the caller; a non-null function answers in place of ntdll (tests).
     UsageSampler(int nt, SystemInfoQuery::QueryFunction function);
+    // A simulated machine with processor groups (tests): its queries and its group layout.
+    UsageSampler(int nt, SystemInfoQuery::QueryFunction function, SystemInfoQuery::QueryExFunction exFunction,
+                 const ProcessorGroups::Functions &groups);
     ~UsageSampler();
     UsageSampler(const UsageSampler &) = delete;
     UsageSampler &operator=(const UsageSampler &) = delete;
@@ -61,7 +69,9 @@ public:
                            uint32_t index);
 
     int IsNt() const { return nt_; }
-    uint32_t ProcessorCount() const { return basicInformation_.processorCount; }
+    // Processors the sampler can measure: those of every group where the system has groups, else the
+    // system's own count.
+    uint32_t ProcessorCount() const;
 
 private:
     void Initialize(int nt);
@@ -69,7 +79,11 @@ private:
     uint32_t SampleWholeMachine();
     uint32_t SampleStatistic();
 
+    // The times of the processors of the group index lies in; the entry of index, or null.
+    const ProcessorTimesEntry *QueryTimes(uint32_t index);
+
     SystemInfoQuery query_;
+    ProcessorGroups groups_;
     int nt_ = 0;
     SystemBasicRecord basicInformation_;
     uint64_t previousTotal_ = 0;

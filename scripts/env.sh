@@ -1,9 +1,39 @@
-# Sourced by the scripts: where the build, the Wine prefix and the private X display live.
+# Sourced by the scripts: where the builds, the Wine prefix and the private X display live, and which Wine
+# loaders run the two programs.
 root=${root:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 export TARVEX_ROOT="$root"
+# The 32-bit Tarvex.exe and the 64-bit Tarvex64.exe build in folders of their own.
 export TARVEX_BUILD="${TARVEX_BUILD:-$root/build}"
+export TARVEX_BUILD64="${TARVEX_BUILD64:-$root/build64}"
 export WINEPREFIX="${TARVEX_WINEPREFIX:-$root/.wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+export TARVEX_WINE32="${TARVEX_WINE32:-/usr/lib/wine/wine}"
+export TARVEX_WINE64="${TARVEX_WINE64:-/usr/lib/wine/wine64}"
 # The tests' own display; the run script uses the caller's display when there is one.
 export TARVEX_TEST_DISPLAY="${TARVEX_TEST_DISPLAY:-:57}"
+
+# Whether this host executes 32-bit programs: some kernels cannot (no IA32 emulation), and there the
+# 32-bit Wine loader fails with "Exec format error" however well wine32 is installed. Asks the loader
+# itself, once per shell; the reason lands in TARVEX_NO32_REASON. TARVEX_SIMULATE_NO32=1 makes a host that
+# can behave as one that cannot.
+tarvex_can_run32() {
+    if [ -z "${TARVEX_CAN_RUN32:-}" ]; then
+        local answer
+        if [ "${TARVEX_SIMULATE_NO32:-0}" = 1 ]; then
+            TARVEX_CAN_RUN32=0
+            TARVEX_NO32_REASON="TARVEX_SIMULATE_NO32=1 simulates a host that cannot"
+        elif [ ! -e "$TARVEX_WINE32" ]; then
+            TARVEX_CAN_RUN32=0
+            TARVEX_NO32_REASON="$TARVEX_WINE32 is not installed"
+        elif answer=$("$TARVEX_WINE32" --version 2>&1 </dev/null); then
+            TARVEX_CAN_RUN32=1
+            TARVEX_NO32_REASON=""
+        else
+            TARVEX_CAN_RUN32=0
+            TARVEX_NO32_REASON="$TARVEX_WINE32 --version failed: $(printf '%s' "$answer" | tail -n 1 | sed 's/^.*: //')"
+        fi
+        export TARVEX_CAN_RUN32 TARVEX_NO32_REASON
+    fi
+    [ "$TARVEX_CAN_RUN32" = 1 ]
+}

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tarvex needs on Debian bookworm (as root), starts the private
-# X display and boots the project's own Wine prefix. Skips whatever is already there.
+# X display and boots the project's own Wine prefix (a 64-bit one, which also runs the 32-bit program where
+# the host can execute it). Skips whatever is already there.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/env.sh"
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for p in g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev wine wine32:i386 wine64 \
+for p in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev \
+    libz-mingw-w64-dev wine wine32:i386 wine64 \
     fonts-wine xvfb xauth imagemagick cmake googletest python3 x11-utils; do
     have "$p" || need+=("$p")
 done
@@ -21,8 +23,10 @@ if [ ${#need[@]} -gt 0 ]; then
     $sudo_ apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
-# The ZIP library the update client extracts archives with, built once from Debian's source package.
-"$root/scripts/libzip.sh"
+# The ZIP library the update client extracts archives with, built once for each program from Debian's source
+# package.
+"$root/scripts/libzip.sh" x86_64
+"$root/scripts/libzip.sh" i686
 
 "$root/scripts/display.sh" "$TARVEX_TEST_DISPLAY"
 
@@ -32,16 +36,18 @@ mkdir -p "$WINEPREFIX"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "setup: creating the Wine prefix $WINEPREFIX"
 fi
-DISPLAY="$TARVEX_TEST_DISPLAY" setsid sh -c 'wineserver -p; wine wineboot' </dev/null >/dev/null 2>&1
+# The 64-bit loader works on every host; the 32-bit one only where the kernel executes 32-bit programs.
+wine64="$root/scripts/wine-exec 64"
+DISPLAY="$TARVEX_TEST_DISPLAY" setsid sh -c "wineserver -p; $wine64 wineboot" </dev/null >/dev/null 2>&1
 # First boots take a while; wait (bounded) until the prefix answers.
 for _ in $(seq 1 120); do
-    [ -f "$WINEPREFIX/system.reg" ] && DISPLAY="$TARVEX_TEST_DISPLAY" timeout 20 wine cmd /c exit </dev/null >/dev/null 2>&1 && break
+    [ -f "$WINEPREFIX/system.reg" ] && DISPLAY="$TARVEX_TEST_DISPLAY" timeout 20 $wine64 cmd /c exit </dev/null >/dev/null 2>&1 && break
     sleep 1
 done
 # A program that crashes under test must end by itself, not wait behind Wine's crash dialog.
-DISPLAY="$TARVEX_TEST_DISPLAY" timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
+DISPLAY="$TARVEX_TEST_DISPLAY" timeout 60 $wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
     /d 0 /f </dev/null >/dev/null 2>&1 || true
-# Debian's 32-bit Wine does not find its own fonts (Tahoma, MS Sans Serif, Marlett for the caption buttons)
+# Debian's Wine does not find its own fonts (Tahoma, MS Sans Serif, Marlett for the caption buttons)
 # in the shared data folder; the prefix's Fonts folder is always searched.
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
 if [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] && [ ! -f "$fonts/tahoma.ttf" ]; then

@@ -108,9 +108,22 @@ int UpdateClient::IsNewer(uint32_t major, uint32_t minor, uint32_t ownMajor, uin
     return minor > ownMinor;
 }
 
-void UpdateClient::PlainQuery(const char *url, const char *version, const char *identifier, TextString &out) {
+void UpdateClient::PlainQuery(const char *url, const char *version, const char *identifier,
+                              const char *architecture, TextString &out) {
     const char separator = strchr(url, '?') ? '&' : '?';
     out.Format("%s%cv=%s&id=%s", url, separator, version, identifier);
+    if (architecture) {
+        out.Append("&arch=");
+        out.Append(architecture);
+    }
+}
+
+const char *UpdateClient::ProgramArchitecture() {
+#ifdef _WIN64
+    return "x64";
+#else
+    return nullptr;
+#endif
 }
 
 void UpdateClient::StagedName(const char *name, const char *suffix, TextString &out) {
@@ -343,7 +356,7 @@ int UpdateClient::CheckAndInstall() {
                      updateUrl_.Text(), separator, language, identifier.Text(), itemType_.Text(),
                      itemName_.Text(), versionText.Text());
     } else {
-        PlainQuery(updateUrl_.Text(), versionText.Text(), identifier.Text(), query);
+        PlainQuery(updateUrl_.Text(), versionText.Text(), identifier.Text(), ProgramArchitecture(), query);
     }
 
     // One byte over the limit tells a complete answer of the largest size from a longer one.

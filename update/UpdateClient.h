@@ -54,8 +54,13 @@ public:
 
     // The version rule: the answer is newer when its major number is greater, or equal with a greater minor.
     static int IsNewer(uint32_t major, uint32_t minor, uint32_t ownMajor, uint32_t ownMinor);
-    // The query URL for the plain form: url, '?' or '&', "v=<version>&id=<identifier>".
-    static void PlainQuery(const char *url, const char *version, const char *identifier, TextString &out);
+    // The query URL for the plain form: url, '?' or '&', "v=<version>&id=<identifier>", then
+    // "&arch=<architecture>" when one is given (the 64-bit program names itself, so that the answer can
+    // name its files).
+    static void PlainQuery(const char *url, const char *version, const char *identifier,
+                           const char *architecture, TextString &out);
+    // What the program names in its query: "x64" for the 64-bit program, null for the 32-bit one.
+    static const char *ProgramArchitecture();
     // The staged names of a file name: stem + "_new" + extension, as "readme.html" -> "readme.html_new.html".
     static void StagedName(const char *name, const char *suffix, TextString &out);
     uint32_t CheckMessage() const { return checkMessage_; }

@@ -85,7 +85,7 @@ int RunCrashProgram(const std::string &program, int run, Figures &figures) {
 
 int RunTarvex(const std::string &program, int run, Figures &figures) {
     std::string folder = MakeFolder("Tarvex", run);
-    std::string copy = folder + "Tarvex.exe";
+    std::string copy = folder + TARVEX_PROGRAM_FILE;
     ClosedUpdateUrl noUpdateServer;
     CrashRunner runner;
     int ok = CopyFileA(program.c_str(), copy.c_str(), FALSE) &&

@@ -52,7 +52,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(server_.Start(300)) << server_.Problem();
-        const std::string program = folder_.File("Tarvex.exe");
+        const std::string program = folder_.File(TARVEX_PROGRAM_FILE);
         ASSERT_TRUE(CopyFileA(TarvexDriver::ProgramPath().c_str(), program.c_str(), FALSE));
         TarvexDriver::SetProgramPath(program);
         WriteUserDword(kKey, "AutoUpdate", 1);
@@ -97,8 +97,11 @@ TEST_F(UpdateWindow, QueryCarriesVersionAndIdentifierAndStoresTheTime) {
     EXPECT_EQ("AutoUpdate", request.Header("User-Agent"));
     const std::string prefix = "p=tarvex&v=1.00&id=";
     ASSERT_EQ(prefix, request.query.substr(0, prefix.size()));
-    const std::string id = request.query.substr(prefix.size());
-    ASSERT_EQ(19u, id.size()) << id;
+    // The 64-bit program names itself after the identifier; the 32-bit one adds nothing.
+    const std::string suffix = sizeof(void *) == 8 ? "&arch=x64" : "";
+    ASSERT_EQ(prefix.size() + 19 + suffix.size(), request.query.size()) << request.query;
+    EXPECT_EQ(suffix, request.query.substr(prefix.size() + 19));
+    const std::string id = request.query.substr(prefix.size(), 19);
     for (size_t i = 0; i < id.size(); ++i)
         EXPECT_TRUE(i % 5 == 4 ? id[i] == '-' : isxdigit(static_cast<unsigned char>(id[i])) != 0) << id;
     DWORD stored = 0;
@@ -228,9 +231,9 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- restarts ----
 
 TEST_F(UpdateWindow, RestartQuestionThenTheNewProgramStartsAndTheOldWindowCloses) {
-    const std::string program = folder_.File("Tarvex.exe");
-    server_.SetRoute("/files/Tarvex.exe", 200, folder_.ReadFile("Tarvex.exe"));
-    Serve(AnswerDocument("1.01", "<url name=\"Tarvex.exe\">" + server_.Url("/files/Tarvex.exe") + "</url>",
+    const std::string program = folder_.File(TARVEX_PROGRAM_FILE);
+    server_.SetRoute("/files/" TARVEX_PROGRAM_FILE, 200, folder_.ReadFile(TARVEX_PROGRAM_FILE));
+    Serve(AnswerDocument("1.01", "<url name=\"" TARVEX_PROGRAM_FILE "\">" + server_.Url("/files/" TARVEX_PROGRAM_FILE) + "</url>",
                          "<restart><en>Restart now?</en></restart>"));
     TarvexDriver driver;
     Start(driver);
@@ -240,7 +243,7 @@ TEST_F(UpdateWindow, RestartQuestionThenTheNewProgramStartsAndTheOldWindowCloses
     DWORD code = 1;
     ASSERT_EQ(1, driver.WaitForExit(kWaitMs, &code));
     EXPECT_EQ(0u, code);
-    EXPECT_TRUE(Exists(folder_.File("Tarvex_old.exe")));
+    EXPECT_TRUE(Exists(folder_.File(TARVEX_PROGRAM_STEM "_old.exe")));
     // The new program is the file now in the folder, started from there.
     HWND newDialog = nullptr;
     TarvexDriver::WaitUntil(kWaitMs, [&] {

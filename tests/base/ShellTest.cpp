@@ -26,10 +26,24 @@ int WaitForFile(const std::string &path) {
     return 0;
 }
 
-EXCEPTION_REGISTRATION_RECORD *ChainHead() {
-    EXCEPTION_REGISTRATION_RECORD *head;
+// The head of the thread's handler chain on x86, where the guard links a frame in and must take it out;
+// x64 records handlers in unwind data and has no chain.
+void *ChainHead() {
+#ifdef _WIN64
+    return nullptr;
+#else
+    void *head;
     __asm__ __volatile__("movl %%fs:0, %0" : "=r"(head)::"memory");
     return head;
+#endif
+}
+
+int Fault(void *address) {
+    return *static_cast<volatile int *>(address);
+}
+
+int Answer(void *value) {
+    return *static_cast<int *>(value);
 }
 
 // A script that writes its working directory into marker.txt in folder.
@@ -53,7 +67,7 @@ TEST(RunProgram, PassesParametersAndDirectory) {
 }
 
 TEST(RunProgram, FaultInsideTheShellGivesZeroAndKeepsTheHandlerChain) {
-    EXCEPTION_REGISTRATION_RECORD *before = ChainHead();
+    void *before = ChainHead();
     // An unreadable file name makes the shell fault while converting it.
     EXPECT_EQ(0, RunProgram(reinterpret_cast<const char *>(1), nullptr, nullptr, SW_HIDE, 0, "open"));
     EXPECT_EQ(before, ChainHead());
@@ -102,4 +116,30 @@ TEST(LanguageId, MissingUiLanguageFunctionMeansEnglish) {
     EXPECT_EQ(9, UiLanguageFrom("user32.dll", 1));
     EXPECT_EQ(9, UiLanguageFrom("user32.dll", 0));
     EXPECT_EQ(9, UiLanguageFrom("tarvex-no-such-library.dll", 1));
+}
+
+// The guard itself: a fault inside gives 0 and the caller's own values survive the unwinding (on x64 the
+// non-volatile registers come back from the unwind data; a wrong resume point loses them).
+TEST(CallWithFaultGuard, FaultGivesZeroAndTheCallerCarriesOn) {
+    void *before = ChainHead();
+    int value = 42;
+    EXPECT_EQ(42, CallWithFaultGuard(&Answer, &value));
+    uint64_t a = 0x1111, b = 0x2222, c = 0x3333, d = 0x4444, e = 0x5555, f = 0x6666;
+    for (int round = 0; round < 200; ++round) {
+        void *bad = reinterpret_cast<void *>(static_cast<uintptr_t>(16 + (round & 7)));
+        EXPECT_EQ(0, CallWithFaultGuard(&Fault, bad));
+        a += 1, b += 2, c += 3, d += 4, e += 5, f += 6;
+    }
+    EXPECT_EQ(before, ChainHead());
+    EXPECT_EQ(0x1111u + 200, a);
+    EXPECT_EQ(0x2222u + 400, b);
+    EXPECT_EQ(0x3333u + 600, c);
+    EXPECT_EQ(0x4444u + 800, d);
+    EXPECT_EQ(0x5555u + 1000, e);
+    EXPECT_EQ(0x6666u + 1200, f);
+    // Guards nest: the inner one catches, the outer one sees a normal return.
+    struct Nested {
+        static int Run(void *) { return CallWithFaultGuard(&Fault, nullptr) == 0 ? 7 : 1; }
+    };
+    EXPECT_EQ(7, CallWithFaultGuard(&Nested::Run, nullptr));
 }

@@ -22,9 +22,15 @@ void Fact(const char *name, unsigned long value) {
     fprintf(g_facts, "%s %lu\n", name, value);
 }
 
-// The arbitrary-user-pointer slot of the thread environment block (offset 0x14 through FS).
+// The arbitrary-user-pointer slot of the thread information block, where a report finds a thread's name.
 void NameThisThread(const void *name) {
-    asm volatile("movl %0, %%fs:0x14" : : "r"(name) : "memory");
+    NT_TIB *block;
+#ifdef _WIN64
+    asm volatile("movq %%gs:0x30, %0" : "=r"(block));
+#else
+    asm volatile("movl %%fs:0x18, %0" : "=r"(block));
+#endif
+    block->ArbitraryUserPointer = const_cast<void *>(name);
 }
 
 volatile int g_deeper = 1;

@@ -291,11 +291,11 @@ TEST_P(TarvexFault, LeavesItsReportBesideTheProgramAndEnds) {
     ClosedUpdateUrl noUpdateServer;
     LoopbackServer server;
     ASSERT_TRUE(server.Start()) << server.Problem();
-    std::string program = CrashRunner::OwnFolder() + "..\\..\\Tarvex.exe";
+    std::string program = CrashRunner::OwnFolder() + "..\\..\\" TARVEX_PROGRAM_FILE;
     uint64_t offset = c.function ? FunctionOffset(program, c.function) : 0;
     ASSERT_TRUE(!c.function || offset) << c.function << " not found in " << program;
     Crash crash;
-    std::string copy = crash.folder.File("Tarvex.exe");
+    std::string copy = crash.folder.File(TARVEX_PROGRAM_FILE);
     ASSERT_TRUE(CopyFileA(program.c_str(), copy.c_str(), FALSE));
     ASSERT_TRUE(crash.runner.Start("\"" + copy + "\" -u 20", crash.temp.Path()));
     ASSERT_TRUE(crash.runner.WaitForWindow(nullptr, 30000)) << "no window";
@@ -312,11 +312,11 @@ TEST_P(TarvexFault, LeavesItsReportBesideTheProgramAndEnds) {
     CloseHandle(remote);
     ASSERT_TRUE(crash.runner.WaitForEnd(kCrashWaitMs)) << "Tarvex did not end";
 
-    std::string report = CrashRunner::ReadWhole(crash.folder.File("Tarvex_Debug.txt"));
+    std::string report = CrashRunner::ReadWhole(crash.folder.File(TARVEX_PROGRAM_STEM "_Debug.txt"));
     EXPECT_EQ(0u, report.find(c.exception)) << report.substr(0, 300);
     EXPECT_NE(std::string::npos, report.find(" in Thread " + std::to_string(thread) + ".\r\n"));
     MinidumpSummary dump;
-    ASSERT_TRUE(dump.Read(CrashRunner::ReadWhole(crash.folder.File("Tarvex_Debug.dmp"))));
+    ASSERT_TRUE(dump.Read(CrashRunner::ReadWhole(crash.folder.File(TARVEX_PROGRAM_STEM "_Debug.dmp"))));
     EXPECT_EQ(thread, dump.threadId);
     if (c.stackStart) {
         std::string stack = ReportSection(report, "Stack");

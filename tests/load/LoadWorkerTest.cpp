@@ -4,6 +4,7 @@
 #include "base/EventObject.h"
 #include "base/Win.h"
 #include "load/LoadWorker.h"
+#include "base/ProcessorGroups.h"
 #include "load/ProcessorRecord.h"
 #include "base/WorkerThread.h"
 #include <gtest/gtest.h>
@@ -313,11 +314,13 @@ TEST_F(ScriptedLoop, StopBeforeTheFirstCycleReturnsWithoutSleepOrKernel) {
     }
 }
 
-TEST_F(ScriptedLoop, PinsItselfToItsProcessorWrappingAbove31) {
+// A 32-bit program's mask has 32 bits, a 64-bit one's 64: numbers past them wrap.
+TEST_F(ScriptedLoop, PinsItselfToItsProcessorWrappingPastTheMask) {
     SYSTEM_INFO info;
     GetSystemInfo(&info);
-    const uint32_t last = info.dwNumberOfProcessors > 32 ? 31 : info.dwNumberOfProcessors - 1;
-    for (uint32_t index : {last, last + 32}) {
+    const uint32_t bits = ProcessorGroups::kMaskBits;
+    const uint32_t last = info.dwNumberOfProcessors > bits ? bits - 1 : info.dwNumberOfProcessors - 1;
+    for (uint32_t index : {last, last + bits}) {
         g_machine = ScriptedMachine();
         g_machine.stopAfterKernels = 1;
         DWORD previous = 0;

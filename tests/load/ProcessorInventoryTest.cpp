@@ -85,13 +85,17 @@ TEST(SystemInfoQuery, ArgumentsAndStatusPassThroughUnchanged) {
 TEST(SystemInfoQuery, RealBasicInformationCountsTheProcessors) {
     SystemInfoQuery query;
     ASSERT_EQ(1, query.Available());
-    uint8_t basic[44] = {};
+    // The record's layout differs between the 32-bit and the 64-bit system: its size and the count's place
+    // come from the record type, and the system must take exactly that size.
+    SystemBasicRecord basic = {};
     ULONG returned = 0;
-    EXPECT_EQ(0, query.Query(0, basic, sizeof(basic), &returned));
-    EXPECT_EQ(44u, returned);
+    EXPECT_EQ(0, query.Query(0, &basic, sizeof(basic), &returned));
+    EXPECT_EQ(sizeof(basic), returned);
     SYSTEM_INFO info;
     GetSystemInfo(&info);
-    EXPECT_EQ(info.dwNumberOfProcessors, basic[40]);
+    EXPECT_EQ(info.dwNumberOfProcessors, basic.processorCount);
+    EXPECT_NE(0u, basic.addresses[1]); // the highest user address: the pointer-sized fields line up
+    EXPECT_EQ(info.lpMaximumApplicationAddress, reinterpret_cast<void *>(basic.addresses[1]));
 }
 
 // ---- Fake processors under a redirected HKEY_LOCAL_MACHINE ------------------------------------------
@@ -110,8 +114,8 @@ int g_speedQueries = 0;
 
 LONG WINAPI FakeMachineQuery(ULONG infoClass, void *buffer, ULONG length, ULONG *) {
     uint8_t *bytes = static_cast<uint8_t *>(buffer);
-    if (infoClass == 0 && length >= 44) {
-        bytes[40] = 4;
+    if (infoClass == 0 && length >= sizeof(SystemBasicRecord)) {
+        bytes[offsetof(SystemBasicRecord, processorCount)] = 4;
         return 0;
     }
     if (infoClass == 43) {

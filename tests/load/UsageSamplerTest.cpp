@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 // ---- Percentage rules -------------------------------------------------------------------------------
@@ -110,9 +111,9 @@ LONG WINAPI ScriptedQuery(ULONG infoClass, void *buffer, ULONG length, ULONG *) 
     uint8_t *bytes = static_cast<uint8_t *>(buffer);
     switch (infoClass) {
     case 0:
-        if (length < 44)
+        if (length < sizeof(SystemBasicRecord))
             return static_cast<LONG>(0xC0000004);
-        bytes[40] = g_system.count;
+        bytes[offsetof(SystemBasicRecord, processorCount)] = g_system.count;
         return g_system.basicStatus;
     case 2:
         g_system.lengths.push_back(length);
@@ -361,4 +362,131 @@ TEST(RealUsageSampler, WholeMachineWithEveryProcessorLoaded) {
         EXPECT_TRUE(Ended(record->worker, 10000));
     EXPECT_GE(usage, 80u);
     EXPECT_LE(usage, 100u);
+}
+
+// ---- A simulated machine with 128 processors in two groups of 64 -------------------------------------
+
+namespace {
+WORD WINAPI TwoGroups() {
+    return 2;
+}
+DWORD WINAPI SixtyFourPerGroup(WORD group) {
+    return group < 2 ? 64 : 0;
+}
+const ProcessorGroups::Functions kBigMachine = {TwoGroups, SixtyFourPerGroup};
+
+// Processor p is busy p % 100 percent of the time; every call of the group query is one more second.
+struct BigMachine {
+    uint64_t second = 0;
+    std::vector<USHORT> groupsAsked;
+    int plainTimesCalls = 0;
+};
+BigMachine g_big;
+
+LONG WINAPI BigMachineQuery(ULONG infoClass, void *buffer, ULONG length, ULONG *) {
+    if (infoClass == 0 && length >= sizeof(SystemBasicRecord)) {
+        // The plain answers speak of the caller's group only.
+        static_cast<SystemBasicRecord *>(buffer)->processorCount = 64;
+        return 0;
+    }
+    if (infoClass == 8)
+        ++g_big.plainTimesCalls;
+    return static_cast<LONG>(0xC0000003);
+}
+
+LONG WINAPI BigMachineGroupQuery(ULONG infoClass, void *input, ULONG inputLength, void *buffer, ULONG length,
+                                 ULONG *) {
+    if (infoClass != 8 || inputLength != sizeof(USHORT))
+        return static_cast<LONG>(0xC000000D);
+    const USHORT group = *static_cast<USHORT *>(input);
+    if (group > 1 || length < 64 * sizeof(ProcessorTimesEntry))
+        return static_cast<LONG>(0xC0000004);
+    g_big.groupsAsked.push_back(group);
+    ++g_big.second;
+    ProcessorTimesEntry *entries = static_cast<ProcessorTimesEntry *>(buffer);
+    for (uint32_t i = 0; i < 64; ++i) {
+        const uint64_t busy = (group * 64 + i) % 100;
+        entries[i].idleTime = g_big.second * (100 - busy) * 100000;
+        entries[i].kernelTime = entries[i].idleTime;
+        entries[i].userTime = g_big.second * busy * 100000;
+    }
+    return 0;
+}
+} // namespace
+
+TEST(ProcessorGroups, NumbersMapOntoGroupsAndMaskBits) {
+    const ProcessorGroups groups(kBigMachine);
+    EXPECT_EQ(1, groups.Known());
+    EXPECT_EQ(2u, groups.GroupCount());
+    EXPECT_EQ(128u, groups.Count());
+    const bool wide = ProcessorGroups::kMaskBits == 64;
+    struct {
+        uint32_t index;
+        int located;
+        uint16_t group;
+        uint32_t bit;
+    } const cases[] = {
+        {0, 1, 0, 0},
+        {31, 1, 0, 31},
+        // A 32-bit program's mask ends at 31: the rest of the group wraps onto it.
+        {32, wide ? 1 : 0, 0, 32 % ProcessorGroups::kMaskBits},
+        {63, wide ? 1 : 0, 0, 63 % ProcessorGroups::kMaskBits},
+        {64, 1, 1, 0},
+        {100, wide ? 1 : 0, 1, wide ? 36u : 100 % ProcessorGroups::kMaskBits},
+        {127, wide ? 1 : 0, wide ? uint16_t(1) : uint16_t(0), 127 % ProcessorGroups::kMaskBits},
+        {128, 0, 0, 128 % ProcessorGroups::kMaskBits},
+    };
+    for (const auto &c : cases) {
+        uint16_t group = 99;
+        DWORD_PTR mask = 0;
+        EXPECT_EQ(c.located, groups.Locate(c.index, &group, &mask)) << c.index;
+        // A wrapped number stays in group 0, as a plain affinity mask would put it.
+        EXPECT_EQ(c.located ? c.group : 0, group) << c.index;
+        EXPECT_EQ(static_cast<DWORD_PTR>(1) << c.bit, mask) << c.index;
+    }
+    // Without the system's answers (before Windows 7) everything is group 0 of one mask.
+    const ProcessorGroups none(ProcessorGroups::Functions{nullptr, nullptr});
+    EXPECT_EQ(0, none.Known());
+    EXPECT_EQ(1u, none.GroupCount());
+    uint16_t group = 5;
+    DWORD_PTR mask = 0;
+    EXPECT_EQ(0, none.Locate(ProcessorGroups::kMaskBits + 3, &group, &mask));
+    EXPECT_EQ(0u, group);
+    EXPECT_EQ(static_cast<DWORD_PTR>(8), mask);
+}
+
+TEST(ProcessorGroups, BigMachineGivesARowAndAUsageValuePerProcessor) {
+    // 128 processor keys, as the system lists them across both groups.
+    ScopedTestKey key("BigMachine");
+    ASSERT_TRUE(key.Valid());
+    for (unsigned i = 0; i < 128; ++i) {
+        const std::string path = "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\" + std::to_string(i);
+        ASSERT_TRUE(key.SetString(path.c_str(), "ProcessorNameString", ("Big " + std::to_string(i)).c_str()));
+    }
+    RecordList records;
+    {
+        ScopedRootRedirect redirect(HKEY_LOCAL_MACHINE, key.Handle());
+        ASSERT_TRUE(redirect.Active());
+        UsageSampler inventory(1, BigMachineQuery, BigMachineGroupQuery, kBigMachine);
+        EXPECT_EQ(128u, inventory.ProcessorCount());
+        ASSERT_EQ(128u, ProcessorRecord::AppendProcessors(inventory, records));
+    }
+    // One sampler per row, as the window keeps them: the second sample of each gives its processor's share.
+    g_big = BigMachine();
+    uint32_t rows = 0;
+    for (ListEntry *entry = records.First(); entry; entry = records.Next(entry), ++rows) {
+        ProcessorRecord *record = static_cast<ProcessorRecord *>(entry);
+        EXPECT_STREQ(("Big " + std::to_string(record->index)).c_str(), record->name.Text());
+        UsageSampler sampler(1, BigMachineQuery, BigMachineGroupQuery, kBigMachine);
+        sampler.Sample(record->index);
+        EXPECT_EQ(record->index % 100, sampler.Sample(record->index)) << record->index;
+        ASSERT_GE(g_big.groupsAsked.size(), 2u);
+        EXPECT_EQ(record->index / 64, g_big.groupsAsked.back()) << record->index;
+    }
+    EXPECT_EQ(128u, rows);
+    EXPECT_EQ(0, g_big.plainTimesCalls);
+    while (ListEntry *entry = records.First()) {
+        records.Remove(entry);
+        delete entry;
+    }
 }

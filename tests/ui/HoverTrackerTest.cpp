@@ -2,8 +2,14 @@
 #include "ui/HoverTracker.h"
 #include <gtest/gtest.h>
 
-// The program's own import slot of user32's SetTimer, through which every call of ours goes.
-extern "C" UINT_PTR(WINAPI *importedSetTimer)(HWND, UINT_PTR, UINT, TIMERPROC) __asm__("__imp__SetTimer@16");
+// The program's own import slot of user32's SetTimer, through which every call of ours goes (decorated on
+// x86, plain on x64).
+#ifdef _WIN64
+#define TARVEX_SET_TIMER_IMPORT "__imp_SetTimer"
+#else
+#define TARVEX_SET_TIMER_IMPORT "__imp__SetTimer@16"
+#endif
+extern "C" UINT_PTR(WINAPI *importedSetTimer)(HWND, UINT_PTR, UINT, TIMERPROC) __asm__(TARVEX_SET_TIMER_IMPORT);
 
 namespace {
 

@@ -80,10 +80,15 @@ TEST(UpdateRules, VersionDecision) {
 
 TEST(UpdateRules, QueryAndStagedNames) {
     TextString out;
-    UpdateClient::PlainQuery("http://h/data/update.php?p=tarvex", "1.00", "ABCD-0123-4567-89EF", out);
+    UpdateClient::PlainQuery("http://h/data/update.php?p=tarvex", "1.00", "ABCD-0123-4567-89EF", nullptr, out);
     EXPECT_STREQ("http://h/data/update.php?p=tarvex&v=1.00&id=ABCD-0123-4567-89EF", out.Text());
-    UpdateClient::PlainQuery("http://h/u", "1.00", "X", out);
+    UpdateClient::PlainQuery("http://h/u", "1.00", "X", nullptr, out);
     EXPECT_STREQ("http://h/u?v=1.00&id=X", out.Text());
+    UpdateClient::PlainQuery("http://h/u?p=tarvex", "1.00", "X", "x64", out);
+    EXPECT_STREQ("http://h/u?p=tarvex&v=1.00&id=X&arch=x64", out.Text());
+    // The 32-bit program's query stays as it was; the 64-bit one says which program asks.
+    EXPECT_STREQ(sizeof(void *) == 8 ? "x64" : "(none)",
+                 UpdateClient::ProgramArchitecture() ? UpdateClient::ProgramArchitecture() : "(none)");
     const char *const names[][3] = {{"Tarvex.exe", "Tarvex_new.exe", "Tarvex_old.exe"},
                                     {"readme.html", "readme.html_new.html", "readme.html_old.html"},
                                     {"a.txt", "a_new.txt", "a_old.txt"},

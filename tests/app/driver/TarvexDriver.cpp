@@ -147,7 +147,7 @@ std::string TarvexDriver::ProgramPath() {
     // The tests live in <build>\tests, the program in <build>.
     text = text.substr(0, text.rfind('\\'));
     text = text.substr(0, text.rfind('\\') + 1);
-    return text + "Tarvex.exe";
+    return text + TARVEX_PROGRAM_FILE;
 }
 
 std::string TarvexDriver::ExpectedCaption() {
