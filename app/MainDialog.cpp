@@ -2,6 +2,8 @@
 #include "app/MainDialog.h"
 
 #include "base/CommandLine.h"
+#include "base/ProcessorGroups.h"
+#include "base/Wow64.h"
 #include "base/RegistryKey.h"
 #include "base/TextString.h"
 #include "load/LoadWorker.h"
@@ -12,6 +14,7 @@
 const char MainDialog::kTitle[] = "Tarvex";
 const char MainDialog::kSettingsKey[] = "Software\\Qelmarch\\Tarvex";
 const char MainDialog::kAutoUpdateValue[] = "AutoUpdate";
+const char MainDialog::kWideMachineNoticeValue[] = "WideMachineNotice";
 const char MainDialog::kLastCheckValue[] = "LastCheck";
 const char MainDialog::kLinkAddress[] = "https://qelmarch.example/";
 const char MainDialog::kUpdateUrl[] = "http://update.qelmarch.example/data/update.php?p=tarvex";
@@ -95,11 +98,29 @@ int MainDialog::OnInitDialog() {
 
     processors_.Reset();
     AddProcessors();
+    TellAboutWideMachine();
 
     SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
     if (commandLine.Value("s") == 1)
         StartStopLoad(1);
     return kInitDone;
+}
+
+void MainDialog::TellAboutWideMachine() {
+    // A 32-bit program names 32 processors at the most: on a bigger machine the processors above share the
+    // first 32 with the others, and the 64-bit program is the one that loads them all. Said once per user.
+    if (sizeof(void *) != 4 || !IsWow64())
+        return;
+    const uint32_t machine = ProcessorGroups::MachineProcessors();
+    if (machine <= ProcessorGroups::kMaskBits ||
+        ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kWideMachineNoticeValue, 0) == 1)
+        return;
+    ShowMessage(0, kTitle,
+                "This machine has %u logical processors, but this 32-bit Tarvex.exe can load only 32 of them: "
+                "the processors above 31 are loaded on the first 32 instead.\r\n\r\nTo load every processor, "
+                "run Tarvex64.exe, the 64-bit Tarvex.",
+                machine);
+    WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kWideMachineNoticeValue, 1);
 }
 
 void MainDialog::AddProcessors() {

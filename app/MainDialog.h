@@ -20,6 +20,8 @@ public:
     static const char kTitle[];
     static const char kSettingsKey[];
     static const char kAutoUpdateValue[];
+    // 1 once the 32-bit program has told this user that the machine has more processors than it can load.
+    static const char kWideMachineNoticeValue[];
     static const char kLastCheckValue[];
     static const char kLinkAddress[];
     static const char kUpdateUrl[];
@@ -48,6 +50,7 @@ public:
 
 private:
     void AddProcessors();
+    void TellAboutWideMachine();
     void StartUpdateCheck(int weekly);
     void DeleteRecords();
 

@@ -64,3 +64,18 @@ int ProcessorGroups::Locate(uint32_t index, uint16_t *group, DWORD_PTR *mask) co
     *mask = static_cast<DWORD_PTR>(1) << (index % kMaskBits);
     return 0;
 }
+
+uint32_t ProcessorGroups::MachineProcessors() {
+    DynamicLibrary kernel;
+    typedef DWORD(WINAPI * ActiveCountFunction)(WORD);
+    ActiveCountFunction activeCount =
+        kernel.Load("kernel32.dll") ? kernel.Function<ActiveCountFunction>("GetActiveProcessorCount") : nullptr;
+    const WORD kAllGroups = 0xFFFF;
+    DWORD count = activeCount ? activeCount(kAllGroups) : 0;
+    if (count == 0) {
+        SYSTEM_INFO info;
+        GetNativeSystemInfo(&info);
+        count = info.dwNumberOfProcessors;
+    }
+    return count;
+}

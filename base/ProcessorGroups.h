@@ -39,6 +39,10 @@ public:
     // thread affinity mask does. 1 when index is a processor the system reported, 0 when it wrapped.
     int Locate(uint32_t index, uint16_t *group, DWORD_PTR *mask) const;
 
+    // The machine's logical processors in all groups as the system itself counts them, also for a 32-bit
+    // process under WOW64, which is shown 32 at the most.
+    static uint32_t MachineProcessors();
+
 private:
     void Read(const Functions &functions);
 

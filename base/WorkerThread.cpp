@@ -1,5 +1,6 @@
 // WorkerThread: start, stop request, pumping wait and forced end of one routine's thread.
 #include "base/WorkerThread.h"
+#include "base/DynamicLibrary.h"
 
 WorkerThread::~WorkerThread() {
     Terminate();
@@ -47,7 +48,22 @@ int WorkerThread::Start(Routine routine, void *context, int32_t value) {
     return 1;
 }
 
+int WorkerThread::GuaranteeStackForFaults() {
+#ifdef _WIN64
+    typedef BOOL(WINAPI * GuaranteeFunction)(ULONG *);
+    DynamicLibrary kernel;
+    GuaranteeFunction guarantee =
+        kernel.Load("kernel32.dll") ? kernel.Function<GuaranteeFunction>("SetThreadStackGuarantee") : nullptr;
+    // Room for the filter to start the report thread and wait for it.
+    ULONG bytes = 64 * 1024;
+    return guarantee && guarantee(&bytes) ? 1 : 0;
+#else
+    return 0;
+#endif
+}
+
 DWORD WINAPI WorkerThread::Entry(void *parameter) {
+    GuaranteeStackForFaults();
     WorkerThread *self = static_cast<WorkerThread *>(parameter);
     HANDLE finished = self->threadFinished_;
     self->entered_.store(1);

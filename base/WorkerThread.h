@@ -32,6 +32,12 @@ public:
     // Ends a still-running thread by force (exit code 0) and releases the finished event.
     void Terminate();
 
+    // Keeps stack in reserve on the calling thread for the crash reporter's filter after a stack overflow.
+    // 64-bit Windows raises the overflow with little stack left and runs the handlers on what remains;
+    // every thread the program starts calls this (the main thread through the crash reporter). Nothing in
+    // a 32-bit program, where the system keeps a guard page's worth for the handlers. 1 when set.
+    static int GuaranteeStackForFaults();
+
     int Running() const { return (state_.load() & kRunning) != 0; }
     int32_t ExitCode() const { return exitCode_.load(); }
     DWORD ThreadId() const { return threadId_; }

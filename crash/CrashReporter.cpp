@@ -305,8 +305,11 @@ CrashReporter::CrashReporter(uint32_t options) : options_(options) {
     reportDone_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     previousInstance_ = instance_;
     instance_ = this;
-    if (!(options_ & kNoFilter))
+    if (!(options_ & kNoFilter)) {
         InstallFilter(1);
+        // The reporter is built on the main thread, before anything else runs there.
+        WorkerThread::GuaranteeStackForFaults();
+    }
 }
 
 CrashReporter::~CrashReporter() {

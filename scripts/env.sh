@@ -37,3 +37,41 @@ tarvex_can_run32() {
     fi
     [ "$TARVEX_CAN_RUN32" = 1 ]
 }
+
+# The suites the test command runs, in order: "32 64", or "64" alone on a host that cannot execute 32-bit
+# programs, after one line on standard output that says the 32-bit suite is left out and why.
+tarvex_test_suites() {
+    if tarvex_can_run32; then
+        echo "32 64"
+    else
+        echo "test: the 32-bit suite was not run: this host cannot execute 32-bit programs ($TARVEX_NO32_REASON)"
+        echo "64"
+    fi
+}
+
+# Which program a run or a benchmark uses: TARVEX_ARCH (32 or 64) when set, else the 32-bit Tarvex.exe where
+# the host executes it and the 64-bit Tarvex64.exe elsewhere. Sets TARVEX_ARCH, TARVEX_ARCH_BUILD (its build
+# folder) and TARVEX_ARCH_EXE (its file name).
+tarvex_choose_program() {
+    if [ -z "${TARVEX_ARCH:-}" ]; then
+        if tarvex_can_run32; then TARVEX_ARCH=32; else TARVEX_ARCH=64; fi
+    fi
+    case "$TARVEX_ARCH" in
+    32) TARVEX_ARCH_BUILD=$TARVEX_BUILD TARVEX_ARCH_EXE=Tarvex.exe ;;
+    64) TARVEX_ARCH_BUILD=$TARVEX_BUILD64 TARVEX_ARCH_EXE=Tarvex64.exe ;;
+    *)
+        echo "TARVEX_ARCH is 32 or 64, not '$TARVEX_ARCH'" >&2
+        return 2
+        ;;
+    esac
+    if [ "$TARVEX_ARCH" = 32 ] && ! tarvex_can_run32; then
+        echo "the 32-bit program cannot run here: this host cannot execute 32-bit programs ($TARVEX_NO32_REASON)" >&2
+        return 2
+    fi
+    export TARVEX_ARCH TARVEX_ARCH_BUILD TARVEX_ARCH_EXE
+}
+
+# The Windows name of a Unix path under Wine's Z: drive.
+tarvex_windows_path() {
+    printf 'Z:%s' "$1" | tr / '\\'
+}

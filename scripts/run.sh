@@ -1,15 +1,30 @@
 #!/usr/bin/env bash
 # The run command: sets up what is missing, builds Tarvex and starts it under Wine, passing the arguments
-# on (e.g. scripts/run.sh -u 30 -s). Uses the caller's display when it answers, else a private Xvfb.
-# Ctrl+C or TERM ends the Tarvex it started (and the private display).
+# on (e.g. scripts/run.sh -u 30 -s). Runs the 32-bit Tarvex.exe where the host executes 32-bit programs and
+# the 64-bit Tarvex64.exe elsewhere; a first argument --32 or --64 chooses. Uses the caller's display when it
+# answers, else a private Xvfb. Ctrl+C or TERM ends the Tarvex it started (and the private display).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/env.sh"
-if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$TARVEX_BUILD/Tarvex.exe" ]; then
-    echo "run: the first run sets up Wine and builds Tarvex: that takes about a minute"
+chosen=""
+case "${1:-}" in
+--32 | --64)
+    TARVEX_ARCH=${1#--}
+    chosen=1
+    shift
+    ;;
+esac
+tarvex_choose_program || exit 2
+if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$TARVEX_ARCH_BUILD/$TARVEX_ARCH_EXE" ]; then
+    echo "run: the first run sets up Wine and builds Tarvex: that takes a few minutes"
 fi
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh" --target Tarvex
+TARVEX_ARCHS=$TARVEX_ARCH "$root/scripts/build.sh" --target Tarvex
+if [ "$TARVEX_ARCH" = 64 ] && [ -z "$chosen" ] && ! tarvex_can_run32; then
+    echo "run: $TARVEX_ARCH_EXE, the 64-bit program (this host cannot execute 32-bit programs: $TARVEX_NO32_REASON)"
+else
+    echo "run: $TARVEX_ARCH_EXE, the $TARVEX_ARCH-bit program"
+fi
 
 private=""
 if [ -z "${DISPLAY:-}" ] || ! timeout 5 xdpyinfo >/dev/null 2>&1; then
@@ -27,11 +42,12 @@ if [ -z "${DISPLAY:-}" ] || ! timeout 5 xdpyinfo >/dev/null 2>&1; then
     trap 'kill "$(cat "/tmp/.X${private#:}-lock" 2>/dev/null | tr -d " ")" 2>/dev/null || true' EXIT
 fi
 # Without a window manager nobody draws the caption; let Wine draw it for Tarvex, on any display.
-wine reg add 'HKCU\Software\Wine\AppDefaults\Tarvex.exe\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+"$root/scripts/wine-exec" 64 reg add "HKCU\\Software\\Wine\\AppDefaults\\$TARVEX_ARCH_EXE\\X11 Driver" /v Decorated /d N /f \
+    >/dev/null 2>&1 || true
 
 # Tarvex pays no attention to Ctrl+C (a window program has no console), so the signal is caught here and
 # the process this script started is ended by its id. Started in the background, it ignores SIGINT itself.
-wine "$TARVEX_BUILD/Tarvex.exe" "$@" &
+"$root/scripts/wine-exec" "$TARVEX_ARCH" "$TARVEX_ARCH_BUILD/$TARVEX_ARCH_EXE" "$@" &
 tarvex=$!
 stop() {
     trap - INT TERM

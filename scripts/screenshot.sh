@@ -5,11 +5,12 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/env.sh"
+tarvex_choose_program
 out=${1:-$root/docs/tarvex.png}
 shift || true
 args=("$@")
 [ ${#args[@]} -gt 0 ] || args=(-u 30 -s)
-"$root/scripts/build.sh" --target Tarvex >/dev/null
+TARVEX_ARCHS=$TARVEX_ARCH "$root/scripts/build.sh" --target Tarvex >/dev/null
 
 display=""
 for n in $(seq 131 180); do
@@ -26,8 +27,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wine reg add 'HKCU\Software\Wine\AppDefaults\Tarvex.exe\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
-wine "$TARVEX_BUILD/Tarvex.exe" "${args[@]}" >/dev/null 2>&1 &
+"$root/scripts/wine-exec" 64 reg add "HKCU\\Software\\Wine\\AppDefaults\\$TARVEX_ARCH_EXE\\X11 Driver" /v Decorated /d N /f \
+    >/dev/null 2>&1 || true
+"$root/scripts/wine-exec" "$TARVEX_ARCH" "$TARVEX_ARCH_BUILD/$TARVEX_ARCH_EXE" "${args[@]}" >/dev/null 2>&1 &
 tarvex=$!
 
 # The window's X name is its caption, "Tarvex [x.yy]".

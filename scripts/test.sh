@@ -11,12 +11,12 @@ export DISPLAY="$TARVEX_TEST_DISPLAY"
 unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
 
 status=0
-if tarvex_can_run32; then
-    echo "test: the 32-bit suite (build/, Tarvex.exe)"
-    (cd "$TARVEX_BUILD" && ctest --output-on-failure --timeout 300 -j2 "$@") || status=$?
-else
-    echo "test: the 32-bit suite was not run: this host cannot execute 32-bit programs ($TARVEX_NO32_REASON)"
-fi
-echo "test: the 64-bit suite (build64/, Tarvex64.exe)"
-(cd "$TARVEX_BUILD64" && ctest --output-on-failure --timeout 300 -j2 "$@") || status=$?
+suites=$(tarvex_test_suites)
+# The skip line, when there is one, comes first; the list of suites last.
+[ "$(printf '%s\n' "$suites" | wc -l)" -gt 1 ] && printf '%s\n' "$suites" | head -n -1
+for arch in $(printf '%s\n' "$suites" | tail -n 1); do
+    if [ "$arch" = 32 ]; then dir=$TARVEX_BUILD program=Tarvex.exe; else dir=$TARVEX_BUILD64 program=Tarvex64.exe; fi
+    echo "test: the $arch-bit suite ($program)"
+    (cd "$dir" && ctest --output-on-failure --timeout 300 -j2 "$@") || status=$?
+done
 exit "$status"

@@ -283,3 +283,26 @@ TEST(WorkerThreadTerminate, DestroyingRightAfterTheRoutineReturnsIsSafe) {
         CloseHandle(thread);
     }
 }
+
+// A 64-bit worker keeps stack in reserve for the crash filter: asked with 0, the system answers what the
+// thread has in reserve.
+TEST(WorkerThreadStart, SixtyFourBitWorkersKeepStackForTheCrashFilter) {
+    struct Probe {
+        static int32_t Reserve(void *, int32_t) {
+            typedef BOOL(WINAPI * GuaranteeFunction)(ULONG *);
+            GuaranteeFunction guarantee = reinterpret_cast<GuaranteeFunction>(
+                GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadStackGuarantee"));
+            ULONG bytes = 0;
+            if (!guarantee || !guarantee(&bytes))
+                return -1;
+            return static_cast<int32_t>(bytes);
+        }
+    };
+    WorkerThread worker;
+    ASSERT_EQ(1, worker.Start(&Probe::Reserve, nullptr, 0));
+    ASSERT_EQ(1, worker.Wait(10000));
+    if (sizeof(void *) == 8)
+        EXPECT_GE(worker.ExitCode(), 64 * 1024);
+    else
+        EXPECT_EQ(0, WorkerThread::GuaranteeStackForFaults());
+}

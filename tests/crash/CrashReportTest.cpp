@@ -19,6 +19,37 @@ namespace {
 
 const DWORD kCrashWaitMs = 60000;
 
+// What differs between the 32-bit and the 64-bit report: address width, registers, image base, the
+// architecture line.
+#ifdef _WIN64
+#define ZERO_ADDRESS "0x0000000000000000"
+const char kAddress[] = "0x([0-9A-F]{16})";
+const char kAnyAddress[] = "0x[0-9A-F]{16}";
+const char kImageBase[] = "0x0000000140000000";
+const char kArchitecture[] = "x64";
+const char kRegisters[] = "\r\nRAX=0x[0-9A-F]{16}, RBX=0x[0-9A-F]{16}, RCX=0x[0-9A-F]{16}, RDX=0x[0-9A-F]{16}\r\n"
+                          "RSI=0x[0-9A-F]{16}, RDI=0x[0-9A-F]{16}, RBP=0x[0-9A-F]{16}, RSP=0x[0-9A-F]{16}\r\n"
+                          "R8 =0x[0-9A-F]{16}, R9 =0x[0-9A-F]{16}, R10=0x[0-9A-F]{16}, R11=0x[0-9A-F]{16}\r\n"
+                          "R12=0x[0-9A-F]{16}, R13=0x[0-9A-F]{16}, R14=0x[0-9A-F]{16}, R15=0x[0-9A-F]{16}\r\n"
+                          "RIP=0x\\2, Flags=0x[0-9A-F]{8}\r\n"
+                          "CS=0x[0-9A-F]{4}, SS=0x[0-9A-F]{4}, DS=0x[0-9A-F]{4}, ES=0x[0-9A-F]{4}, "
+                          "FS=0x[0-9A-F]{4}, GS=0x[0-9A-F]{4}\r\n";
+#else
+#define ZERO_ADDRESS "0x00000000"
+const char kAddress[] = "0x([0-9A-F]{8})";
+const char kAnyAddress[] = "0x[0-9A-F]{8}";
+const char kImageBase[] = "0x00400000";
+const char kArchitecture[] = "x86";
+const char kRegisters[] = "\r\nEAX=0x[0-9A-F]{8}, CS=0x[0-9A-F]{4}, EIP=0x\\2, Flags=0x[0-9A-F]{8}\r\n"
+                          "EBX=0x[0-9A-F]{8}, SS=0x[0-9A-F]{4}, ESP=0x[0-9A-F]{8}, EBP=0x[0-9A-F]{8}\r\n"
+                          "ECX=0x[0-9A-F]{8}, DS=0x[0-9A-F]{4}, ESI=0x[0-9A-F]{8}, FS=0x[0-9A-F]{4}\r\n"
+                          "EDX=0x[0-9A-F]{8}, ES=0x[0-9A-F]{4}, EDI=0x[0-9A-F]{8}, GS=0x[0-9A-F]{4}\r\n";
+#endif
+
+int UnderWine() {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 // A crash of a program copied into a folder of its own, with a private temporary folder.
 struct Crash {
     TempFolder folder{"Crash"};
@@ -63,17 +94,17 @@ struct FaultCase {
 };
 
 const FaultCase kFaults[] = {
-    {"write0", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n", "CrashWriteNull", 1,
+    {"write0", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashWriteNull", 1,
      "main"},
     {"divide", "Integer Divide by Zero", 0xC0000094, nullptr, "CrashDivideByZero", 1, "main"},
     {"cpp", "Microsoft C++ Exception", 0xE06D7363, nullptr, "CrashThrowUncaught", 0, "main"},
     {"raise", "Exception", 0xE0C0FFEE, nullptr, "CrashRaiseUnknown", 0, "main"},
-    {"thread", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n", "CrashThreadMain", 1,
+    {"thread", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashThreadMain", 1,
      "worker"},
-    {"twothreads", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n", "CrashThreadMain", 1,
+    {"twothreads", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashThreadMain", 1,
      "worker"},
     {"overflow", "Stack Overflow", 0xC00000FD, nullptr, "CrashRecurse", 1, "main"},
-    {"log", "Access Violation", 0xC0000005, "Write to location 0x00000000.\r\n", "CrashWriteNull", 1, "main",
+    {"log", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashWriteNull", 1, "main",
      "first log line\r\nsecond %s line\r\n"},
 };
 
@@ -81,6 +112,11 @@ class Faults : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
     const FaultCase &c = GetParam();
+    // 64-bit Wine raises a stack overflow with about one page left, too little for its own dispatch, and
+    // ends the thread without calling the filter; on 64-bit Windows the guarantee every thread of ours sets
+    // leaves the filter room.
+    if (c.code == 0xC00000FD && sizeof(void *) == 8 && UnderWine())
+        GTEST_SKIP() << "64-bit Wine ends a thread whose stack overflowed without calling the filter";
     Crash crash;
     crash.RunFault(c.fault);
     ASSERT_TRUE(crash.ended) << "the process did not end";
@@ -91,12 +127,8 @@ TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
     // Exception line (one only), location line, four register lines with the instruction pointer there.
     std::smatch m;
     std::string pattern = "^" + Escaped(c.name) +
-                          " \\[0x([0-9A-F]{8})\\] at 0x([0-9A-F]{8}) in Thread (\\d+)\\.\r\n" +
-                          Escaped(c.location ? c.location : "") +
-                          "\r\nEAX=0x[0-9A-F]{8}, CS=0x[0-9A-F]{4}, EIP=0x\\2, Flags=0x[0-9A-F]{8}\r\n"
-                          "EBX=0x[0-9A-F]{8}, SS=0x[0-9A-F]{4}, ESP=0x[0-9A-F]{8}, EBP=0x[0-9A-F]{8}\r\n"
-                          "ECX=0x[0-9A-F]{8}, DS=0x[0-9A-F]{4}, ESI=0x[0-9A-F]{8}, FS=0x[0-9A-F]{4}\r\n"
-                          "EDX=0x[0-9A-F]{8}, ES=0x[0-9A-F]{4}, EDI=0x[0-9A-F]{8}, GS=0x[0-9A-F]{4}\r\n";
+                          " \\[0x([0-9A-F]{8})\\] at " + kAddress + " in Thread (\\d+)\\.\r\n" +
+                          Escaped(c.location ? c.location : "") + kRegisters;
     ASSERT_TRUE(std::regex_search(head, m, std::regex(pattern))) << head;
     EXPECT_EQ(c.code, std::stoul(m[1].str(), nullptr, 16));
     unsigned long long address = std::stoull(m[2].str(), nullptr, 16), thread = std::stoull(m[3].str());
@@ -125,7 +157,7 @@ TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
     char osName[256], expected[600];
     snprintf(expected, sizeof(expected), "\r\n%s [%lu.%lu] Build %lu %s\r\n%s Ansi\r\n",
              OsName(osName, QueryEdition()), version.dwMajorVersion, version.dwMinorVersion,
-             version.dwBuildNumber, version.szCSDVersion, wow ? "x86 WOW64" : "x86");
+             version.dwBuildNumber, version.szCSDVersion, (std::string(kArchitecture) + (wow ? " WOW64" : "")).c_str());
     EXPECT_EQ(expected, rest);
 
     // The stack names the faulting function with its source file; the log only when one was set.
@@ -138,16 +170,17 @@ TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
     std::string modules = ReportSection(crash.report, "ModuleList");
     EXPECT_EQ(0u, modules.find("    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n"));
     std::regex program(
-        "\r\n *\\d+ 0x[0-9A-F]{8} [ 0-9]{2}\\.\\d{2}\\.\\d{4} [ 0-9]{2}:\\d{2}:\\d{2} 0x[0-9A-F]{8} "
-        "0x00400000    3\\.0014\\.00015\\.000000    3\\.0014\\.00015\\.000000 - ([^\r\n]*)\r\n");
+        "\r\n *\\d+ 0x[0-9A-F]{8} [ 0-9]{2}\\.\\d{2}\\.\\d{4} [ 0-9]{2}:\\d{2}:\\d{2} 0x[0-9A-F]{8} " +
+        std::string(kImageBase) +
+        "    3\\.0014\\.00015\\.000000    3\\.0014\\.00015\\.000000 - ([^\r\n]*)\r\n");
     ASSERT_TRUE(std::regex_search(modules, m, program)) << modules.substr(0, 400);
     EXPECT_EQ(0, _stricmp(crash.folder.File("CrashProgram.exe").c_str(), m[1].str().c_str())) << m[1].str();
     std::string threadList = ReportSection(crash.report, "ThreadList");
     EXPECT_EQ(0u, threadList.find("Id         StackBase  StackEnd   StartAddress\r\n"));
     auto row = [&](unsigned long long id) {
         std::smatch found;
-        std::regex line("\n(" + std::to_string(id) +
-                        " *)0x[0-9A-F]{8} 0x[0-9A-F]{8} 0x[0-9A-F]{8} ([^\r\n]*)\r\n");
+        std::regex line("\n(" + std::to_string(id) + " *)" + kAnyAddress + " " + kAnyAddress + " " + kAnyAddress +
+                        " ([^\r\n]*)\r\n");
         return std::regex_search(threadList, found, line) && found[1].length() == 11 ? found[2].str()
                                                                                      : "<no row>";
     };
@@ -164,7 +197,7 @@ TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
     EXPECT_TRUE(dump.hasException);
     EXPECT_EQ(c.code, dump.code);
     EXPECT_EQ(thread, dump.threadId);
-    EXPECT_EQ(address, dump.address & 0xFFFFFFFF);
+    EXPECT_EQ(address, sizeof(void *) == 8 ? dump.address : dump.address & 0xFFFFFFFF);
 }
 
 INSTANTIATE_TEST_SUITE_P(CrashProgram, Faults, ::testing::ValuesIn(kFaults),
@@ -176,7 +209,7 @@ TEST(ReportContents, WithoutExceptionThereIsNoExceptionRegistersOrStackButTheLis
     ASSERT_TRUE(crash.ended);
     EXPECT_EQ(0u, crash.runner.ExitCode()) << "WriteReport answers 1 without an upload host";
     EXPECT_EQ(0u, crash.report.find("\r\n")) << crash.report.substr(0, 200);
-    EXPECT_EQ(std::string::npos, crash.report.find("EAX="));
+    EXPECT_EQ(std::string::npos, crash.report.find("AX="));
     EXPECT_EQ("<none>", ReportSection(crash.report, "Stack"));
     EXPECT_NE("<none>", ReportSection(crash.report, "ModuleList"));
     EXPECT_NE("<none>", ReportSection(crash.report, "ThreadList"));
@@ -278,7 +311,9 @@ struct Injection {
 };
 
 const Injection kInjections[] = {
-    {"AtAddressZero", nullptr, 0, "Access Violation [0xC0000005] at 0x00000000", nullptr},
+    // A jump to 0 is an execute fault at 0.
+    {"AtAddressZero", nullptr, 0,
+     "Access Violation [0xC0000005] at " ZERO_ADDRESS " in Thread ", nullptr},
     // A thread routine of ours handed an object that is not there: the stack names it and its source line.
     {"InOurOwnCode", "WorkerThread::Entry", 0x10, "Access Violation [0xC0000005] at 0x",
      "WorkerThread::Entry(0x"},
@@ -315,6 +350,9 @@ TEST_P(TarvexFault, LeavesItsReportBesideTheProgramAndEnds) {
     std::string report = CrashRunner::ReadWhole(crash.folder.File(TARVEX_PROGRAM_STEM "_Debug.txt"));
     EXPECT_EQ(0u, report.find(c.exception)) << report.substr(0, 300);
     EXPECT_NE(std::string::npos, report.find(" in Thread " + std::to_string(thread) + ".\r\n"));
+    if (!c.function) {
+        EXPECT_NE(std::string::npos, report.find(".\r\nExecute at location " ZERO_ADDRESS ".\r\n")) << report;
+    }
     MinidumpSummary dump;
     ASSERT_TRUE(dump.Read(CrashRunner::ReadWhole(crash.folder.File(TARVEX_PROGRAM_STEM "_Debug.dmp"))));
     EXPECT_EQ(thread, dump.threadId);
