@@ -3,6 +3,7 @@
 // The facts file receives, before the fault, the thread ids and names and the faulting function's address.
 #include "crash/CrashReporter.h"
 #include <cstdio>
+#include <string>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -18,8 +19,9 @@ const char kMainName[] = "CrashProgram main thread";
 // Longer than a report's name field (99 characters).
 char g_longName[160];
 
-void Fact(const char *name, unsigned long value) {
-    fprintf(g_facts, "%s %lu\n", name, value);
+// Values as wide as an address: a long has 32 bits in a 64-bit Windows program.
+void Fact(const char *name, unsigned long long value) {
+    fprintf(g_facts, "%s %s\n", name, std::to_string(value).c_str());
 }
 
 // The arbitrary-user-pointer slot of the thread information block, where a report finds a thread's name.
@@ -126,7 +128,7 @@ int main(int argc, char **argv) {
     };
     for (const Entry &entry : functions)
         if (!strcmp(fault, entry.name))
-            Fact("function", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(entry.function)));
+            Fact("function", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(entry.function)));
 
     int workers = !strcmp(fault, "thread") ? 1 : !strcmp(fault, "twothreads") ? 2 : 0;
     for (int i = 0; i < workers; ++i) {
