@@ -5,7 +5,8 @@
 // Classes: ClosedUpdateUrl.
 #pragma once
 
-#include <string>
+#include "tests/common/SavedRegistryValue.h"
+#include <memory>
 
 class ClosedUpdateUrl {
 public:
@@ -13,12 +14,10 @@ public:
 
     // keepExisting: a value already there (a test's own server) stays, and nothing is changed.
     explicit ClosedUpdateUrl(int keepExisting = 0);
-    ~ClosedUpdateUrl();
     ClosedUpdateUrl(const ClosedUpdateUrl &) = delete;
     ClosedUpdateUrl &operator=(const ClosedUpdateUrl &) = delete;
 
 private:
-    int active_ = 0;
-    int existed_ = 0;
-    std::string previous_;
+    // Null while a kept value is left alone: the test may still change it.
+    std::unique_ptr<SavedRegistryValue> saved_;
 };

@@ -1,6 +1,7 @@
 // LoopbackServer: starting the Python server as a Unix process from under Wine, and its control requests
 // over Winsock.
 #include "tests/common/LoopbackServer.h"
+#include "tests/common/ProcessRunner.h"
 #include <winsock2.h>
 #include <cstdio>
 #include <cstdlib>
@@ -14,26 +15,6 @@ namespace {
 const DWORD kStartWaitMs = 20000;
 const DWORD kStopWaitMs = 10000;
 const DWORD kSocketTimeoutMs = 10000;
-
-// Wine's own export: the Unix path of a Windows path, on the process heap. Absent on Windows itself, where
-// these tests cannot start a Unix program anyway.
-typedef char *(CDECL *UnixFileNameFunction)(const WCHAR *);
-
-std::string UnixPathOf(const std::string &windowsPath) {
-    UnixFileNameFunction unixFileName = reinterpret_cast<UnixFileNameFunction>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
-    if (!unixFileName)
-        return std::string();
-    WCHAR wide[MAX_PATH * 2];
-    if (!MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH * 2))
-        return std::string();
-    char *unixPath = unixFileName(wide);
-    if (!unixPath)
-        return std::string();
-    std::string result = unixPath;
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    return result;
-}
 
 int FileExists(const std::string &path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -84,7 +65,7 @@ int LoopbackServer::Start(int idleSeconds) {
     }
     DeleteFileA(folder_.File("port").c_str());
     DeleteFileA(folder_.File("stopped").c_str());
-    std::string unixFolder = UnixPathOf(folder_.Path());
+    std::string unixFolder = ProcessRunner::UnixPathOf(folder_.Path());
     if (unixFolder.empty()) {
         problem_ = "no Unix path for the state folder (not running under Wine?)";
         return 0;
@@ -95,21 +76,9 @@ int LoopbackServer::Start(int idleSeconds) {
              python && *python ? python : "/usr/bin/python3", TARVEX_SOURCE_DIR, unixFolder.c_str(),
              idleSeconds);
 
-    // Wine runs a Unix program natively from CreateProcessA; the process information it returns describes no
-    // Windows process, so the server is found through its port file and ended by request.
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    PROCESS_INFORMATION process = {};
-    BOOL started =
-        CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    if (nul != INVALID_HANDLE_VALUE)
-        CloseHandle(nul);
-    if (!started) {
+    // The server is found through its port file and ended by request: Wine describes no Windows process for
+    // a Unix program.
+    if (!ProcessRunner::RunUnix(command)) {
         problem_ = std::string("CreateProcessA failed for: ") + command;
         return 0;
     }

@@ -1,11 +1,11 @@
-// CrashRunner: what the crash tests and the crash benchmark share: starting a program that will fault (with a
-// temporary folder of its own) and waiting, bounded, for its end; the facts the crash program writes; the
-// sections of a debug report; the header and exception stream of a minidump.
+// CrashRunner: what the crash tests and the crash benchmark share: a program that will fault, started (with a
+// temporary folder of its own) and waited for; the facts the crash program writes; the sections of a debug
+// report; the header and exception stream of a minidump.
 //
 // Classes: CrashRunner, MinidumpSummary. Functions: ReadFacts, Fact, ReportSection.
 #pragma once
 
-#include "base/Win.h"
+#include "tests/common/ProcessRunner.h"
 #include <cstdint>
 #include <map>
 #include <string>
@@ -27,43 +27,12 @@ struct MinidumpSummary {
     int Read(const std::string &bytes);
 };
 
-class CrashRunner {
+// Starting a program that will fault and waiting, bounded, for its end come from ProcessRunner; the files it
+// leaves behind are read with these.
+class CrashRunner : public ProcessRunner {
 public:
-    CrashRunner() = default;
-    ~CrashRunner() { Kill(); }
-    CrashRunner(const CrashRunner &) = delete;
-    CrashRunner &operator=(const CrashRunner &) = delete;
-
-    // Starts commandLine with its output going nowhere and, when tempFolder is given, TMP and TEMP set to it.
-    int Start(const std::string &commandLine, const char *tempFolder = nullptr);
-    // 1 when the process ended within timeoutMs (its exit code is kept).
-    int WaitForEnd(DWORD timeoutMs);
-    void Kill();
-    HANDLE Process() const { return process_; }
-    DWORD ExitCode() const { return exitCode_; }
-    // A visible top-level window of the process with this caption (any when null), waited for.
-    HWND WaitForWindow(const char *caption, DWORD timeoutMs) const;
-
-    // Starts a Unix program through Wine (it runs natively; nothing to wait for). 1 when it started.
-    static int RunUnix(const std::string &commandLine);
-    static std::string UnixPathOf(const std::string &windowsPath);
     static std::string ReadWhole(const std::string &path);
     static int Exists(const std::string &path) {
         return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     }
-    // The folder of the running program, with its trailing backslash.
-    static std::string OwnFolder();
-    template <typename Pred> static int WaitUntil(DWORD timeoutMs, Pred pred) {
-        for (DWORD start = GetTickCount();; Sleep(20)) {
-            if (pred())
-                return 1;
-            if (GetTickCount() - start > timeoutMs)
-                return 0;
-        }
-    }
-
-private:
-    HANDLE process_ = nullptr;
-    DWORD processId_ = 0;
-    DWORD exitCode_ = STILL_ACTIVE;
 };

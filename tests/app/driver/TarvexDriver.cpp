@@ -1,37 +1,8 @@
-// TarvexDriver: the outside view of a running Tarvex: process, dialog, controls, list cells and registry.
+// TarvexDriver: the outside view of a running Tarvex: its dialog, controls, list cells and slider.
 #include "tests/app/driver/TarvexDriver.h"
 
 #include "res/ResourceIds.h"
 #include <commctrl.h>
-#include <tlhelp32.h>
-#include <algorithm>
-
-namespace {
-
-struct FindContext {
-    DWORD processId;
-    const char *caption;
-    HWND exclude;
-    HWND found;
-};
-
-BOOL CALLBACK FindProcessWindow(HWND window, LPARAM parameter) {
-    auto *context = reinterpret_cast<FindContext *>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != context->processId || window == context->exclude || !IsWindowVisible(window))
-        return TRUE;
-    char className[32] = {};
-    GetClassNameA(window, className, sizeof className);
-    if (lstrcmpA(className, "#32770") != 0)
-        return TRUE;
-    if (TarvexDriver::WindowText(window) != context->caption)
-        return TRUE;
-    context->found = window;
-    return FALSE;
-}
-
-} // namespace
 
 RemoteBuffer::RemoteBuffer(HANDLE process, SIZE_T size) : process_(process) {
     address_ = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
@@ -61,75 +32,6 @@ int RemoteBuffer::Read(void *data, SIZE_T size, SIZE_T offset) const {
                : 0;
 }
 
-SavedRegistryValue::SavedRegistryValue(HKEY root, const char *key, const char *name)
-    : root_(root), key_(key), name_(name) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(root, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return;
-    DWORD size = 0;
-    if (RegQueryValueExA(handle, name, nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
-        data_.resize(size);
-        if (RegQueryValueExA(handle, name, nullptr, &type_, data_.data(), &size) == ERROR_SUCCESS)
-            existed_ = 1;
-    }
-    RegCloseKey(handle);
-}
-
-SavedRegistryValue::~SavedRegistryValue() {
-    HKEY handle = nullptr;
-    if (existed_) {
-        if (RegCreateKeyExA(root_, key_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) ==
-            ERROR_SUCCESS) {
-            RegSetValueExA(handle, name_.c_str(), 0, type_, data_.data(), static_cast<DWORD>(data_.size()));
-            RegCloseKey(handle);
-        }
-    } else if (RegOpenKeyExA(root_, key_.c_str(), 0, KEY_WRITE, &handle) == ERROR_SUCCESS) {
-        RegDeleteValueA(handle, name_.c_str());
-        RegCloseKey(handle);
-    }
-}
-
-int ReadUserDword(const char *key, const char *name, DWORD *value) {
-    DWORD size = sizeof *value, type = 0;
-    return RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, &type, value, &size) == ERROR_SUCCESS;
-}
-
-int WriteUserDword(const char *key, const char *name, DWORD value) {
-    HKEY handle = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
-        ERROR_SUCCESS)
-        return 0;
-    LONG status = RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<BYTE *>(&value), sizeof value);
-    RegCloseKey(handle);
-    return status == ERROR_SUCCESS;
-}
-
-int WriteUserString(const char *key, const char *name, const char *text) {
-    HKEY handle = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
-        ERROR_SUCCESS)
-        return 0;
-    LONG status =
-        RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text), lstrlenA(text) + 1);
-    RegCloseKey(handle);
-    return status == ERROR_SUCCESS;
-}
-
-int DeleteUserValue(const char *key, const char *name) {
-    HKEY handle = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_WRITE, &handle) != ERROR_SUCCESS)
-        return 1;
-    LONG status = RegDeleteValueA(handle, name);
-    RegCloseKey(handle);
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-}
-
-TarvexDriver::~TarvexDriver() {
-    Kill();
-    if (process_)
-        CloseHandle(process_);
-}
-
 namespace {
 std::string g_programPath;
 }
@@ -141,13 +43,9 @@ void TarvexDriver::SetProgramPath(const std::string &path) {
 std::string TarvexDriver::ProgramPath() {
     if (!g_programPath.empty())
         return g_programPath;
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path);
     // The tests live in <build>\tests, the program in <build>.
-    text = text.substr(0, text.rfind('\\'));
-    text = text.substr(0, text.rfind('\\') + 1);
-    return text + TARVEX_PROGRAM_FILE;
+    std::string folder = OwnFolder();
+    return folder.substr(0, folder.rfind('\\', folder.size() - 2) + 1) + TARVEX_PROGRAM_FILE;
 }
 
 std::string TarvexDriver::ExpectedCaption() {
@@ -162,73 +60,28 @@ int TarvexDriver::Start(const char *arguments) {
     std::string commandLine = "\"" + ProgramPath() + "\"";
     if (arguments && *arguments)
         commandLine += std::string(" ") + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return 0;
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    processId_ = info.dwProcessId;
-    return 1;
+    return ProcessRunner::Start(commandLine);
 }
 
 int TarvexDriver::WaitForDialog(DWORD timeoutMs) {
-    std::string caption = ExpectedCaption();
-    return WaitUntil(timeoutMs,
-                     [&] {
-                         FindContext context = {processId_, caption.c_str(), nullptr, nullptr};
-                         EnumWindows(&FindProcessWindow, reinterpret_cast<LPARAM>(&context));
-                         dialog_ = context.found;
-                         return dialog_ != nullptr || !Running();
-                     }) &&
-           dialog_ != nullptr;
+    dialog_ = WaitForWindow(ExpectedCaption().c_str(), timeoutMs, "#32770");
+    return dialog_ != nullptr;
 }
 
 HWND TarvexDriver::WaitForMessageBox(const char *caption, DWORD timeoutMs) {
-    HWND box = nullptr;
-    WaitUntil(timeoutMs, [&] {
-        FindContext context = {processId_, caption, dialog_, nullptr};
-        EnumWindows(&FindProcessWindow, reinterpret_cast<LPARAM>(&context));
-        box = context.found;
-        return box != nullptr || !Running();
-    });
-    return box;
+    return WaitForWindow(caption, timeoutMs, "#32770", dialog_);
 }
 
 int TarvexDriver::WaitForExit(DWORD timeoutMs, DWORD *code) {
-    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+    if (!WaitForEnd(timeoutMs))
         return 0;
     if (code)
-        GetExitCodeProcess(process_, code);
+        *code = ExitCode();
     return 1;
-}
-
-int TarvexDriver::Running() const {
-    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-}
-
-void TarvexDriver::Kill() {
-    if (Running()) {
-        TerminateProcess(process_, 99);
-        WaitForSingleObject(process_, 10000);
-    }
 }
 
 HWND TarvexDriver::Item(int id) const {
     return dialog_ ? GetDlgItem(dialog_, id) : nullptr;
-}
-
-std::string TarvexDriver::WindowText(HWND window) {
-    char text[512] = {};
-    DWORD_PTR copied = 0;
-    // WM_GETTEXT is copied across processes by the system; a hung program must not hang the test.
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                             SMTO_ABORTIFHUNG, 5000, &copied))
-        return std::string();
-    return text;
 }
 
 std::string TarvexDriver::Text(int id) const {
@@ -269,7 +122,7 @@ int TarvexDriver::RowCount() const {
 
 std::string TarvexDriver::Cell(int row, int column) const {
     const SIZE_T textSize = 260;
-    RemoteBuffer remote(process_, sizeof(LVITEMA) + textSize);
+    RemoteBuffer remote(Process(), sizeof(LVITEMA) + textSize);
     if (!remote.Address())
         return "<no remote memory>";
     LVITEMA item = {};
@@ -295,7 +148,7 @@ int TarvexDriver::SliderPosition() const {
 
 RECT TarvexDriver::SliderChannel() const {
     RECT rect = {};
-    RemoteBuffer remote(process_, sizeof rect);
+    RemoteBuffer remote(Process(), sizeof rect);
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(Item(IDC_PERCENT_SLIDER), TBM_GETCHANNELRECT, 0,
                         reinterpret_cast<LPARAM>(remote.Address()), SMTO_ABORTIFHUNG, 5000, &ignored);
@@ -305,7 +158,7 @@ RECT TarvexDriver::SliderChannel() const {
 
 RECT TarvexDriver::SliderThumb() const {
     RECT rect = {};
-    RemoteBuffer remote(process_, sizeof rect);
+    RemoteBuffer remote(Process(), sizeof rect);
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(Item(IDC_PERCENT_SLIDER), TBM_GETTHUMBRECT, 0,
                         reinterpret_cast<LPARAM>(remote.Address()), SMTO_ABORTIFHUNG, 5000, &ignored);
@@ -326,24 +179,4 @@ void TarvexDriver::MouseClick(int id, int x, int y) {
     SendInput(1, &inputs[0], sizeof(INPUT));
     Sleep(50);
     SendInput(1, &inputs[1], sizeof(INPUT));
-}
-
-int TarvexDriver::ThreadCount() const {
-    return static_cast<int>(ThreadIds().size());
-}
-
-std::vector<DWORD> TarvexDriver::ThreadIds() const {
-    std::vector<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return ids;
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == processId_)
-            ids.push_back(entry.th32ThreadID);
-    }
-    CloseHandle(snapshot);
-    std::sort(ids.begin(), ids.end());
-    return ids;
 }

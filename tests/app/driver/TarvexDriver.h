@@ -2,14 +2,14 @@
 // dialog by its caption and the controls by id, clicks, reads texts, list cells and the slider, and ends the
 // process when the test is over (by force when it did not end by itself).
 //
-// Classes: TarvexDriver, RemoteBuffer, SavedRegistryValue.
+// Classes: TarvexDriver, RemoteBuffer.
 #pragma once
 
-#include "base/Win.h"
 #include "tests/common/ClosedUpdateUrl.h"
+#include "tests/common/ProcessRunner.h"
+#include "tests/common/SavedRegistryValue.h"
 #include <memory>
 #include <string>
-#include <vector>
 
 // Memory in another process, for the list view and trackbar messages that take pointers.
 class RemoteBuffer {
@@ -28,32 +28,12 @@ private:
     void *address_ = nullptr;
 };
 
-// Remembers a registry value (or that it was missing) and puts it back on destruction.
-class SavedRegistryValue {
-public:
-    SavedRegistryValue(HKEY root, const char *key, const char *name);
-    ~SavedRegistryValue();
-    SavedRegistryValue(const SavedRegistryValue &) = delete;
-    SavedRegistryValue &operator=(const SavedRegistryValue &) = delete;
-
-private:
-    HKEY root_;
-    std::string key_, name_;
-    int existed_ = 0;
-    DWORD type_ = 0;
-    std::vector<BYTE> data_;
-};
-
-// 1 with the value when a DWORD exists under HKCU key.
-int ReadUserDword(const char *key, const char *name, DWORD *value);
-int WriteUserDword(const char *key, const char *name, DWORD value);
-int WriteUserString(const char *key, const char *name, const char *text);
-int DeleteUserValue(const char *key, const char *name);
-
-class TarvexDriver {
+// The process, its windows and threads, the waits and the forced end come from ProcessRunner.
+class TarvexDriver : public ProcessRunner {
 public:
     TarvexDriver() = default;
-    ~TarvexDriver();
+    // The program ends before the update address comes back.
+    ~TarvexDriver() { Kill(); }
     TarvexDriver(const TarvexDriver &) = delete;
     TarvexDriver &operator=(const TarvexDriver &) = delete;
 
@@ -71,13 +51,10 @@ public:
     HWND WaitForMessageBox(const char *caption, DWORD timeoutMs);
     // 1 when the process ended in time; its exit code in code.
     int WaitForExit(DWORD timeoutMs, DWORD *code = nullptr);
-    int Running() const;
-    void Kill();
 
     HWND Dialog() const { return dialog_; }
     HWND Item(int id) const;
     std::string Text(int id) const;
-    static std::string WindowText(HWND window);
     int Enabled(int id) const;
     int Checked(int id) const;
     // Posts a button click (BM_CLICK) and returns at once: the program handles it in its own time.
@@ -97,27 +74,9 @@ public:
     void MouseClick(int id, int x, int y);
 
     // Threads of the process right now (all of them, the program's own included).
-    int ThreadCount() const;
-    // Ids of the process's threads right now, sorted.
-    std::vector<DWORD> ThreadIds() const;
-    // Waits until pred() is true, checking every 20 ms; 1 when it became true in time.
-    template <typename Pred> static int WaitUntil(DWORD timeoutMs, Pred pred) {
-        DWORD start = GetTickCount();
-        for (;;) {
-            if (pred())
-                return 1;
-            if (GetTickCount() - start > timeoutMs)
-                return 0;
-            Sleep(20);
-        }
-    }
-
-    HANDLE Process() const { return process_; }
-    DWORD ProcessId() const { return processId_; }
+    int ThreadCount() const { return static_cast<int>(ThreadIds().size()); }
 
 private:
-    HANDLE process_ = nullptr;
-    DWORD processId_ = 0;
     HWND dialog_ = nullptr;
     // Start points "UpdateUrl" at a closed loopback port when the test has not set it; put back at the end.
     std::unique_ptr<ClosedUpdateUrl> closedUpdateUrl_;
