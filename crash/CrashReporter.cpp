@@ -130,8 +130,8 @@ void WriteRegisters(HANDLE file, const CONTEXT &c) {
 #ifdef _WIN64
     WritePiece(file, "\r\nRAX=0x%016I64X, RBX=0x%016I64X, RCX=0x%016I64X, RDX=0x%016I64X\r\n", c.Rax, c.Rbx,
                c.Rcx, c.Rdx);
-    WritePiece(file, "RSI=0x%016I64X, RDI=0x%016I64X, RBP=0x%016I64X, RSP=0x%016I64X\r\n", c.Rsi, c.Rdi, c.Rbp,
-               c.Rsp);
+    WritePiece(file, "RSI=0x%016I64X, RDI=0x%016I64X, RBP=0x%016I64X, RSP=0x%016I64X\r\n", c.Rsi, c.Rdi,
+               c.Rbp, c.Rsp);
     WritePiece(file, "R8 =0x%016I64X, R9 =0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", c.R8, c.R9, c.R10,
                c.R11);
     WritePiece(file, "R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", c.R12, c.R13,
@@ -270,6 +270,7 @@ void TerminateWithReport() {
 } // namespace
 
 CrashReporter *CrashReporter::instance_ = nullptr;
+CrashReporter *CrashReporter::walking_ = nullptr;
 volatile LONG CrashReporter::reporting_ = 0;
 
 // Everything a report needs on its way through the report thread, the dump thread and the collector.
@@ -474,10 +475,14 @@ void CrashReporter::WriteDump(ReportJob &job) {
 }
 
 BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALLBACK_INPUT input,
-                                           PMINIDUMP_CALLBACK_OUTPUT) {
+                                           PMINIDUMP_CALLBACK_OUTPUT output) {
     ReportJob *job = static_cast<ReportJob *>(parameter);
     if (!job || !input)
         return TRUE;
+    // The dump writer's own thread is report machinery, not the program: its stack and registers say nothing
+    // about the fault (Wine even pairs the faulting thread's registers with the writer's whole stack).
+    if (input->CallbackType == ThreadCallback && output && input->Thread.ThreadId == GetCurrentThreadId())
+        output->ThreadWriteFlags &= ~(ThreadWriteStack | ThreadWriteContext);
     if (input->CallbackType == ModuleCallback) {
         const MINIDUMP_MODULE_CALLBACK &module = input->Module;
         ModuleRecord *record = new (std::nothrow) ModuleRecord;
@@ -617,14 +622,13 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
                     lstrcpynA(time, piece.Text(), sizeof(time));
             }
             const VS_FIXEDFILEINFO &v = record->version;
-            WritePiece(
-                file,
-                "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
-                " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
-                record->size, record->timeStamp, date, time, record->checksum, record->base,
-                HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
-                LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
-                HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record->path);
+            WritePiece(file,
+                       "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
+                       " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
+                       record->size, record->timeStamp, date, time, record->checksum, record->base,
+                       HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
+                       LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
+                       HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record->path);
             job.modules = record->next;
             delete[] record->path;
             delete record;
@@ -691,11 +695,14 @@ int CrashReporter::LoadDebugHelp() {
         UnloadDebugHelp();
         return 0;
     }
+    t.SymLoadModuleEx = t.dbghelp.Function<DebugHelpTable::SymLoadModuleExFunction>("SymLoadModuleEx");
     if (t.ntdll.Load("ntdll.dll"))
         t.NtQueryInformationThread =
             t.ntdll.Function<DebugHelpTable::NtQueryInformationThreadFunction>("NtQueryInformationThread");
 
-    t.SymSetOptions(SYMOPT_LOAD_LINES);
+    // A report names a handful of modules, the process holds dozens: symbols are read only for a module
+    // an address is looked up in, and only when that happens.
+    t.SymSetOptions(SYMOPT_LOAD_LINES | SYMOPT_DEFERRED_LOADS);
 
     // Symbols are looked for beside the program first, then where the debugging tools are told to look.
     TextString path(512);
@@ -715,7 +722,9 @@ int CrashReporter::LoadDebugHelp() {
     }
     if (path.Length() > 0)
         path.Delete(path.Length() - 1, 1);
-    if (!t.SymInitialize(GetCurrentProcess(), path.Text(), TRUE)) {
+    // Not invading the process also keeps the dump writer fast: Wine's x64 one copies the unwind tables of
+    // every module the symbol handler holds into the dump, tens of thousands of small blocks.
+    if (!t.SymInitialize(GetCurrentProcess(), path.Text(), t.SymLoadModuleEx ? FALSE : TRUE)) {
         UnloadDebugHelp();
         return 0;
     }
@@ -745,6 +754,7 @@ void CrashReporter::UnloadDebugHelp() {
     t.SymFunctionTableAccess64 = nullptr;
     t.SymGetModuleBase64 = nullptr;
     t.SymGetLineFromAddr64 = nullptr;
+    t.SymLoadModuleEx = nullptr;
     t.dbghelp.Free();
     t.ntdll.Free();
 }
@@ -764,10 +774,50 @@ int CrashReporter::DescribeAddress(uint64_t address, TextString &text) {
     return text.Format("0x%I64X@0x%I64X", value, value);
 }
 
+int CrashReporter::LoadModuleAt(uint64_t address) {
+    DebugHelpTable &t = debugHelp_;
+    if (!t.symbolsReady)
+        return 0;
+    HANDLE process = GetCurrentProcess();
+    if (t.SymGetModuleBase64(process, address))
+        return 1;
+    if (!t.SymLoadModuleEx)
+        return 0;
+    // Only an image mapping is a module; its allocation base is the module's handle.
+    MEMORY_BASIC_INFORMATION region;
+    if (!VirtualQuery(reinterpret_cast<const void *>(static_cast<uintptr_t>(address)), &region,
+                      sizeof(region)) ||
+        region.Type != MEM_IMAGE || !region.AllocationBase)
+        return 0;
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, sizeof(path));
+    if (length == 0 || length >= sizeof(path))
+        return 0;
+    return t.SymLoadModuleEx(process, nullptr, path, nullptr, AddressOf(region.AllocationBase), 0, nullptr,
+                             0) != 0;
+}
+
+PVOID CALLBACK CrashReporter::FunctionTableAt(HANDLE process, DWORD64 address) {
+    CrashReporter *self = walking_;
+    if (!self || !self->debugHelp_.SymFunctionTableAccess64)
+        return nullptr;
+    self->LoadModuleAt(address);
+    return self->debugHelp_.SymFunctionTableAccess64(process, address);
+}
+
+DWORD64 CALLBACK CrashReporter::ModuleBaseAt(HANDLE process, DWORD64 address) {
+    CrashReporter *self = walking_;
+    if (!self || !self->debugHelp_.SymGetModuleBase64)
+        return 0;
+    self->LoadModuleAt(address);
+    return self->debugHelp_.SymGetModuleBase64(process, address);
+}
+
 int CrashReporter::SymbolNameOf(uint64_t address, TextString &text) {
     DebugHelpTable &t = debugHelp_;
     if (!t.symbolsReady)
         return 0;
+    LoadModuleAt(address);
     HANDLE process = GetCurrentProcess();
     {
         alignas(8) char buffer[88 + 412];
@@ -800,6 +850,7 @@ int CrashReporter::ModuleNameOf(uint64_t address, TextString &name, uint64_t *ba
     DebugHelpTable &t = debugHelp_;
     if (!t.symbolsReady)
         return 0;
+    LoadModuleAt(address);
     HANDLE process = GetCurrentProcess();
     IMAGEHLP_MODULE64 module;
     static_assert(sizeof(module) >= 1672, "the module record dbghelp fills");
@@ -830,6 +881,7 @@ int CrashReporter::LineOf(uint64_t address, TextString &fileName, uint32_t *line
     DebugHelpTable &t = debugHelp_;
     if (!t.symbolsReady)
         return 0;
+    LoadModuleAt(address);
     IMAGEHLP_LINE64 line;
     memset(&line, 0, sizeof(line));
     line.SizeOfStruct = sizeof(line);
@@ -860,11 +912,13 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
     frame.AddrPC.Mode = AddrModeFlat;
     frame.AddrFrame.Mode = AddrModeFlat;
     frame.AddrStack.Mode = AddrModeFlat;
+    CrashReporter *outerWalk = walking_;
+    walking_ = this;
     uint64_t previousPc = 0;
     int first = 1;
     for (int count = 0; count < kMostFrames; ++count) {
         if (!t.StackWalk64(kStackMachine, GetCurrentProcess(), nullptr, &frame, context, nullptr,
-                           t.SymFunctionTableAccess64, t.SymGetModuleBase64, nullptr))
+                           &CrashReporter::FunctionTableAt, &CrashReporter::ModuleBaseAt, nullptr))
             break;
         uint64_t pc = frame.AddrPC.Offset;
         if (!first && pc == previousPc)
@@ -903,5 +957,6 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
         if (frame.AddrReturn.Offset == 0)
             break;
     }
+    walking_ = outerWalk;
     SetErrorMode(previousMode);
 }
