@@ -7,6 +7,7 @@
 #include "base/SystemInfoQuery.h"
 #include "base/WorkerThread.h"
 #include "base/Wow64.h"
+#include "crash/ReportFile.h"
 #include "crash/SendProblemReport.h"
 #include "crash/WerRegistration.h"
 #include <exception>
@@ -21,6 +22,8 @@ namespace {
 const DWORD kCppExceptionCode = 0xE06D7363;
 // The report's own stack: symbol look-ups and the dump writer are deep, the faulting thread may have none.
 const SIZE_T kReportStackSize = 1024 * 1024;
+// How long a thread that faults while another one reports waits before it ends the process.
+const DWORD kSecondFaultWaitMs = 5000;
 // A damaged stack can make the walk go round in circles; no real stack of ours is this deep.
 const int kMostFrames = 512;
 // Processor registry keys are numbered from 0; the walk stops at the first missing one.
@@ -150,26 +153,6 @@ void WriteRegisters(HANDLE file, const CONTEXT &c) {
     WritePiece(file, "EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", (unsigned)c.Edx,
                (unsigned)(c.SegEs & 0xFFFF), (unsigned)c.Edi, (unsigned)(c.SegGs & 0xFFFF));
 #endif
-}
-
-// A report file is always a new file: whatever is at the name (an old report, a link to some other file)
-// is removed first and the file is then created exclusively, so nothing is ever appended to or written
-// through a link. A name that cannot be freed gives no file, and the caller tries the next place.
-HANDLE CreateReportFile(const char *path) {
-    DeleteFileA(path);
-    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// "%s_Debug.<extension>" from the first-choice base, else from the second; name holds the last one tried.
-HANDLE CreateBesideOrTemp(const TextString &first, const TextString &second, const char *extension,
-                          TextString &name) {
-    name.Format("%s_Debug.%s", first.Text(), extension);
-    HANDLE file = CreateReportFile(name.Text());
-    if (file != INVALID_HANDLE_VALUE)
-        return file;
-    name.Format("%s_Debug.%s", second.Text(), extension);
-    return CreateReportFile(name.Text());
 }
 
 // The address of a thread's environment block. The system's basic thread information names it directly;
@@ -339,13 +322,20 @@ LONG WINAPI CrashReporter::Filter(EXCEPTION_POINTERS *pointers) {
     if (!self)
         return EXCEPTION_CONTINUE_SEARCH;
     if (InterlockedCompareExchange(&reporting_, 1, 0) != 0) {
-        // Another thread is reporting. Were this fault passed on at once, the system would end the process
-        // in the middle of that report; so it waits for the report to be finished. A fault on the reporter's
-        // own threads cannot wait for itself.
+        // A fault on the reporter's own threads cannot wait for itself.
         DWORD me = GetCurrentThreadId();
-        if (self->reportDone_ && me != self->faultingThread_ && me != self->reportThread_ &&
-            me != self->dumpThread_)
-            WaitForSingleObject(self->reportDone_, INFINITE);
+        if (me == self->faultingThread_ || me == self->reportThread_ || me == self->dumpThread_)
+            return EXCEPTION_CONTINUE_SEARCH;
+        // Another thread is reporting. Were this fault passed on at once, the system would end the process
+        // in the middle of that report, so it gives the report time to finish; but only so much, since this
+        // thread may hold a lock the report needs (the heap's, the loader's, one inside a library), and then
+        // the report never finishes. Either way the process ends here, with this fault's code: files the
+        // report has finished are complete under their names, unfinished ones only have temporary names.
+        if (self->reportDone_)
+            WaitForSingleObject(self->reportDone_, kSecondFaultWaitMs);
+        const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
+        TerminateProcess(GetCurrentProcess(),
+                         exception ? exception->ExceptionCode : EXCEPTION_ACCESS_VIOLATION);
         return EXCEPTION_CONTINUE_SEARCH;
     }
     int result = self->WriteReport(pointers);
@@ -412,28 +402,26 @@ int CrashReporter::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId) 
         first.Assign(program);
     }
 
+    // Each file gets its final name only once it is complete: a process ended in the middle of a report (by
+    // a second fault, by the user) leaves no half-written file under it.
     WerRegistration registration;
-    TextString dumpName;
-    if (LoadDebugHelp()) {
-        HANDLE file = CreateBesideOrTemp(first, second, "dmp", dumpName);
-        if (file != INVALID_HANDLE_VALUE) {
-            registration.Register(dumpName.Text());
-            job.dumpFile = file;
-            WriteDump(job);
-            CloseHandle(file);
-            job.dumpFile = INVALID_HANDLE_VALUE;
-        }
+    ReportFile dump;
+    if (LoadDebugHelp() && dump.Create(first, second, "dmp")) {
+        job.dumpFile = dump.Handle();
+        WriteDump(job);
+        job.dumpFile = INVALID_HANDLE_VALUE;
+        dump.Commit();
+        registration.Register(dump.Name());
     }
 
-    TextString reportName;
-    HANDLE report = CreateBesideOrTemp(first, second, "txt", reportName);
-    if (report != INVALID_HANDLE_VALUE) {
-        registration.Register(reportName.Text());
-        WriteText(job, report, pointers, threadId);
-        CloseHandle(report);
+    ReportFile report;
+    if (report.Create(first, second, "txt")) {
+        WriteText(job, report.Handle(), pointers, threadId);
+        report.Commit();
+        registration.Register(report.Name());
     }
-    dumpPath_.Assign(&dumpName);
-    reportPath_.Assign(&reportName);
+    dumpPath_.Assign(dump.Name());
+    reportPath_.Assign(report.Name());
 
     ProblemReportSettings settings;
     settings.uploadHost = uploadHost_.Text();
@@ -441,7 +429,7 @@ int CrashReporter::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId) 
     settings.productKey = productKey_.Text();
     settings.sourceTag = sourceTag_.Text();
     settings.iconId = iconId_;
-    int result = SendProblemReport(settings, dumpName.Text(), reportName.Text());
+    int result = SendProblemReport(settings, dump.Name(), report.Name());
     UnloadDebugHelp();
     return result;
 }

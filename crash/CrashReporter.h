@@ -88,6 +88,8 @@ public:
     CrashReporter &operator=(const CrashReporter &) = delete;
 
     static CrashReporter *Instance() { return instance_; }
+    // 1 once a report of this process has begun (it is never cleared).
+    static int Reporting() { return reporting_ != 0; }
 
     // 1: this reporter's filter becomes the process's top-level filter; anything else puts the one back that
     // was in place before.
@@ -162,7 +164,8 @@ private:
     int filterInstalled_ = 0;
     void (*previousTerminate_)() = nullptr;
     CrashReporter *previousInstance_ = nullptr;
-    // Set when the report of this process is complete; other threads that fault meanwhile wait for it.
+    // Set when the report of this process is complete; other threads that fault meanwhile wait for it, for a
+    // bounded time.
     HANDLE reportDone_ = nullptr;
     // Threads that must never wait for the report: the faulting one and the reporter's own.
     volatile DWORD faultingThread_ = 0;
