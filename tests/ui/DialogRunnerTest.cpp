@@ -1,7 +1,7 @@
 // DialogRunner tests: real modal dialogs from the test program's own templates: the initialisation
 // results, the ways of ending (and refusing to end), self-deletion, the first-show suppression, the minimum
 // size, the icons, the replaced font, and the message box text that must not be taken as a format.
-#include "app/DialogRunner.h"
+#include "ui/DialogRunner.h"
 #include "ui/TemplateFont.h"
 #include "tests/common/resources/TestIds.h"
 
