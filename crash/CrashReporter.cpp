@@ -133,8 +133,8 @@ void WriteRegisters(HANDLE file, const CONTEXT &c) {
 #ifdef _WIN64
     WritePiece(file, "\r\nRAX=0x%016I64X, RBX=0x%016I64X, RCX=0x%016I64X, RDX=0x%016I64X\r\n", c.Rax, c.Rbx,
                c.Rcx, c.Rdx);
-    WritePiece(file, "RSI=0x%016I64X, RDI=0x%016I64X, RBP=0x%016I64X, RSP=0x%016I64X\r\n", c.Rsi, c.Rdi,
-               c.Rbp, c.Rsp);
+    WritePiece(file, "RSI=0x%016I64X, RDI=0x%016I64X, RBP=0x%016I64X, RSP=0x%016I64X\r\n", c.Rsi, c.Rdi, c.Rbp,
+               c.Rsp);
     WritePiece(file, "R8 =0x%016I64X, R9 =0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", c.R8, c.R9, c.R10,
                c.R11);
     WritePiece(file, "R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", c.R12, c.R13,
@@ -610,13 +610,14 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
                     lstrcpynA(time, piece.Text(), sizeof(time));
             }
             const VS_FIXEDFILEINFO &v = record->version;
-            WritePiece(file,
-                       "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
-                       " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
-                       record->size, record->timeStamp, date, time, record->checksum, record->base,
-                       HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
-                       LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
-                       HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record->path);
+            WritePiece(
+                file,
+                "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
+                " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
+                record->size, record->timeStamp, date, time, record->checksum, record->base,
+                HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
+                LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
+                HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record->path);
             job.modules = record->next;
             delete[] record->path;
             delete record;

@@ -128,10 +128,9 @@ void Print(const char *what, const Figures &figures, int runs) {
     stats(figures.endMs, &endMedian, &ignored, &ignoredToo);
     stats(figures.dumpMs, &dumpMedian, &ignored, &ignoredToo);
     stats(figures.textMs, &textMedian, &ignored, &ignoredToo);
-    printf("%-28s runs=%zu/%d fault_to_files_closed_ms median=%.0f min=%.0f max=%.0f  (dump_closed_ms "
-           "median=%.0f "
-           "text_closed_ms median=%.0f)  fault_to_process_end_ms median=%.0f  dump_bytes=%llu "
-           "report_bytes=%llu\n",
+    printf("%-28s runs=%zu/%d fault_to_files_closed_ms median=%.0f min=%.0f max=%.0f  "
+           "(dump_closed_ms median=%.0f text_closed_ms median=%.0f)  "
+           "fault_to_process_end_ms median=%.0f  dump_bytes=%llu report_bytes=%llu\n",
            what, figures.reportMs.size(), runs, median, low, high, dumpMedian, textMedian, endMedian,
            static_cast<unsigned long long>(figures.dumpBytes),
            static_cast<unsigned long long>(figures.textBytes));
