@@ -4,7 +4,7 @@
 // Classes: MainDialog.
 #pragma once
 
-#include "app/DialogRunner.h"
+#include "ui/DialogRunner.h"
 #include "base/ModuleInfo.h"
 #include "base/RecordList.h"
 #include "load/UsageSampler.h"

@@ -7,6 +7,7 @@
 #include "base/SystemInfoQuery.h"
 #include "base/WorkerThread.h"
 #include "base/Wow64.h"
+#include "crash/ReportFile.h"
 #include "crash/SendProblemReport.h"
 #include "crash/WerRegistration.h"
 #include <exception>
@@ -21,6 +22,8 @@ namespace {
 const DWORD kCppExceptionCode = 0xE06D7363;
 // The report's own stack: symbol look-ups and the dump writer are deep, the faulting thread may have none.
 const SIZE_T kReportStackSize = 1024 * 1024;
+// How long a thread that faults while another one reports waits before it ends the process.
+const DWORD kSecondFaultWaitMs = 5000;
 // A damaged stack can make the walk go round in circles; no real stack of ours is this deep.
 const int kMostFrames = 512;
 // Processor registry keys are numbered from 0; the walk stops at the first missing one.
@@ -152,26 +155,6 @@ void WriteRegisters(HANDLE file, const CONTEXT &c) {
 #endif
 }
 
-// A report file is always a new file: whatever is at the name (an old report, a link to some other file)
-// is removed first and the file is then created exclusively, so nothing is ever appended to or written
-// through a link. A name that cannot be freed gives no file, and the caller tries the next place.
-HANDLE CreateReportFile(const char *path) {
-    DeleteFileA(path);
-    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// "%s_Debug.<extension>" from the first-choice base, else from the second; name holds the last one tried.
-HANDLE CreateBesideOrTemp(const TextString &first, const TextString &second, const char *extension,
-                          TextString &name) {
-    name.Format("%s_Debug.%s", first.Text(), extension);
-    HANDLE file = CreateReportFile(name.Text());
-    if (file != INVALID_HANDLE_VALUE)
-        return file;
-    name.Format("%s_Debug.%s", second.Text(), extension);
-    return CreateReportFile(name.Text());
-}
-
 // The address of a thread's environment block. The system's basic thread information names it directly;
 // on x86 the descriptor of the thread's FS selector is the older way. Wine answers the FS selector with the
 // block of the thread that asks, whatever thread it is asked about, so the selector comes second. x64 has
@@ -270,6 +253,7 @@ void TerminateWithReport() {
 } // namespace
 
 CrashReporter *CrashReporter::instance_ = nullptr;
+CrashReporter *CrashReporter::walking_ = nullptr;
 volatile LONG CrashReporter::reporting_ = 0;
 
 // Everything a report needs on its way through the report thread, the dump thread and the collector.
@@ -341,13 +325,20 @@ LONG WINAPI CrashReporter::Filter(EXCEPTION_POINTERS *pointers) {
     if (!self)
         return EXCEPTION_CONTINUE_SEARCH;
     if (InterlockedCompareExchange(&reporting_, 1, 0) != 0) {
-        // Another thread is reporting. Were this fault passed on at once, the system would end the process
-        // in the middle of that report; so it waits for the report to be finished. A fault on the reporter's
-        // own threads cannot wait for itself.
+        // A fault on the reporter's own threads cannot wait for itself.
         DWORD me = GetCurrentThreadId();
-        if (self->reportDone_ && me != self->faultingThread_ && me != self->reportThread_ &&
-            me != self->dumpThread_)
-            WaitForSingleObject(self->reportDone_, INFINITE);
+        if (me == self->faultingThread_ || me == self->reportThread_ || me == self->dumpThread_)
+            return EXCEPTION_CONTINUE_SEARCH;
+        // Another thread is reporting. Were this fault passed on at once, the system would end the process
+        // in the middle of that report, so it gives the report time to finish; but only so much, since this
+        // thread may hold a lock the report needs (the heap's, the loader's, one inside a library), and then
+        // the report never finishes. Either way the process ends here, with this fault's code: files the
+        // report has finished are complete under their names, unfinished ones only have temporary names.
+        if (self->reportDone_)
+            WaitForSingleObject(self->reportDone_, kSecondFaultWaitMs);
+        const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
+        TerminateProcess(GetCurrentProcess(),
+                         exception ? exception->ExceptionCode : EXCEPTION_ACCESS_VIOLATION);
         return EXCEPTION_CONTINUE_SEARCH;
     }
     int result = self->WriteReport(pointers);
@@ -414,28 +405,26 @@ int CrashReporter::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId) 
         first.Assign(program);
     }
 
+    // Each file gets its final name only once it is complete: a process ended in the middle of a report (by
+    // a second fault, by the user) leaves no half-written file under it.
     WerRegistration registration;
-    TextString dumpName;
-    if (LoadDebugHelp()) {
-        HANDLE file = CreateBesideOrTemp(first, second, "dmp", dumpName);
-        if (file != INVALID_HANDLE_VALUE) {
-            registration.Register(dumpName.Text());
-            job.dumpFile = file;
-            WriteDump(job);
-            CloseHandle(file);
-            job.dumpFile = INVALID_HANDLE_VALUE;
-        }
+    ReportFile dump;
+    if (LoadDebugHelp() && dump.Create(first, second, "dmp")) {
+        job.dumpFile = dump.Handle();
+        WriteDump(job);
+        job.dumpFile = INVALID_HANDLE_VALUE;
+        dump.Commit();
+        registration.Register(dump.Name());
     }
 
-    TextString reportName;
-    HANDLE report = CreateBesideOrTemp(first, second, "txt", reportName);
-    if (report != INVALID_HANDLE_VALUE) {
-        registration.Register(reportName.Text());
-        WriteText(job, report, pointers, threadId);
-        CloseHandle(report);
+    ReportFile report;
+    if (report.Create(first, second, "txt")) {
+        WriteText(job, report.Handle(), pointers, threadId);
+        report.Commit();
+        registration.Register(report.Name());
     }
-    dumpPath_.Assign(&dumpName);
-    reportPath_.Assign(&reportName);
+    dumpPath_.Assign(dump.Name());
+    reportPath_.Assign(report.Name());
 
     ProblemReportSettings settings;
     settings.uploadHost = uploadHost_.Text();
@@ -443,7 +432,7 @@ int CrashReporter::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId) 
     settings.productKey = productKey_.Text();
     settings.sourceTag = sourceTag_.Text();
     settings.iconId = iconId_;
-    int result = SendProblemReport(settings, dumpName.Text(), reportName.Text());
+    int result = SendProblemReport(settings, dump.Name(), report.Name());
     UnloadDebugHelp();
     return result;
 }
@@ -477,10 +466,14 @@ void CrashReporter::WriteDump(ReportJob &job) {
 }
 
 BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALLBACK_INPUT input,
-                                           PMINIDUMP_CALLBACK_OUTPUT) {
+                                           PMINIDUMP_CALLBACK_OUTPUT output) {
     ReportJob *job = static_cast<ReportJob *>(parameter);
     if (!job || !input)
         return TRUE;
+    // The dump writer's own thread is report machinery, not the program: its stack and registers say nothing
+    // about the fault (Wine even pairs the faulting thread's registers with the writer's whole stack).
+    if (input->CallbackType == ThreadCallback && output && input->Thread.ThreadId == GetCurrentThreadId())
+        output->ThreadWriteFlags &= ~(ThreadWriteStack | ThreadWriteContext);
     if (input->CallbackType == ModuleCallback) {
         const MINIDUMP_MODULE_CALLBACK &module = input->Module;
         ModuleRecord *record = new (std::nothrow) ModuleRecord;
@@ -694,11 +687,14 @@ int CrashReporter::LoadDebugHelp() {
         UnloadDebugHelp();
         return 0;
     }
+    t.SymLoadModuleEx = t.dbghelp.Function<DebugHelpTable::SymLoadModuleExFunction>("SymLoadModuleEx");
     if (t.ntdll.Load("ntdll.dll"))
         t.NtQueryInformationThread =
             t.ntdll.Function<DebugHelpTable::NtQueryInformationThreadFunction>("NtQueryInformationThread");
 
-    t.SymSetOptions(SYMOPT_LOAD_LINES);
+    // A report names a handful of modules, the process holds dozens: symbols are read only for a module
+    // an address is looked up in, and only when that happens.
+    t.SymSetOptions(SYMOPT_LOAD_LINES | SYMOPT_DEFERRED_LOADS);
 
     // Symbols are looked for beside the program first, then where the debugging tools are told to look.
     TextString path(512);
@@ -718,7 +714,9 @@ int CrashReporter::LoadDebugHelp() {
     }
     if (path.Length() > 0)
         path.Delete(path.Length() - 1, 1);
-    if (!t.SymInitialize(GetCurrentProcess(), path.Text(), TRUE)) {
+    // Not invading the process also keeps the dump writer fast: Wine's x64 one copies the unwind tables of
+    // every module the symbol handler holds into the dump, tens of thousands of small blocks.
+    if (!t.SymInitialize(GetCurrentProcess(), path.Text(), t.SymLoadModuleEx ? FALSE : TRUE)) {
         UnloadDebugHelp();
         return 0;
     }
@@ -748,6 +746,7 @@ void CrashReporter::UnloadDebugHelp() {
     t.SymFunctionTableAccess64 = nullptr;
     t.SymGetModuleBase64 = nullptr;
     t.SymGetLineFromAddr64 = nullptr;
+    t.SymLoadModuleEx = nullptr;
     t.dbghelp.Free();
     t.ntdll.Free();
 }
@@ -767,10 +766,50 @@ int CrashReporter::DescribeAddress(uint64_t address, TextString &text) {
     return text.Format("0x%I64X@0x%I64X", value, value);
 }
 
+int CrashReporter::LoadModuleAt(uint64_t address) {
+    DebugHelpTable &t = debugHelp_;
+    if (!t.symbolsReady)
+        return 0;
+    HANDLE process = GetCurrentProcess();
+    if (t.SymGetModuleBase64(process, address))
+        return 1;
+    if (!t.SymLoadModuleEx)
+        return 0;
+    // Only an image mapping is a module; its allocation base is the module's handle.
+    MEMORY_BASIC_INFORMATION region;
+    if (!VirtualQuery(reinterpret_cast<const void *>(static_cast<uintptr_t>(address)), &region,
+                      sizeof(region)) ||
+        region.Type != MEM_IMAGE || !region.AllocationBase)
+        return 0;
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, sizeof(path));
+    if (length == 0 || length >= sizeof(path))
+        return 0;
+    return t.SymLoadModuleEx(process, nullptr, path, nullptr, AddressOf(region.AllocationBase), 0, nullptr,
+                             0) != 0;
+}
+
+PVOID CALLBACK CrashReporter::FunctionTableAt(HANDLE process, DWORD64 address) {
+    CrashReporter *self = walking_;
+    if (!self || !self->debugHelp_.SymFunctionTableAccess64)
+        return nullptr;
+    self->LoadModuleAt(address);
+    return self->debugHelp_.SymFunctionTableAccess64(process, address);
+}
+
+DWORD64 CALLBACK CrashReporter::ModuleBaseAt(HANDLE process, DWORD64 address) {
+    CrashReporter *self = walking_;
+    if (!self || !self->debugHelp_.SymGetModuleBase64)
+        return 0;
+    self->LoadModuleAt(address);
+    return self->debugHelp_.SymGetModuleBase64(process, address);
+}
+
 int CrashReporter::SymbolNameOf(uint64_t address, TextString &text) {
     DebugHelpTable &t = debugHelp_;
     if (!t.symbolsReady)
         return 0;
+    LoadModuleAt(address);
     HANDLE process = GetCurrentProcess();
     {
         alignas(8) char buffer[88 + 412];
@@ -803,6 +842,7 @@ int CrashReporter::ModuleNameOf(uint64_t address, TextString &name, uint64_t *ba
     DebugHelpTable &t = debugHelp_;
     if (!t.symbolsReady)
         return 0;
+    LoadModuleAt(address);
     HANDLE process = GetCurrentProcess();
     IMAGEHLP_MODULE64 module;
     static_assert(sizeof(module) >= 1672, "the module record dbghelp fills");
@@ -833,6 +873,7 @@ int CrashReporter::LineOf(uint64_t address, TextString &fileName, uint32_t *line
     DebugHelpTable &t = debugHelp_;
     if (!t.symbolsReady)
         return 0;
+    LoadModuleAt(address);
     IMAGEHLP_LINE64 line;
     memset(&line, 0, sizeof(line));
     line.SizeOfStruct = sizeof(line);
@@ -863,11 +904,13 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
     frame.AddrPC.Mode = AddrModeFlat;
     frame.AddrFrame.Mode = AddrModeFlat;
     frame.AddrStack.Mode = AddrModeFlat;
+    CrashReporter *outerWalk = walking_;
+    walking_ = this;
     uint64_t previousPc = 0;
     int first = 1;
     for (int count = 0; count < kMostFrames; ++count) {
         if (!t.StackWalk64(kStackMachine, GetCurrentProcess(), nullptr, &frame, context, nullptr,
-                           t.SymFunctionTableAccess64, t.SymGetModuleBase64, nullptr))
+                           &CrashReporter::FunctionTableAt, &CrashReporter::ModuleBaseAt, nullptr))
             break;
         uint64_t pc = frame.AddrPC.Offset;
         if (!first && pc == previousPc)
@@ -906,5 +949,6 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
         if (frame.AddrReturn.Offset == 0)
             break;
     }
+    walking_ = outerWalk;
     SetErrorMode(previousMode);
 }

@@ -28,6 +28,8 @@ struct DebugHelpTable {
                                               PFUNCTION_TABLE_ACCESS_ROUTINE64, PGET_MODULE_BASE_ROUTINE64,
                                               PTRANSLATE_ADDRESS_ROUTINE64);
     typedef BOOL(WINAPI *SymGetLineFromAddr64Function)(HANDLE, DWORD64, PDWORD, PIMAGEHLP_LINE64);
+    typedef DWORD64(WINAPI *SymLoadModuleExFunction)(HANDLE, HANDLE, PCSTR, PCSTR, DWORD64, DWORD,
+                                                     PMODLOAD_DATA, DWORD);
 
     DynamicLibrary dbghelp;
     DynamicLibrary ntdll;
@@ -42,6 +44,9 @@ struct DebugHelpTable {
     PFUNCTION_TABLE_ACCESS_ROUTINE64 SymFunctionTableAccess64 = nullptr;
     PGET_MODULE_BASE_ROUTINE64 SymGetModuleBase64 = nullptr;
     SymGetLineFromAddr64Function SymGetLineFromAddr64 = nullptr;
+    // Optional: with it the symbol handler starts empty and a module is added when an address in it is
+    // looked up; without it every module of the process is added at the start.
+    SymLoadModuleExFunction SymLoadModuleEx = nullptr;
     // The symbol handler was initialised for this process and is cleaned up with the table.
     int symbolsReady = 0;
 };
@@ -83,6 +88,8 @@ public:
     CrashReporter &operator=(const CrashReporter &) = delete;
 
     static CrashReporter *Instance() { return instance_; }
+    // 1 once a report of this process has begun (it is never cleared).
+    static int Reporting() { return reporting_ != 0; }
 
     // 1: this reporter's filter becomes the process's top-level filter; anything else puts the one back that
     // was in place before.
@@ -104,6 +111,9 @@ public:
     int LineOf(uint64_t address, TextString &fileName, uint32_t *lineNumber);
     // The "Stack:" frame lines of the thread whose context this is, written to file.
     void WriteStack(CONTEXT *context, HANDLE file);
+    // Adds the module that holds address to the symbol handler unless it is there already. 1 when the
+    // handler knows the module afterwards.
+    int LoadModuleAt(uint64_t address);
 
     // The report files of the last report (empty before one was written, the dump name empty when no dump
     // was attempted).
@@ -126,6 +136,9 @@ private:
     struct ReportJob;
     static DWORD WINAPI ReportThread(void *parameter);
     static int32_t DumpRoutine(void *context, int32_t value);
+    // The stack walk's look-ups, adding each module the walk reaches.
+    static PVOID CALLBACK FunctionTableAt(HANDLE process, DWORD64 address);
+    static DWORD64 CALLBACK ModuleBaseAt(HANDLE process, DWORD64 address);
     static BOOL CALLBACK CollectRecord(void *parameter, const PMINIDUMP_CALLBACK_INPUT input,
                                        PMINIDUMP_CALLBACK_OUTPUT output);
     int WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId);
@@ -135,6 +148,8 @@ private:
     void WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId);
 
     static CrashReporter *instance_;
+    // The reporter whose WriteStack is walking; the walk's look-ups carry no context of their own.
+    static CrashReporter *walking_;
     static volatile LONG reporting_;
 
     uint32_t options_;
@@ -149,7 +164,8 @@ private:
     int filterInstalled_ = 0;
     void (*previousTerminate_)() = nullptr;
     CrashReporter *previousInstance_ = nullptr;
-    // Set when the report of this process is complete; other threads that fault meanwhile wait for it.
+    // Set when the report of this process is complete; other threads that fault meanwhile wait for it, for a
+    // bounded time.
     HANDLE reportDone_ = nullptr;
     // Threads that must never wait for the report: the faulting one and the reporter's own.
     volatile DWORD faultingThread_ = 0;

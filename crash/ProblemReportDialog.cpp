@@ -1,7 +1,6 @@
 // ProblemReportDialog: the in-memory template, the texts, set-up, colours, links and answers.
 #include "crash/ProblemReportDialog.h"
 #include "base/ModuleInfo.h"
-#include "ui/TemplateFont.h"
 #include <commctrl.h>
 #include <cstring>
 #include <initializer_list>
@@ -85,11 +84,6 @@ const char ProblemReportDialog::kHeadingFonts[] = "Segoe UI;Verdana;MS Sans Seri
 ProblemReportData::ProblemReportData() : description(kDescriptionCapacity), email(kEmailCapacity) {
     description.Assign("");
     email.Assign("");
-}
-
-ProblemReportData::~ProblemReportData() {
-    if (whiteBrush)
-        DeleteObject(whiteBrush);
 }
 
 void ProblemReportData::Fill(const char *dumpFile, const char *reportFile, uint32_t icon,
@@ -203,152 +197,125 @@ void ProblemReportDialog::BuildTemplate(uint8_t (&block)[kTemplateSize]) {
 INT_PTR ProblemReportDialog::Run(ProblemReportData &data) {
     alignas(4) uint8_t block[kTemplateSize];
     BuildTemplate(block);
-    // Like every dialog of the program: the old bitmap font gives way to the system's message font.
-    void *replaced = TemplateFont::ReplaceTemplateFont(block, sizeof(block), 0);
-    const DLGTEMPLATE *dialogTemplate = static_cast<const DLGTEMPLATE *>(replaced ? replaced : block);
-    INT_PTR result =
-        DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialogTemplate, nullptr,
-                                &ProblemReportDialog::DialogProcedure, reinterpret_cast<LPARAM>(&data));
-    if (replaced)
-        TemplateFont::FreeTemplate(replaced);
+    ProblemReportDialog dialog(data);
+    INT_PTR result = dialog.RunModalIndirect(GetModuleHandleA(nullptr), block, sizeof(block), 0, nullptr);
     return result == 1 ? 1 : 0;
 }
 
-void ProblemReportDialog::SetIcons(HWND window, ProblemReportData &data) {
-    if (!data.iconId)
+void ProblemReportDialog::SetDialogIcons() {
+    if (!data_.iconId)
         return;
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    const char *name = MAKEINTRESOURCEA(data.iconId);
-    data.smallIcon = static_cast<HICON>(LoadImageA(instance, name, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                   GetSystemMetrics(SM_CYSMICON), 0));
-    data.bigIcon = static_cast<HICON>(LoadImageA(instance, name, IMAGE_ICON,
-                                                 StandardIconSize(GetSystemMetrics(SM_CXICON)),
-                                                 StandardIconSize(GetSystemMetrics(SM_CYICON)), 0));
-    if (data.smallIcon)
-        SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(data.smallIcon));
-    if (data.bigIcon)
-        SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(data.bigIcon));
-    data.itemIcon = LoadIconA(instance, name);
-    if (data.itemIcon)
-        SendDlgItemMessageA(window, kIcon, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(data.itemIcon));
+    SetIcons(static_cast<int>(data_.iconId), StandardIconSize(GetSystemMetrics(SM_CXICON)),
+             StandardIconSize(GetSystemMetrics(SM_CYICON)));
+    // A shared icon: the system keeps it, nobody frees it.
+    HICON itemIcon = LoadIconA(Instance(), MAKEINTRESOURCEA(data_.iconId));
+    if (itemIcon)
+        SendDlgItemMessageA(window_, kIcon, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(itemIcon));
 }
 
-void ProblemReportDialog::OnInitDialog(HWND window, ProblemReportData &data) {
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&data));
-    data.whiteBrush = CreateSolidBrush(data.whiteColour);
-    SetWindowTextA(window, data.productName.Text());
-    SetIcons(window, data);
+int ProblemReportDialog::OnInitDialog() {
+    data_.whiteBrush.Reset(CreateSolidBrush(data_.whiteColour));
+    SetText(data_.productName.Text());
+    SetDialogIcons();
+    SetUpTexts();
+    data_.divider.Attach(Item(kSeparator));
+    return kInitDone;
+}
 
+void ProblemReportDialog::SetUpTexts() {
     TextString text;
-    text.Format("%s has stopped working.", data.productName.Text());
-    HWND heading = GetDlgItem(window, kHeading);
-    data.heading.Attach(heading, StyledStatic::kFittedFont | StyledStatic::kFontList, kHeadingFonts,
-                        kHeadingHeight, kHeadingColour);
+    text.Format("%s has stopped working.", data_.productName.Text());
+    HWND heading = Item(kHeading);
+    data_.heading.Attach(heading, StyledStatic::kFittedFont | StyledStatic::kFontList, kHeadingFonts,
+                         kHeadingHeight, kHeadingColour);
     SetWindowTextA(heading, text.Text());
 
     const uint32_t linkOptions = SysLinkControl::kDialogUnits | SysLinkControl::kNoParentHook;
-    PleaseTellText(data, 1, text);
-    if (data.pleaseTellLink.Create(window, text.Text(), 40, 35, 370, 26, linkOptions)) {
-        ShowWindow(GetDlgItem(window, kPleaseTellText), SW_HIDE);
+    PleaseTellText(data_, 1, text);
+    if (data_.pleaseTellLink.Create(window_, text.Text(), 40, 35, 370, 26, linkOptions)) {
+        ShowWindow(Item(kPleaseTellText), SW_HIDE);
     } else {
-        PleaseTellText(data, 0, text);
-        SetDlgItemTextA(window, kPleaseTellText, text.Text());
+        PleaseTellText(data_, 0, text);
+        SetItemText(kPleaseTellText, text.Text());
     }
-    data.pleaseTellText.Assign(&text);
+    data_.pleaseTellText.Assign(&text);
 
-    HWND label = GetDlgItem(window, kDescriptionLabel);
-    data.descriptionLabel.Attach(label, StyledStatic::kWindowFont, nullptr, 0, kLabelColour);
+    HWND label = Item(kDescriptionLabel);
+    data_.descriptionLabel.Attach(label, StyledStatic::kWindowFont, nullptr, 0, kLabelColour);
     SetWindowTextA(label, "Can you please describe what you were doing when the problem occurred?");
-    SendDlgItemMessageA(window, kDescription, EM_LIMITTEXT, ProblemReportData::kDescriptionCapacity - 2, 0);
-    SendDlgItemMessageA(window, kDescription, kSetCueBanner, FALSE, reinterpret_cast<LPARAM>(kCueBanner));
+    SendDlgItemMessageA(window_, kDescription, EM_LIMITTEXT, ProblemReportData::kDescriptionCapacity - 2, 0);
+    SendDlgItemMessageA(window_, kDescription, kSetCueBanner, FALSE, reinterpret_cast<LPARAM>(kCueBanner));
 
-    label = GetDlgItem(window, kEmailLabel);
-    data.emailLabel.Attach(label, StyledStatic::kWindowFont, nullptr, 0, kLabelColour);
+    label = Item(kEmailLabel);
+    data_.emailLabel.Attach(label, StyledStatic::kWindowFont, nullptr, 0, kLabelColour);
     SetWindowTextA(label, "Your E-mail address:");
-    SendDlgItemMessageA(window, kEmail, EM_LIMITTEXT, ProblemReportData::kEmailCapacity - 2, 0);
-    SendDlgItemMessageA(window, kEmail, kSetCueBanner, FALSE, reinterpret_cast<LPARAM>(kCueBanner));
+    SendDlgItemMessageA(window_, kEmail, EM_LIMITTEXT, ProblemReportData::kEmailCapacity - 2, 0);
+    SendDlgItemMessageA(window_, kEmail, kSetCueBanner, FALSE, reinterpret_cast<LPARAM>(kCueBanner));
 
-    FilesText(data, 1, text);
-    if (data.filesLink.Create(window, text.Text(), 40, 144, 370, 18, linkOptions)) {
-        ShowWindow(GetDlgItem(window, kFilesText), SW_HIDE);
+    FilesText(data_, 1, text);
+    if (data_.filesLink.Create(window_, text.Text(), 40, 144, 370, 18, linkOptions)) {
+        ShowWindow(Item(kFilesText), SW_HIDE);
     } else {
-        FilesText(data, 0, text);
-        SetDlgItemTextA(window, kFilesText, text.Text());
+        FilesText(data_, 0, text);
+        SetItemText(kFilesText, text.Text());
     }
-    data.filesText.Assign(&text);
-
-    data.divider.Attach(GetDlgItem(window, kSeparator));
+    data_.filesText.Assign(&text);
 }
 
-void ProblemReportDialog::OnDestroy(ProblemReportData &data) {
-    data.pleaseTellLink.Destroy();
-    data.filesLink.Destroy();
-    data.heading.Detach();
-    data.descriptionLabel.Detach();
-    data.emailLabel.Detach();
-    data.divider.Detach();
-    if (data.whiteBrush)
-        DeleteObject(data.whiteBrush);
-    data.whiteBrush = nullptr;
-    // The window lets go of its icons with it; loaded without sharing, they are ours to free.
-    if (data.smallIcon)
-        DestroyIcon(data.smallIcon);
-    if (data.bigIcon)
-        DestroyIcon(data.bigIcon);
-    data.smallIcon = data.bigIcon = nullptr;
+void ProblemReportDialog::CopyAnswers() {
+    char *description = data_.description.Buffer(ProblemReportData::kDescriptionCapacity);
+    char *email = data_.email.Buffer(ProblemReportData::kEmailCapacity);
+    if (description) {
+        GetDlgItemTextA(window_, kDescription, description, ProblemReportData::kDescriptionCapacity - 1);
+        data_.description.Recount();
+    }
+    if (email) {
+        GetDlgItemTextA(window_, kEmail, email, ProblemReportData::kEmailCapacity - 1);
+        data_.email.Recount();
+    }
 }
 
-INT_PTR CALLBACK ProblemReportDialog::DialogProcedure(HWND window, UINT message, WPARAM wParam,
-                                                      LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        OnInitDialog(window, *reinterpret_cast<ProblemReportData *>(lParam));
-        return TRUE;
+int ProblemReportDialog::OnCommand(int id, WPARAM, LPARAM) {
+    switch (id) {
+    case kSend:
+        CopyAnswers();
+        EndRun(1);
+        return 1;
+    case kDontSend:
+    case IDCANCEL:
+        EndRun(0);
+        return 1;
+    default:
+        return 0;
     }
-    ProblemReportData *data = reinterpret_cast<ProblemReportData *>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!data)
-        return FALSE;
+}
+
+int ProblemReportDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CTLCOLORSTATIC: {
         HDC dc = reinterpret_cast<HDC>(wParam);
         HWND control = reinterpret_cast<HWND>(lParam);
-        if ((data->filesLink.Window() && control == data->filesLink.Window()) ||
-            control == GetDlgItem(window, kFilesText))
+        if ((data_.filesLink.Window() && control == data_.filesLink.Window()) || control == Item(kFilesText))
             SetTextColor(dc, kLabelColour);
-        SetBkColor(dc, data->whiteColour);
-        return reinterpret_cast<INT_PTR>(data->whiteBrush);
+        SetBkColor(dc, data_.whiteColour);
+        // The handlers answer 32 bits; a GDI handle's value fits in them on 64-bit Windows too, and the
+        // dialog procedure widens the answer again.
+        return static_cast<int>(reinterpret_cast<INT_PTR>(data_.whiteBrush.Get()));
     }
     case WM_NOTIFY:
-        if (data->pleaseTellLink.OnNotify(lParam) || data->filesLink.OnNotify(lParam))
-            return TRUE;
-        return FALSE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case kSend: {
-            char *description = data->description.Buffer(ProblemReportData::kDescriptionCapacity);
-            char *email = data->email.Buffer(ProblemReportData::kEmailCapacity);
-            if (description) {
-                GetDlgItemTextA(window, kDescription, description,
-                                ProblemReportData::kDescriptionCapacity - 1);
-                data->description.Recount();
-            }
-            if (email) {
-                GetDlgItemTextA(window, kEmail, email, ProblemReportData::kEmailCapacity - 1);
-                data->email.Recount();
-            }
-            EndDialog(window, 1);
-            return TRUE;
-        }
-        case kDontSend:
-        case IDCANCEL:
-            EndDialog(window, 0);
-            return TRUE;
-        default:
-            return FALSE;
-        }
-    case WM_DESTROY:
-        OnDestroy(*data);
-        return FALSE;
+        return data_.pleaseTellLink.OnNotify(lParam) || data_.filesLink.OnNotify(lParam) ? 1 : 0;
     default:
-        return FALSE;
+        return DialogRunner::OnMessage(message, wParam, lParam);
     }
+}
+
+int ProblemReportDialog::OnDestroy() {
+    // The painters and hooks let go of their windows while those still exist.
+    data_.pleaseTellLink.Destroy();
+    data_.filesLink.Destroy();
+    data_.heading.Detach();
+    data_.descriptionLabel.Detach();
+    data_.emailLabel.Detach();
+    data_.divider.Detach();
+    return 0;
 }

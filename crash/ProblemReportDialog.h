@@ -1,12 +1,14 @@
 // ProblemReportDialog: the "has stopped working" dialog that asks whether the crash report files may be
 // sent, with a description and an e-mail address. It is built from a template in memory, so it needs no
-// resources of the program it appears in.
+// resources of the program it appears in, and runs on the program's one dialog base.
 //
 // Classes: ProblemReportData, ProblemReportDialog.
 #pragma once
 
+#include "base/ScopedHandle.h"
 #include "base/TextString.h"
 #include "base/Win.h"
+#include "ui/DialogRunner.h"
 #include "ui/DividerHook.h"
 #include "ui/StyledStatic.h"
 #include "ui/SysLinkControl.h"
@@ -17,7 +19,6 @@ struct ProblemReportData {
     enum : uint32_t { kDescriptionCapacity = 2048, kEmailCapacity = 260 };
 
     ProblemReportData();
-    ~ProblemReportData();
     ProblemReportData(const ProblemReportData &) = delete;
     ProblemReportData &operator=(const ProblemReportData &) = delete;
 
@@ -31,11 +32,8 @@ struct ProblemReportData {
     StyledStatic descriptionLabel;
     StyledStatic emailLabel;
     DividerHook divider;
-    HBRUSH whiteBrush = nullptr;
+    OwnedBrush whiteBrush;
     COLORREF whiteColour = RGB(255, 255, 255);
-    HICON smallIcon = nullptr;
-    HICON bigIcon = nullptr;
-    HICON itemIcon = nullptr;
     uint32_t iconId = 0;
     TextString productName;
     TextString companyName;
@@ -49,7 +47,7 @@ struct ProblemReportData {
     TextString filesText;
 };
 
-class ProblemReportDialog {
+class ProblemReportDialog : public DialogRunner {
 public:
     enum { kTemplateSize = 520 };
     // Control ids of the template.
@@ -86,10 +84,17 @@ public:
     static void PleaseTellText(const ProblemReportData &data, int linkForm, TextString &text);
     static void FilesText(const ProblemReportData &data, int linkForm, TextString &text);
 
-    static INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    explicit ProblemReportDialog(ProblemReportData &data) : data_(data) {}
+
+    int OnInitDialog() override;
+    int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
+    int OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    int OnDestroy() override;
 
 private:
-    static void OnInitDialog(HWND window, ProblemReportData &data);
-    static void SetIcons(HWND window, ProblemReportData &data);
-    static void OnDestroy(ProblemReportData &data);
+    void SetDialogIcons();
+    void SetUpTexts();
+    void CopyAnswers();
+
+    ProblemReportData &data_;
 };

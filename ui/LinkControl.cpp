@@ -3,6 +3,7 @@
 #include "base/OsVersion.h"
 #include "base/RegistryKey.h"
 #include "base/Shell.h"
+#include "ui/FittedFont.h"
 #include "ui/TemplateFont.h"
 #include <cstdio>
 #include <cstring>
@@ -215,28 +216,29 @@ void LinkControl::CreateFonts() {
     BYTE pitchAndFamily =
         static_cast<BYTE>((metrics.tmPitchAndFamily & 0xF0) |
                           ((metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) ? VARIABLE_PITCH : FIXED_PITCH));
-    for (;;) {
-        underlinedFont_.Reset(CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, TRUE, FALSE, DEFAULT_CHARSET,
-                                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                          pitchAndFamily, face));
-        if (!underlinedFont_.IsValid())
-            break;
-        SIZE size = {};
-        BOOL measured;
-        {
-            // Deselected before the next round frees the font.
-            ScopedSelectObject selected(dc.Get(), underlinedFont_.Get());
-            measured = GetTextExtentPoint32A(dc.Get(), displayText_.Text(), displayText_.Length(), &size);
-        }
-        if (!measured || (size.cx <= client.right && size.cy < client.bottom))
-            break;
-        if (height - 1 < kSmallestFontHeight)
-            break;
-        --height;
-    }
-    normalFont_.Reset(CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, pitchAndFamily,
-                                  face));
+    // The text is measured underlined, as it is painted at its widest.
+    LOGFONTA description = {};
+    description.lfWeight = FW_NORMAL;
+    description.lfUnderline = TRUE;
+    description.lfCharSet = DEFAULT_CHARSET;
+    description.lfPitchAndFamily = pitchAndFamily;
+    lstrcpynA(description.lfFaceName, face, LF_FACESIZE);
+    int fitted = height;
+    underlinedFont_ = FittedFont::Create(
+        dc.Get(), description, height, kSmallestFontHeight,
+        [&](HDC measuring) {
+            SIZE size = {};
+            if (!GetTextExtentPoint32A(measuring, displayText_.Text(), displayText_.Length(), &size))
+                return FittedFont::kUnmeasurable;
+            return size.cx <= client.right && size.cy < client.bottom ? FittedFont::kFits
+                                                                      : FittedFont::kTooLarge;
+        },
+        &fitted);
+    if (underlinedFont_.IsValid())
+        height = fitted;
+    description.lfHeight = height;
+    description.lfUnderline = FALSE;
+    normalFont_.Reset(CreateFontIndirectA(&description));
 }
 
 void LinkControl::BuildDisplayText() {

@@ -1,7 +1,9 @@
 // StyledStatic: font choice and fitting, painting, and the messages the painter answers for the static.
 #include "ui/StyledStatic.h"
+#include "ui/FittedFont.h"
 #include "ui/TemplateFont.h"
 #include <cstring>
+#include <utility>
 
 void StyledStatic::FirstInstalledFace(const char *fontList, char *face) {
     const char *at = fontList ? fontList : "";
@@ -69,16 +71,12 @@ int StyledStatic::Attach(HWND window, uint32_t options, const char *fontList, in
 void StyledStatic::Detach() {
     if (hook_.IsAttached())
         hook_.Detach();
-    if (font_)
-        DeleteObject(font_);
-    font_ = nullptr;
+    font_.Reset();
     window_ = nullptr;
 }
 
 void StyledStatic::CreateFont() {
-    if (font_)
-        DeleteObject(font_);
-    font_ = nullptr;
+    font_.Reset();
     if (options_ & kFittedFont) {
         Fit();
         return;
@@ -88,7 +86,7 @@ void StyledStatic::CreateFont() {
     LOGFONTA description;
     if (!own || GetObjectA(own, sizeof(description), &description) != sizeof(description))
         GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(description), &description);
-    font_ = CreateFontIndirectA(&description);
+    font_.Reset(CreateFontIndirectA(&description));
     height_ = description.lfHeight;
 }
 
@@ -97,33 +95,29 @@ void StyledStatic::Fit() {
     GetClientRect(window_, &client);
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
-    HDC dc = GetDC(window_);
     LOGFONTA description;
     memset(&description, 0, sizeof(description));
     description.lfWeight = FW_NORMAL;
     description.lfCharSet = DEFAULT_CHARSET;
     description.lfQuality = DEFAULT_QUALITY;
     lstrcpynA(description.lfFaceName, face_[0] ? face_ : "Verdana", LF_FACESIZE);
-    for (int candidate = startHeight_;; --candidate) {
-        description.lfHeight = candidate;
-        HFONT font = CreateFontIndirectA(&description);
-        if (!font)
-            break;
-        if (font_)
-            DeleteObject(font_);
-        font_ = font;
-        height_ = candidate;
-        if (candidate <= kSmallestHeight || !dc)
-            break;
-        HGDIOBJ previous = SelectObject(dc, font);
-        RECT needed = client;
-        DrawTextA(dc, text_.Text(), -1, &needed, drawFlags_ | DT_CALCRECT);
-        SelectObject(dc, previous);
-        if (needed.right - needed.left < width && needed.bottom - needed.top < height)
-            break;
+    ScopedGetDC dc(window_);
+    int fitted = 0;
+    OwnedFont font = FittedFont::Create(
+        dc.Get(), description, startHeight_, kSmallestHeight,
+        [&](HDC measuring) {
+            RECT needed = client;
+            DrawTextA(measuring, text_.Text(), -1, &needed, drawFlags_ | DT_CALCRECT);
+            return needed.right - needed.left < width && needed.bottom - needed.top < height
+                       ? FittedFont::kFits
+                       : FittedFont::kTooLarge;
+        },
+        &fitted);
+    // A font that cannot be made at all keeps the one there was.
+    if (font.IsValid()) {
+        font_ = std::move(font);
+        height_ = fitted;
     }
-    if (dc)
-        ReleaseDC(window_, dc);
 }
 
 void StyledStatic::Paint(HDC dc) {
@@ -136,7 +130,7 @@ void StyledStatic::Paint(HDC dc) {
                                                     reinterpret_cast<LPARAM>(window_)))
             : nullptr;
     FillRect(dc, &client, brush ? brush : static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    HGDIOBJ previous = font_ ? SelectObject(dc, font_) : nullptr;
+    HGDIOBJ previous = font_.IsValid() ? SelectObject(dc, font_.Get()) : nullptr;
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, IsWindowEnabled(window_) ? colour_ : GetSysColor(COLOR_GRAYTEXT));
     DrawTextA(dc, text_.Text(), -1, &client, drawFlags_);

@@ -4,6 +4,7 @@
 // Classes: StyledStatic.
 #pragma once
 
+#include "base/ScopedHandle.h"
 #include "base/TextString.h"
 #include "base/Win.h"
 #include "ui/SubclassHook.h"
@@ -35,7 +36,7 @@ public:
     HWND Window() const { return window_; }
     const char *Text() const { return text_.Text(); }
     const char *Face() const { return face_; }
-    HFONT Font() const { return font_; }
+    HFONT Font() const { return font_.Get(); }
     int FontHeight() const { return height_; }
     UINT DrawFlags() const { return drawFlags_; }
     COLORREF Colour() const { return colour_; }
@@ -54,7 +55,7 @@ private:
     SubclassHook<kHookStyledStatic> hook_;
     TextString text_;
     HWND window_ = nullptr;
-    HFONT font_ = nullptr;
+    OwnedFont font_;
     uint32_t options_ = 0;
     UINT drawFlags_ = 0;
     COLORREF colour_ = 0;

@@ -1,6 +1,8 @@
 // CrashProgram: faults on purpose, one way per switch, so that the crash tests can look at what the crash
 // reporter leaves behind. Usage: CrashProgram <fault> <facts file> [upload host] [upload path]
 // The facts file receives, before the fault, the thread ids and names and the faulting function's address.
+// Two switches fault a second thread while the report of the main thread's fault is under way: "heaplock"
+// while that thread holds the process heap's lock, "afterdialog" once the problem-report dialog is up.
 #include "crash/CrashReporter.h"
 #include <cstdio>
 #include <string>
@@ -15,6 +17,7 @@ namespace {
 
 FILE *g_facts = nullptr;
 HANDLE g_go = nullptr;
+HANDLE g_ready = nullptr;
 const char kMainName[] = "CrashProgram main thread";
 // Longer than a report's name field (99 characters).
 char g_longName[160];
@@ -47,6 +50,16 @@ __attribute__((noinline)) void CrashWriteNull() {
     *target = 1;
 }
 
+__attribute__((noinline)) int CrashReadAt16() {
+    volatile int *volatile source = reinterpret_cast<int *>(16);
+    return *source;
+}
+
+__attribute__((noinline)) void CrashJumpToNull() {
+    void (*volatile target)() = nullptr;
+    target();
+}
+
 __attribute__((noinline)) int CrashDivideByZero() {
     volatile int zero = 0;
     return 7 / zero;
@@ -73,6 +86,37 @@ DWORD WINAPI CrashThreadMain(void *) {
     WaitForSingleObject(g_go, INFINITE);
     CrashWriteNull();
     return 0;
+}
+
+// Whether this process shows a visible dialog (the problem-report dialog).
+BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof(name));
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) && !strcmp(name, "#32770")) {
+        *reinterpret_cast<int *>(found) = 1;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The second fault of the two-fault switches: waits (bounded) for its moment, then divides by zero, so that
+// its code differs from the first fault's.
+DWORD WINAPI SecondFaultMain(void *parameter) {
+    const int holdHeap = parameter != nullptr;
+    WaitForSingleObject(g_go, INFINITE);
+    if (holdHeap)
+        HeapLock(GetProcessHeap());
+    SetEvent(g_ready);
+    for (int waited = 0; waited < 30000; waited += 10) {
+        int dialog = 0;
+        if (holdHeap ? CrashReporter::Reporting()
+                     : (EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&dialog)), dialog))
+            break;
+        Sleep(10);
+    }
+    return CrashDivideByZero();
 }
 
 DWORD WINAPI IdleThreadMain(void *) {
@@ -104,6 +148,7 @@ int main(int argc, char **argv) {
     g_longName[sizeof(g_longName) - 1] = 0;
     NameThisThread(kMainName);
     g_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     g_facts = fopen(argv[2], "w");
     if (!g_facts)
         return 3;
@@ -122,6 +167,8 @@ int main(int argc, char **argv) {
         {"thread", reinterpret_cast<void *>(&CrashWriteNull)},
         {"twothreads", reinterpret_cast<void *>(&CrashWriteNull)},
         {"divide", reinterpret_cast<void *>(&CrashDivideByZero)},
+        {"read16", reinterpret_cast<void *>(&CrashReadAt16)},
+        {"exec0", reinterpret_cast<void *>(&CrashJumpToNull)},
         {"cpp", reinterpret_cast<void *>(&CrashThrowUncaught)},
         {"raise", reinterpret_cast<void *>(&CrashRaiseUnknown)},
         {"overflow", reinterpret_cast<void *>(&CrashRecurse)},
@@ -135,6 +182,11 @@ int main(int argc, char **argv) {
         CloseHandle(CreateThread(nullptr, 0, CrashThreadMain, nullptr, 0, &id));
         Fact("worker", id);
     }
+    const int heapLock = !strcmp(fault, "heaplock");
+    if (heapLock || !strcmp(fault, "afterdialog")) {
+        CloseHandle(CreateThread(nullptr, 0, SecondFaultMain, heapLock ? &g_go : nullptr, 0, &id));
+        Fact("second", id);
+    }
     // Every thread has its name by now; the workers fault together when the event is set.
     Sleep(200);
     // When the fault happens, for the benchmark: the system time in 100-nanosecond units.
@@ -147,8 +199,20 @@ int main(int argc, char **argv) {
     if (workers) {
         SetEvent(g_go);
         Sleep(INFINITE);
+    } else if (heapLock) {
+        // Nothing from here to the fault may need the heap: the second thread holds its lock.
+        SetEvent(g_go);
+        WaitForSingleObject(g_ready, INFINITE);
+        CrashWriteNull();
+    } else if (!strcmp(fault, "afterdialog")) {
+        SetEvent(g_go);
+        CrashWriteNull();
     } else if (!strcmp(fault, "write0") || !strcmp(fault, "log")) {
         CrashWriteNull();
+    } else if (!strcmp(fault, "read16")) {
+        return CrashReadAt16();
+    } else if (!strcmp(fault, "exec0")) {
+        CrashJumpToNull();
     } else if (!strcmp(fault, "divide")) {
         return CrashDivideByZero();
     } else if (!strcmp(fault, "cpp")) {

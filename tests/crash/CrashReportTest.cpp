@@ -12,8 +12,10 @@
 #include <dbghelp.h>
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <algorithm>
 #include <cstring>
 #include <regex>
+#include <vector>
 
 namespace {
 
@@ -367,5 +369,161 @@ TEST_P(TarvexFault, LeavesItsReportBesideTheProgramAndEnds) {
 
 INSTANTIATE_TEST_SUITE_P(RemoteThread, TarvexFault, ::testing::ValuesIn(kInjections),
                          [](const ::testing::TestParamInfo<Injection> &info) { return info.param.name; });
+
+// ---- what the location line says the program tried ----
+
+struct AccessCase {
+    const char *fault;
+    const char *kind;
+    uint64_t address;
+};
+
+const AccessCase kAccessKinds[] = {
+    {"write0", "Write to", 0},
+    {"read16", "Read from", 16},
+    // A call through a null pointer: the processor faults fetching the instruction at 0.
+    {"exec0", "Execute at", 0},
+};
+
+class AccessKind : public ::testing::TestWithParam<AccessCase> {};
+
+TEST_P(AccessKind, LocationLineNamesWhatWasTried) {
+    const AccessCase &c = GetParam();
+    Crash crash;
+    crash.RunFault(c.fault);
+    ASSERT_TRUE(crash.ended);
+    char expected[80];
+    snprintf(expected, sizeof(expected), "%s location 0x%0*llX.\r\n", c.kind, int(2 * sizeof(void *)),
+             static_cast<unsigned long long>(c.address));
+    size_t lineEnd = crash.report.find("\r\n");
+    ASSERT_NE(std::string::npos, lineEnd) << crash.report.substr(0, 200);
+    EXPECT_EQ(expected, crash.report.substr(lineEnd + 2, strlen(expected)));
+}
+
+INSTANTIATE_TEST_SUITE_P(CrashProgram, AccessKind, ::testing::ValuesIn(kAccessKinds),
+                         [](const ::testing::TestParamInfo<AccessCase> &info) { return info.param.fault; });
+
+// ---- a second fault while the first one is reported ----
+
+const DWORD kSecondFaultCode = 0xC0000094; // the second thread divides by zero
+const double kSecondFaultWaitS = 5.0;
+
+double SecondsSince(unsigned long long fileTime) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    unsigned long long ticks =
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return (static_cast<double>(ticks) - static_cast<double>(fileTime)) / 1e7;
+}
+
+// Every report file (final or temporary name) in a folder.
+std::vector<std::string> ReportFilesIn(const char *folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(folder) + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::string name = found.cFileName;
+        if (name.find("_Debug.") != std::string::npos || name.find(".tmp") != std::string::npos)
+            names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SecondFault, HoldingTheHeapLockEndsTheProcessWithinTheBoundAndLeavesNoHalfFile) {
+    Crash crash;
+    crash.RunFault("heaplock");
+    double seconds = SecondsSince(Fact(crash.facts, "time"));
+    ASSERT_TRUE(crash.ended) << "the process hangs";
+    EXPECT_EQ(kSecondFaultCode, crash.runner.ExitCode());
+    // It gave the report its time, and no more (starting and ending a process take a while too).
+    EXPECT_GE(seconds, kSecondFaultWaitS - 0.5);
+    EXPECT_LT(seconds, kSecondFaultWaitS + 10);
+    // Whatever carries a final name is whole.
+    if (!crash.report.empty()) {
+        EXPECT_NE("<none>", ReportSection(crash.report, "ThreadList"));
+        EXPECT_EQ("\r\n", crash.report.substr(crash.report.size() - 2));
+    }
+    MinidumpSummary dump;
+    EXPECT_TRUE(crash.dump.empty() || dump.Read(crash.dump));
+}
+
+// The first report is written and its dialog is up when the second thread faults: the second fault writes
+// nothing, in either place, and ends the process once its wait is over.
+TEST(SecondFault, WhileTheDialogIsUpWritesNothingAndEndsTheProcess) {
+    Crash crash;
+    crash.Run("CrashProgram.exe", "afterdialog \"" + crash.folder.File("facts.txt") + "\" 127.0.0.1 /crash");
+    EXPECT_TRUE(crash.ended) << "the process hangs";
+    EXPECT_EQ(kSecondFaultCode, crash.runner.ExitCode());
+    EXPECT_EQ((std::vector<std::string>{"CrashProgram_Debug.dmp", "CrashProgram_Debug.txt"}),
+              ReportFilesIn(crash.folder.Path()));
+    EXPECT_EQ(std::vector<std::string>(), ReportFilesIn(crash.temp.Path()));
+    std::string first = "Access Violation [0xC0000005] at ";
+    EXPECT_EQ(0u, crash.report.find(first)) << crash.report.substr(0, 200);
+    EXPECT_NE(std::string::npos,
+              crash.report.find(" in Thread " + std::to_string(Fact(crash.facts, "main")) + ".\r\n"));
+    EXPECT_EQ(std::string::npos, crash.report.find("Integer Divide by Zero"));
+}
+
+// ---- a fault while the update check downloads ----
+
+// A DWORD value of Tarvex's key, put back (or removed) when the test ends.
+class SavedTarvexDword {
+public:
+    SavedTarvexDword(const char *name, const DWORD *value) : name_(name) {
+        DWORD size = sizeof(previous_);
+        existed_ = RegGetValueA(HKEY_CURRENT_USER, kTarvexKey, name, RRF_RT_REG_DWORD, nullptr, &previous_,
+                                &size) == ERROR_SUCCESS;
+        Set(value);
+    }
+    ~SavedTarvexDword() { Set(existed_ ? &previous_ : nullptr); }
+
+private:
+    void Set(const DWORD *value) {
+        if (value)
+            RegSetKeyValueA(HKEY_CURRENT_USER, kTarvexKey, name_, REG_DWORD, value, sizeof(*value));
+        else
+            RegDeleteKeyValueA(HKEY_CURRENT_USER, kTarvexKey, name_);
+    }
+    static constexpr const char *kTarvexKey = "Software\\Qelmarch\\Tarvex";
+    const char *name_;
+    DWORD previous_ = 0;
+    int existed_ = 0;
+};
+
+TEST(TarvexFaultDuringUpdate, ReportCompletesAndTheProcessEndsWhileTheAnswerTrickles) {
+    LoopbackServer server;
+    ASSERT_TRUE(server.Start()) << server.Problem();
+    // The answer arrives 16 bytes every 200 ms: the check is still downloading when the fault comes.
+    ASSERT_TRUE(server.SetRoute("/data/update.php", 200, std::string(64 * 1024, ' '), "slow:16:200"));
+    ClosedUpdateUrl savedUrl;
+    std::string url = server.Url("/data/update.php?p=tarvex");
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Qelmarch\\Tarvex", "UpdateUrl",
+                                             REG_SZ, url.c_str(), static_cast<DWORD>(url.size() + 1)));
+    const DWORD on = 1;
+    SavedTarvexDword autoUpdate("AutoUpdate", &on), lastCheck("LastCheck", nullptr);
+
+    Crash crash;
+    std::string copy = crash.folder.File(TARVEX_PROGRAM_FILE);
+    ASSERT_TRUE(
+        CopyFileA((CrashRunner::OwnFolder() + "..\\..\\" TARVEX_PROGRAM_FILE).c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(crash.runner.Start("\"" + copy + "\" -u 20", crash.temp.Path()));
+    ASSERT_TRUE(CrashRunner::WaitUntil(30000, [&] { return server.RequestCount() > 0; })) << "no query came";
+    Sleep(500);
+    HANDLE remote = CreateRemoteThread(crash.runner.Process(), nullptr, 0, nullptr, nullptr, 0, nullptr);
+    ASSERT_TRUE(remote);
+    CloseHandle(remote);
+    ASSERT_TRUE(crash.runner.WaitForEnd(kCrashWaitMs)) << "Tarvex did not end";
+
+    std::string report = CrashRunner::ReadWhole(crash.folder.File(TARVEX_PROGRAM_STEM "_Debug.txt"));
+    EXPECT_EQ(0u, report.find("Access Violation [0xC0000005]")) << report.substr(0, 300);
+    EXPECT_NE("<none>", ReportSection(report, "ThreadList"));
+    MinidumpSummary dump;
+    EXPECT_TRUE(dump.Read(CrashRunner::ReadWhole(crash.folder.File(TARVEX_PROGRAM_STEM "_Debug.dmp"))));
+    EXPECT_EQ(std::vector<std::string>(), ReportFilesIn(crash.temp.Path()));
+}
 
 } // namespace

@@ -1,7 +1,9 @@
 // DialogRunner tests: real modal dialogs from the test program's own templates: the initialisation
 // results, the ways of ending (and refusing to end), self-deletion, the first-show suppression, the minimum
-// size, the icons, the replaced font, and the message box text that must not be taken as a format.
-#include "app/DialogRunner.h"
+// size, the icons, the replaced font (templates from resources and from memory alike), and the message box
+// text that must not be taken as a format.
+#include "ui/DialogRunner.h"
+#include "base/ModuleInfo.h"
 #include "ui/TemplateFont.h"
 #include "tests/common/resources/TestIds.h"
 
@@ -119,7 +121,25 @@ TEST(RunModal, MissingTemplateReturnsTheSystemFailure) {
     EXPECT_EQ(0, dialog.initCalls);
 }
 
-TEST(RunModal, OldFontIsReplacedBeforeTheDialogIsCreated) {
+// The two ways to run a template: by its resource id, and as a block in memory (a copy of that resource),
+// as dialogs that need no resources of the program run.
+enum class Source { Resource, Memory };
+
+INT_PTR RunFrom(Source source, ProbeDialog &dialog, int templateId) {
+    if (source == Source::Resource)
+        return RunProbe(dialog, templateId);
+    DWORD size = 0;
+    const char *found = static_cast<const char *>(ModuleInfo::FindResourceAnyLanguage(
+        GetModuleHandleA(nullptr), MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(templateId), 0, &size));
+    if (!found)
+        return -2;
+    std::vector<char> copy(found, found + size);
+    return dialog.RunModalIndirect(GetModuleHandleA(nullptr), copy.data(), size, 0, nullptr);
+}
+
+class TemplateSource : public ::testing::TestWithParam<Source> {};
+
+TEST_P(TemplateSource, OldFontIsReplacedBeforeTheDialogIsCreated) {
     NONCLIENTMETRICSA metrics = {};
     metrics.cbSize = 340;
     ASSERT_TRUE(SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, 340, &metrics, 0));
@@ -132,7 +152,7 @@ TEST(RunModal, OldFontIsReplacedBeforeTheDialogIsCreated) {
         GetObjectA(reinterpret_cast<HFONT>(SendMessageA(d->Window(), WM_GETFONT, 0, 0)), sizeof font, &font);
         d->EndRun(0);
     });
-    EXPECT_EQ(0, RunProbe(dialog));
+    EXPECT_EQ(0, RunFrom(GetParam(), dialog, IDD_OLD_FONT));
     if (!known) {
         EXPECT_STREQ("MS Sans Serif", font.lfFaceName);
         return;
@@ -143,16 +163,21 @@ TEST(RunModal, OldFontIsReplacedBeforeTheDialogIsCreated) {
         EXPECT_TRUE(!strcmp(font.lfFaceName, "MS Shell Dlg 2") || !strcmp(font.lfFaceName, "MS Shell Dlg"));
 }
 
-TEST(RunModal, TemplateWithAModernFontIsUsedAsItIs) {
+TEST_P(TemplateSource, TemplateWithAModernFontIsUsedAsItIs) {
     LOGFONTA font = {};
     ProbeDialog dialog;
     dialog.steps.push_back([&](ProbeDialog *d) {
         GetObjectA(reinterpret_cast<HFONT>(SendMessageA(d->Window(), WM_GETFONT, 0, 0)), sizeof font, &font);
         d->EndRun(0);
     });
-    EXPECT_EQ(0, RunProbe(dialog, IDD_TAHOMA));
+    EXPECT_EQ(0, RunFrom(GetParam(), dialog, IDD_TAHOMA));
     EXPECT_STREQ("Tahoma", font.lfFaceName);
 }
+
+INSTANTIATE_TEST_SUITE_P(RunModal, TemplateSource, ::testing::Values(Source::Resource, Source::Memory),
+                         [](const ::testing::TestParamInfo<Source> &info) {
+                             return info.param == Source::Resource ? "FromResource" : "FromMemory";
+                         });
 
 // ---- ending ----
 

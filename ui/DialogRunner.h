@@ -1,5 +1,5 @@
-// DialogRunner: runs a dialog from its template (with the old bitmap font swapped for the system's message
-// font) and turns its window messages into calls of virtual handlers.
+// DialogRunner: runs a dialog from its template, a resource or a block in memory (with the old bitmap font
+// swapped for the system's message font), and turns its window messages into calls of virtual handlers.
 //
 // Classes: DialogRunner.
 #pragma once
@@ -40,9 +40,14 @@ public:
 
     // The dialog's result: the value given to EndRun, or the failure value of the system's dialog function.
     INT_PTR RunModal(HINSTANCE instance, int templateId, uint32_t options, HWND parent);
+    // The same for a template in memory (size bytes), for dialogs that need no resources of the program.
+    INT_PTR RunModalIndirect(HINSTANCE instance, const void *dialogTemplate, DWORD size, uint32_t options,
+                             HWND parent);
     // Ends the dialog when CanClose allows it.
     void EndRun(INT_PTR result);
     int SetIcons(int iconId);
+    // With the large icon at a size of the caller's choosing.
+    int SetIcons(int iconId, int largeWidth, int largeHeight);
 
     void SetText(const char *text);
     int SetItemText(int id, const char *text);
@@ -68,6 +73,13 @@ protected:
     // The window is being destroyed without EndRun (a quit message ended the modal loop, or somebody
     // destroyed it): CanClose runs all the same, then OnDestroy, and the object lets go of the window.
     int CloseOnDestroy();
+
+    // What every run does before the dialog is made: DPI awareness and the common controls.
+    void PrepareRun(HINSTANCE instance, uint32_t options);
+    // Runs the template (its font replaced when it asks for an old one); the resource name when the template
+    // cannot be had.
+    INT_PTR RunTemplate(const void *dialogTemplate, DWORD size, const char *resourceName, uint32_t options,
+                        HWND parent);
 
     HWND window_ = nullptr;
     HINSTANCE instance_ = nullptr;

@@ -1,5 +1,5 @@
 // DialogRunner: the modal dialog base class and the one dialog procedure that serves every dialog.
-#include "app/DialogRunner.h"
+#include "ui/DialogRunner.h"
 
 #include "base/ModuleInfo.h"
 #include "ui/TemplateFont.h"
@@ -72,6 +72,20 @@ int DialogRunner::OnDestroy() {
 }
 
 INT_PTR DialogRunner::RunModal(HINSTANCE instance, int templateId, uint32_t options, HWND parent) {
+    PrepareRun(instance, options);
+    DWORD size = 0;
+    const void *original = ModuleInfo::FindResourceAnyLanguage(instance, MAKEINTRESOURCEA(5),
+                                                               MAKEINTRESOURCEA(templateId), 0, &size);
+    return RunTemplate(original, size, MAKEINTRESOURCEA(templateId), options, parent);
+}
+
+INT_PTR DialogRunner::RunModalIndirect(HINSTANCE instance, const void *dialogTemplate, DWORD size,
+                                       uint32_t options, HWND parent) {
+    PrepareRun(instance, options);
+    return RunTemplate(dialogTemplate, size, nullptr, options, parent);
+}
+
+void DialogRunner::PrepareRun(HINSTANCE instance, uint32_t options) {
     options_ = options;
     instance_ = instance;
 
@@ -101,24 +115,28 @@ INT_PTR DialogRunner::RunModal(HINSTANCE instance, int templateId, uint32_t opti
                 initOld();
         }
     }
+}
 
-    DWORD size = 0;
-    const void *original = ModuleInfo::FindResourceAnyLanguage(instance, MAKEINTRESOURCEA(5),
-                                                               MAKEINTRESOURCEA(templateId), 0, &size);
-    void *replaced =
-        original ? TemplateFont::ReplaceTemplateFont(original, size, (options & kPreferShellDlg2) ? 1 : 0)
-                 : nullptr;
+INT_PTR DialogRunner::RunTemplate(const void *dialogTemplate, DWORD size, const char *resourceName,
+                                  uint32_t options, HWND parent) {
+    void *replaced = dialogTemplate ? TemplateFont::ReplaceTemplateFont(dialogTemplate, size,
+                                                                        (options & kPreferShellDlg2) ? 1 : 0)
+                                    : nullptr;
     // Set when the window goes without EndRun; the object itself may be deleted by then.
     int closedOnDestroy = 0;
     closedOnDestroy_ = &closedOnDestroy;
-    INT_PTR result;
+    HINSTANCE instance = instance_;
+    const LPARAM self = reinterpret_cast<LPARAM>(this);
+    INT_PTR result = -1;
     if (replaced) {
         result = DialogBoxIndirectParamA(instance, static_cast<const DLGTEMPLATE *>(replaced), parent,
-                                         &DialogRunner::DialogProcedure, reinterpret_cast<LPARAM>(this));
+                                         &DialogRunner::DialogProcedure, self);
         TemplateFont::FreeTemplate(replaced);
-    } else {
-        result = DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), parent,
-                                 &DialogRunner::DialogProcedure, reinterpret_cast<LPARAM>(this));
+    } else if (resourceName) {
+        result = DialogBoxParamA(instance, resourceName, parent, &DialogRunner::DialogProcedure, self);
+    } else if (dialogTemplate) {
+        result = DialogBoxIndirectParamA(instance, static_cast<const DLGTEMPLATE *>(dialogTemplate), parent,
+                                         &DialogRunner::DialogProcedure, self);
     }
     if (!(options & kDeleteOnEnd))
         closedOnDestroy_ = nullptr;
@@ -171,12 +189,15 @@ int DialogRunner::CloseOnDestroy() {
 }
 
 int DialogRunner::SetIcons(int iconId) {
+    return SetIcons(iconId, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON));
+}
+
+int DialogRunner::SetIcons(int iconId, int largeWidth, int largeHeight) {
     OwnedIcon smallIcon(static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
                                                       GetSystemMetrics(SM_CXSMICON),
                                                       GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
     OwnedIcon largeIcon(static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(iconId), IMAGE_ICON,
-                                                      GetSystemMetrics(SM_CXICON),
-                                                      GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR)));
+                                                      largeWidth, largeHeight, LR_DEFAULTCOLOR)));
     if (window_) {
         SendMessageA(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.Get()));
         SendMessageA(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon.Get()));
