@@ -134,6 +134,33 @@ int IsSafeArchivePath(const char *path) {
     return 1;
 }
 
+int ForEachArchiveFile(const char *archivePath, ArchiveFileVisitor visit, void *user) {
+    if (!archivePath || !visit)
+        return 0;
+    int error = 0;
+    zip_t *archive = zip_open(archivePath, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (!archive)
+        return 0;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    int ok = count >= 0;
+    for (zip_int64_t i = 0; ok && i < count; ++i) {
+        const char *name = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0);
+        if (!name || !IsSafeArchivePath(name)) {
+            ok = 0;
+        } else if (!IsSeparator(name[strlen(name) - 1])) {
+            TextString path;
+            path.Assign(name);
+            for (char *p = path.Buffer(); *p; ++p) {
+                if (*p == '/')
+                    *p = '\\';
+            }
+            ok = visit(path.Text(), user);
+        }
+    }
+    zip_discard(archive);
+    return ok;
+}
+
 int ExtractArchive(const char *archivePath, const char *directory) {
     if (!archivePath || !directory || !*directory)
         return 0;
