@@ -19,22 +19,6 @@ const DWORD kSocketTimeoutMs = 10000;
 // these tests cannot start a Unix program anyway.
 typedef char *(CDECL *UnixFileNameFunction)(const WCHAR *);
 
-std::string UnixPathOf(const std::string &windowsPath) {
-    UnixFileNameFunction unixFileName = reinterpret_cast<UnixFileNameFunction>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
-    if (!unixFileName)
-        return std::string();
-    WCHAR wide[MAX_PATH * 2];
-    if (!MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH * 2))
-        return std::string();
-    char *unixPath = unixFileName(wide);
-    if (!unixPath)
-        return std::string();
-    std::string result = unixPath;
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    return result;
-}
-
 int FileExists(const std::string &path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -74,6 +58,41 @@ void LoopbackServer::ClearProxyVariables() {
     }
 }
 
+std::string LoopbackServer::UnixPathOf(const std::string &windowsPath) {
+    UnixFileNameFunction unixFileName = reinterpret_cast<UnixFileNameFunction>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+    if (!unixFileName)
+        return std::string();
+    WCHAR wide[MAX_PATH * 2];
+    if (!MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH * 2))
+        return std::string();
+    char *unixPath = unixFileName(wide);
+    if (!unixPath)
+        return std::string();
+    std::string result = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return result;
+}
+
+int LoopbackServer::StartUnixProgram(const std::string &command) {
+    // Wine runs a Unix program natively from CreateProcessA; the process information it returns describes no
+    // Windows process, so the caller learns of its progress through the files it writes.
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    PROCESS_INFORMATION process = {};
+    std::string line = command;
+    BOOL started =
+        CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    if (nul != INVALID_HANDLE_VALUE)
+        CloseHandle(nul);
+    return started != 0;
+}
+
 int LoopbackServer::Start(int idleSeconds) {
     Stop();
     problem_.clear();
@@ -97,19 +116,7 @@ int LoopbackServer::Start(int idleSeconds) {
 
     // Wine runs a Unix program natively from CreateProcessA; the process information it returns describes no
     // Windows process, so the server is found through its port file and ended by request.
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    PROCESS_INFORMATION process = {};
-    BOOL started =
-        CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    if (nul != INVALID_HANDLE_VALUE)
-        CloseHandle(nul);
-    if (!started) {
+    if (!StartUnixProgram(command)) {
         problem_ = std::string("CreateProcessA failed for: ") + command;
         return 0;
     }

@@ -57,6 +57,11 @@ public:
     // What went wrong when Start failed (for the test's message).
     const std::string &Problem() const { return problem_; }
 
+    // The Unix path of a Windows path (through Wine); empty when there is none.
+    static std::string UnixPathOf(const std::string &windowsPath);
+    // Starts a Unix program (a command line of Unix paths) detached from this process's output; 1 when it
+    // started. Its end cannot be waited for: it tells of its progress through the files it writes.
+    static int StartUnixProgram(const std::string &command);
     // Clears http_proxy, https_proxy, ftp_proxy, all_proxy, no_proxy in both letter cases.
     static void ClearProxyVariables();
 
