@@ -3,6 +3,7 @@
 // texts outside ASCII through every parser path, and archive extraction with real ZIP files (safe and
 // hostile).
 #include "tests/common/ArchiveMaker.h"
+#include "tests/common/LoopbackServer.h"
 #include "tests/common/PublishTool.h"
 #include "tests/common/TempFolder.h"
 #include "tests/common/TestRegistry.h"
@@ -13,7 +14,9 @@
 #include "update/ZipArchive.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <ctime>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +73,71 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpdateGate,
                                            GateCase{"Yesterday", 1, -86400, 0, 0, 0},
                                            GateCase{"InTheFuture", 1, 3600, 0, 0, 0}),
                          [](const ::testing::TestParamInfo<GateCase> &info) { return info.param.name; });
+
+// ---- the declined version ----
+
+struct BoxSearch {
+    DWORD thread;
+    HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM context) {
+    auto *search = reinterpret_cast<BoxSearch *>(context);
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (GetWindowThreadProcessId(window, nullptr) == search->thread && strcmp(name, "#32770") == 0 &&
+        IsWindowVisible(window)) {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+TEST(UpdateDeclined, StoredOnlyWhenTheQuestionWasAnswered) {
+    // The window carries another client's hook already: that one shows its own box, and this check's
+    // question gets no answer of its own, which must not count as a No.
+    LoopbackServer server;
+    ASSERT_TRUE(server.Start(120)) << server.Problem();
+    TempFolder work("Declined");
+    std::string answer;
+    // The test key this program carries as its update key (see TestUpdateKey.rc), by Wine's drive Z:.
+    const std::string secret =
+        std::string("Z:") + TARVEX_SOURCE_DIR + "/tests/common/resources/TestUpdateKey.key";
+    ASSERT_EQ(
+        1, PublishTool::MakeAnswer(work, secret, {{"a.txt", "a"}}, "--version 9.01 --info en=New", answer));
+    ASSERT_TRUE(server.SetRoute("/data/update.php", 200, answer));
+    ScopedTestKey key("UpdateDeclined");
+    ASSERT_TRUE(key.Valid());
+    HWND owner = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(owner);
+    UpdateClient first, second;
+    ASSERT_EQ(1, first.StartCheck("http://127.0.0.1:1/", owner, HKEY_CURRENT_USER, key.Path(), nullptr,
+                                  UpdateClient::kNoThread, nullptr, "1"));
+    // Whatever box comes up on this thread is answered No from another thread, within a time limit.
+    std::atomic<int> clicked(0), done(0);
+    const DWORD windowThread = GetCurrentThreadId();
+    std::thread clicker([&] {
+        for (int i = 0; i < 600 && !done; ++i) {
+            BoxSearch search = {windowThread, nullptr};
+            EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
+            if (search.box) {
+                PostMessageA(GetDlgItem(search.box, IDNO), BM_CLICK, 0, 0);
+                clicked = 1;
+            }
+            Sleep(50);
+        }
+    });
+    ASSERT_EQ(1, second.StartCheck(server.Url("/data/update.php").c_str(), owner, HKEY_CURRENT_USER,
+                                   key.Path(), "LastCheck", 0, nullptr, "1"));
+    second.StopCheck(); // waits for the check, dispatching the question meanwhile
+    done = 1;
+    clicker.join();
+    EXPECT_EQ(1, clicked) << "the question never came";
+    std::string value;
+    EXPECT_FALSE(key.GetRaw(nullptr, "LastCheckVersion", nullptr, &value)) << "stored: " << value;
+    first.StopCheck();
+    DestroyWindow(owner);
+}
 
 // ---- rules without I/O ----
 
