@@ -282,12 +282,17 @@ TEST_P(UpdateInstall, FolderEndsAsExpectedAndNothingIsLaunched) {
     TempFolder scratch("UpdateZip");
     ASSERT_TRUE(
         MakeArchive(scratch.File("pack.zip"), {{"zipped.txt", "new zipped"}, {"sub/inner.txt", "inner"}}));
+    // An archive whose directory reads well but whose first file does not: it fails only while extracting.
+    std::string broken = scratch.ReadFile("pack.zip");
+    const size_t dataStart = 30 + (broken[26] & 0xFF) + (broken[27] & 0xFF) * 256 + (broken[28] & 0xFF) +
+                             (broken[29] & 0xFF) * 256;
+    broken[(dataStart + broken.find("PK\x03\x04", 4)) / 2] ^= 0x55;
     // No restart element: the files go in place, nothing is launched and the window stays.
     Publish({{"data.txt", "new data.txt"},
              {"readme.html", "new readme.html"},
              {"b.txt", "new b.txt"},
              {"pack.zip", scratch.ReadFile("pack.zip")},
-             {"broken.zip", std::string("PK\x03\x04 this is no archive", 24)}},
+             {"broken.zip", broken}},
             "--version 1.01 --info en=New " + c.entries);
     for (const auto &file : c.served)
         server_.SetRoute(("/data/" + file.first).c_str(), file.second == "404" ? 404 : 200, file.second);
@@ -352,7 +357,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         // The file was replaced already when the archive fails: its old content comes back, and so do the
         // files the archive overwrote.
-        InstallCase{"BrokenArchiveAfterAReplacedFile",
+        InstallCase{"ArchiveFailingAfterAReplacedFile",
                     kOldFolder,
                     "--entry file:data.txt --entry zip:broken.zip:zipped.txt",
                     {},
