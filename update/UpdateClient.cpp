@@ -467,10 +467,12 @@ int UpdateClient::FetchAnswer(const char *query, XmlDocument &document, XmlNode 
 }
 
 int UpdateClient::Restart(XmlDocument &document, XmlNode *base) {
-    if (executePath_.Length() > 0)
-        return RunProgram(executePath_.Text(), nullptr, nullptr, SW_SHOWDEFAULT, 0, "open");
-    TextString execute, program;
-    if (document.ReadValue("update\\files\\execute", execute, base)) {
+    TextString program, execute;
+    const char *directory = directory_.Text();
+    if (executePath_.Length() > 0) {
+        program.Assign(executePath_.Text());
+        directory = nullptr;
+    } else if (document.ReadValue("update\\files\\execute", execute, base)) {
         // Only a file of the program's own folder.
         if (!IsPlainFileName(execute.Text()))
             return 0;
@@ -481,7 +483,10 @@ int UpdateClient::Restart(XmlDocument &document, XmlNode *base) {
             return 0;
         program.Assign(path);
     }
-    return RunProgram(program.Text(), nullptr, directory_.Text(), SW_SHOWDEFAULT, 0, "open");
+    // For a missing file the shell would put up an error box of its own and keep the check waiting on it.
+    if (GetFileAttributesA(program.Text()) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    return RunProgram(program.Text(), nullptr, directory, SW_SHOWDEFAULT, 0, "open");
 }
 
 int UpdateClient::CheckAndInstall() {
