@@ -12,6 +12,8 @@
 #define IDD_MAIN 102
 #define IDI_PROCESSOR 104
 #define IDC_LINKHAND 105
+// The maker's public key for update answers (RCDATA, 32 bytes; the update client's own number for it).
+#define IDR_UPDATE_KEY 110
 
 #define IDC_EXIT 1000
 #define IDC_PROCESSORS 1001

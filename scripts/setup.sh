@@ -10,7 +10,8 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for p in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev \
     libz-mingw-w64-dev wine wine32:i386 wine64 \
-    fonts-wine xvfb xauth imagemagick cmake googletest python3 x11-utils; do
+    fonts-wine xvfb xauth imagemagick cmake googletest python3 python3-nacl x11-utils \
+    autoconf automake libtool make; do
     have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -27,6 +28,9 @@ fi
 # package.
 "$root/scripts/libzip.sh" x86_64
 "$root/scripts/libzip.sh" i686
+# libsodium, for the signature and hash checks of updates, the same way.
+"$root/scripts/libsodium.sh" x86_64
+"$root/scripts/libsodium.sh" i686
 
 "$root/scripts/display.sh" "$TARVEX_TEST_DISPLAY"
 

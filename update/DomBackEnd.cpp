@@ -208,6 +208,17 @@ int DomBackEnd::LoadBytes(const char *text) {
     return SUCCEEDED(result) && parsed == VARIANT_TRUE;
 }
 
+int DomBackEnd::LoadUtf8(const char *text) {
+    if (!document_)
+        return 0;
+    if (!text || (!(options_ & kXmlAllowDtd) && HasDocumentType(text))) {
+        LoadBytes("");
+        return 0;
+    }
+    // Never as text of the system code page: that form hands UTF-8 back undecoded, while this one decodes.
+    return LoadBytes(text) == 1;
+}
+
 int DomBackEnd::LoadText(const char *text) {
     if (!document_)
         return 0;

@@ -40,6 +40,10 @@ public:
     // The ProgID that Open created, or an empty text.
     const char *ClassName() const { return className_; }
 
+    // The bytes of a UTF-8 document (or one whose declaration names its encoding), decoded once by the
+    // parser; 1 when parsed.
+    int LoadUtf8(const char *text);
+
 private:
     int LoadUtf16(const char *text);
     int LoadBytes(const char *text);

@@ -68,6 +68,24 @@ void FreeBuffer(char *buffer) {
         HeapFree(GetProcessHeap(), 0, buffer);
 }
 
+// The sinks of the body reader: a text (the chunk made a string first), a file, a memory block.
+int KeepInText(const char *bytes, uint32_t count, void *target) {
+    const_cast<char *>(bytes)[count] = 0;
+    return static_cast<TextString *>(target)->Append(bytes);
+}
+
+int KeepInFile(const char *bytes, uint32_t count, void *target) {
+    return static_cast<DiskFile *>(target)->Write(count, nullptr, bytes);
+}
+
+int KeepInBlock(const char *bytes, uint32_t count, void *target) {
+    return static_cast<HttpMemoryBlock *>(target)->Append(bytes, count);
+}
+
+int KeepNothing(const char *, uint32_t, void *) {
+    return 1;
+}
+
 // The bytes a read may take: the rest of the limit when that is smaller than a chunk.
 DWORD ChunkSize(uint32_t byteLimit, uint32_t remaining, uint32_t chunk) {
     return byteLimit && remaining < chunk ? remaining : chunk;
@@ -222,6 +240,48 @@ void HttpClient::Throttle(Stopwatch &watch, int &started, uint32_t bytes, uint32
     started = 1;
 }
 
+HttpClient::BodyRead HttpClient::ReadBody(InternetHandle request, char *buffer, uint32_t chunk,
+                                          uint32_t byteLimit, const BodySink &sink) {
+    BodyRead read;
+    Stopwatch watch;
+    int watchStarted = 0;
+    uint32_t remaining = byteLimit;
+    for (;;) {
+        DWORD got = 0;
+        if (!WININET(InternetReadFile)(request, buffer, ChunkSize(byteLimit, remaining, chunk), &got)) {
+            read.complete = 0;
+            break;
+        }
+        read.readOnce = 1;
+        if (got == 0)
+            break;
+        if (!sink.keep(buffer, got, sink.target)) {
+            read.complete = 0;
+            break;
+        }
+        read.total += got;
+        if (sink.progress && !sink.progress(sink.progressEvent, &read.total, sink.user)) {
+            read.cancelled = 1;
+            break;
+        }
+        Throttle(watch, watchStarted, got, sink.rateLimitKb);
+        if (byteLimit) {
+            remaining -= got;
+            if (remaining == 0) {
+                read.limitUsed = 1;
+                break;
+            }
+        }
+    }
+    return read;
+}
+
+int HttpClient::CutShort(InternetHandle request, const BodyRead &read) {
+    DWORD length = 0;
+    DWORD size = sizeof(length);
+    return WININET(HttpQueryInfoA)(request, kLengthQuery, &length, &size, nullptr) && read.total < length;
+}
+
 int HttpClient::FetchText(const char *url, const char *agent, TextString &body, uint32_t byteLimit,
                           const char *proxy, HttpEvent callback, void *user) {
     body.Assign("");
@@ -248,37 +308,10 @@ int HttpClient::FetchText(const char *url, const char *agent, TextString &body, 
             if (!WININET(HttpQueryInfoA)(request, kStatusQuery, &status, &size, nullptr))
                 break;
             if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
-                uint32_t remaining = byteLimit;
-                uint64_t received = 0;
-                int complete = 1;
-                for (;;) {
-                    DWORD got = 0;
-                    if (!WININET(InternetReadFile)(request, buffer,
-                                                   ChunkSize(byteLimit, remaining, kChunkLimit), &got)) {
-                        complete = 0;
-                        break;
-                    }
-                    if (got == 0)
-                        break;
-                    buffer[got] = 0;
-                    result = 1;
-                    received += got;
-                    if (!body.Append(buffer))
-                        complete = 0;
-                    if (byteLimit) {
-                        remaining -= got;
-                        if (remaining == 0)
-                            break;
-                    }
-                }
+                const BodySink sink = {&KeepInText, &body, nullptr, 0, nullptr, 0};
+                const BodyRead read = ReadBody(request, buffer, kChunkLimit, byteLimit, sink);
                 // A connection that ends early leaves a text that merely looks like an answer.
-                DWORD length = 0;
-                size = sizeof(length);
-                const int lengthKnown =
-                    WININET(HttpQueryInfoA)(request, kLengthQuery, &length, &size, nullptr);
-                const int limitReached = byteLimit && remaining == 0;
-                if (!complete || (lengthKnown && received < length && !limitReached))
-                    result = 0;
+                result = read.total > 0 && read.complete && (read.limitUsed || !CutShort(request, read));
                 break;
             }
             if (status != HTTP_STATUS_PROXY_AUTH_REQ || !ThroughProxy(buffer))
@@ -386,42 +419,11 @@ int HttpClient::FetchFile(const char *url, const char *agent, const char *target
                 break;
         }
 
-        Stopwatch watch;
-        int watchStarted = 0;
-        uint32_t remaining = byteLimit;
-        uint64_t total = 0;
-        int complete = 1;
-        for (;;) {
-            DWORD got = 0;
-            if (!WININET(InternetReadFile)(request, buffer, ChunkSize(byteLimit, remaining, kFileChunk),
-                                           &got)) {
-                complete = 0;
-                break;
-            }
-            if (got == 0)
-                break;
-            if (!file.Write(got, nullptr, buffer)) {
-                result = 0;
-                complete = 0;
-                break;
-            }
-            result = 1;
-            total += got;
-            if (callback && !callback(kFetchProgress, &total, user)) {
-                result = 0;
-                break;
-            }
-            Throttle(watch, watchStarted, got, rateLimitKb);
-            if (byteLimit) {
-                remaining -= got;
-                if (remaining == 0)
-                    break;
-            }
-        }
+        const BodySink sink = {&KeepInFile, &file, callback, kFetchProgress, user, rateLimitKb};
+        const BodyRead read = ReadBody(request, buffer, kFileChunk, byteLimit, sink);
         // Only a complete body counts: a download cut short (by the connection or by the limit) must never
         // be taken for the file.
-        if (!complete || (lengthKnown && total < length))
-            result = 0;
+        result = read.total > 0 && read.complete && !read.cancelled && !CutShort(request, read);
         if (result)
             file.SetEnd(); // drops the tail of an older, longer file that was written over
         if (callback && !callback(kFetchDone, nullptr, user))
@@ -630,51 +632,21 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
                 break;
         }
 
-        Stopwatch watch;
-        int watchStarted = 0;
-        uint32_t remaining = byteLimit;
-        uint64_t total = 0;
-        int complete = 1;
-        int stopped = 0;
-        for (;;) {
-            DWORD got = 0;
-            if (!WININET(InternetReadFile)(request, buffer, ChunkSize(byteLimit, remaining, kChunkLimit),
-                                           &got)) {
-                complete = 0;
-                break;
-            }
-            result = 1;
-            if (got == 0)
-                break;
-            int kept = 1;
-            if (file.Handle() != INVALID_HANDLE_VALUE) {
-                kept = file.Write(got, nullptr, buffer);
-            } else if (block) {
-                kept = block->Append(buffer, got);
-            } else if (out) {
-                buffer[got] = 0;
-                kept = out->Append(buffer);
-            }
-            if (!kept) {
-                complete = 0;
-                break;
-            }
-            total += got;
-            Throttle(watch, watchStarted, got, downloadLimitKb);
-            if (callback && !callback(kSendReceived, &total, user)) {
-                stopped = 1;
-                break;
-            }
-            if (byteLimit) {
-                remaining -= got;
-                if (remaining == 0) {
-                    stopped = 1;
-                    break;
-                }
-            }
+        BodySink sink = {&KeepNothing, nullptr, callback, kSendReceived, user, downloadLimitKb};
+        if (file.Handle() != INVALID_HANDLE_VALUE) {
+            sink.keep = &KeepInFile;
+            sink.target = &file;
+        } else if (block) {
+            sink.keep = &KeepInBlock;
+            sink.target = block;
+        } else if (out) {
+            sink.keep = &KeepInText;
+            sink.target = out;
         }
-        if (!complete || (lengthKnown && total < length && !stopped))
-            result = 0;
+        const BodyRead read = ReadBody(request, buffer, kChunkLimit, byteLimit, sink);
+        // Stopped by the limit or the callback, the rest was not wanted; otherwise a short body is a failure.
+        result =
+            read.readOnce && read.complete && (read.limitUsed || read.cancelled || !CutShort(request, read));
         if (callback)
             callback(kSendEnd, nullptr, user);
     } while (false);

@@ -194,6 +194,31 @@ public:
     static const char kFormContentType[];
 
 private:
+    // Where a response body goes and how its reading is watched: keep takes each chunk (0 when it could not
+    // be kept); progress, when given, hears progressEvent with the running total after each chunk.
+    struct BodySink {
+        int (*keep)(const char *bytes, uint32_t count, void *target);
+        void *target;
+        HttpEvent progress;
+        uint32_t progressEvent;
+        void *user;
+        uint32_t rateLimitKb;
+    };
+    // How a body reading ended.
+    struct BodyRead {
+        uint64_t total = 0;
+        int readOnce = 0;  // at least one read succeeded, an empty one too
+        int complete = 1;  // no read failed and the sink kept every chunk
+        int limitUsed = 0; // the byte limit was used up exactly
+        int cancelled = 0; // progress answered 0
+    };
+    // The one body reader of the three transfers: reads chunks of at most chunk bytes (fewer when the rest
+    // of byteLimit is smaller) into buffer until a read fails or is empty, the limit is used up, the sink
+    // refuses a chunk or progress answers 0; throttled to the sink's rate.
+    BodyRead ReadBody(InternetHandle request, char *buffer, uint32_t chunk, uint32_t byteLimit,
+                      const BodySink &sink);
+    // 1 when the response announced a length and read has less of it: a connection that ended early.
+    int CutShort(InternetHandle request, const BodyRead &read);
     int OpenInternet(const char *agent, const char *proxy, uint32_t connectTimeout);
     void CloseInternet();
     void NoteLastError();

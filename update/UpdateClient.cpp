@@ -6,9 +6,12 @@
 #include "base/ModuleInfo.h"
 #include "base/Shell.h"
 #include "base/SpecialFolder.h"
+#include "update/FileDigest.h"
+#include "update/SignedAnswer.h"
 #include "update/XmlDocument.h"
 #include "update/ZipArchive.h"
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <new>
@@ -135,6 +138,43 @@ void UpdateClient::StagedName(const char *name, const char *suffix, TextString &
     out.Format("%s%s%s", stem, suffix, extension.Text());
 }
 
+int UpdateClient::IsWebAddress(const char *url) {
+    return url && (_strnicmp(url, "http://", 7) == 0 || _strnicmp(url, "https://", 8) == 0) &&
+           !strpbrk(url, " \t\r\n\"");
+}
+
+int UpdateClient::ResolveUrl(const char *answerUrl, const char *address, TextString &out) {
+    out.Assign("");
+    if (!answerUrl || !address || !*address)
+        return 0;
+    if (IsWebAddress(address))
+        return out.Assign(address);
+    // Another scheme (file:, ftp:, a drive letter), a host of its own or a Windows path is no address of
+    // the answer's folder.
+    const size_t schemeEnd = strcspn(address, ":/?#");
+    if (address[schemeEnd] == ':' || address[0] == '\\' || strncmp(address, "//", 2) == 0)
+        return 0;
+    const char *host = strstr(answerUrl, "://");
+    if (!host || !IsWebAddress(answerUrl))
+        return 0;
+    host += 3;
+    const size_t pathStart = (host - answerUrl) + strcspn(host, "/?#");
+    TextString folder;
+    if (address[0] == '/') {
+        folder.Assign(answerUrl, static_cast<uint32_t>(pathStart));
+    } else {
+        const size_t pathEnd = pathStart + strcspn(answerUrl + pathStart, "?#");
+        size_t cut = pathEnd;
+        while (cut > pathStart && answerUrl[cut - 1] != '/')
+            --cut;
+        folder.Assign(answerUrl, static_cast<uint32_t>(cut));
+        if (cut == pathStart)
+            folder.Append("/");
+    }
+    folder.Append(address);
+    return out.Assign(folder.Text());
+}
+
 void UpdateClient::Path(const char *name, const char *suffix, TextString &out) const {
     TextString staged;
     if (suffix)
@@ -147,14 +187,16 @@ void UpdateClient::Path(const char *name, const char *suffix, TextString &out) c
 int UpdateClient::ReadLocalizedText(XmlDocument &document, const char *path, TextString &out, XmlNode *base) {
     char language[16];
     UserLanguage(language, sizeof language);
-    TextString full, raw;
+    TextString full;
     full.Format("%s\\%s", path, language);
-    if (!document.ReadValue(full.Text(), raw, base)) {
+    if (!document.ReadValue(full.Text(), out, base)) {
         full.Format("%s\\en", path);
-        if (!document.ReadValue(full.Text(), raw, base))
+        if (!document.ReadValue(full.Text(), out, base))
             return 0;
     }
-    return raw.DecodeUtf8To(out);
+    // The parser decoded the UTF-8 answer (LoadUtf8); decoding once more would garble every text that is
+    // not plain ASCII.
+    return 1;
 }
 
 int UpdateClient::Ask(WPARAM question, int &answered) {
@@ -173,7 +215,7 @@ int UpdateClient::OnCheckMessage(HWND window, UINT message, WPARAM wParam, LPARA
         const char *text = self->restartText_.Text();
         if (wParam == 0) {
             text = self->infoText_.Text();
-            if (self->helpUrl_.Length() > 0)
+            if (IsWebAddress(self->helpUrl_.Text()))
                 style |= MB_HELP;
         }
         // The texts come from the server: shown as they are, never used as a format.
@@ -184,7 +226,7 @@ int UpdateClient::OnCheckMessage(HWND window, UINT message, WPARAM wParam, LPARA
         return 1;
     }
     if (message == WM_HELP && self->boxShowing_) {
-        if (self->helpUrl_.Length() > 0)
+        if (IsWebAddress(self->helpUrl_.Text()))
             RunProgram(self->helpUrl_.Text(), nullptr, nullptr, SW_SHOWDEFAULT, 0, "open");
         *result = 1;
         return 1;
@@ -192,147 +234,268 @@ int UpdateClient::OnCheckMessage(HWND window, UINT message, WPARAM wParam, LPARA
     return 0;
 }
 
-// ---- the three passes ----
+// ---- the file list ----
 
-UpdateClient *UpdateClient::PassEntry(int isAttribute, const char *name, void *client) {
+int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, const char *text,
+                              void *client, XmlDocument *document) {
     if (isAttribute || !name || lstrcmpiA(name, "url") != 0)
-        return nullptr;
+        return 0;
     auto *self = static_cast<UpdateClient *>(client);
     self->passResult_ = 0;
-    return self;
-}
-
-int UpdateClient::ReadEntry(XmlNode *node, XmlDocument *document, TextString &fileName, TextString *zipName) {
-    fileName.Assign("");
-    if (zipName) {
-        zipName->Assign("");
-        document->ReadValue("zip", *zipName, node);
-    }
-    return document->ReadValue("name", fileName, node);
-}
-
-int UpdateClient::DownloadPass(int isAttribute, XmlNode *node, const char *name, const char *text,
-                               void *client, XmlDocument *document) {
-    UpdateClient *self = PassEntry(isAttribute, name, client);
-    if (!self)
-        return 0;
-    TextString fileName, zipName;
-    if (ReadEntry(node, document, fileName, &zipName)) {
-        const TextString &source = zipName.Length() > 0 ? zipName : fileName;
-        // A name with a folder, a drive or ".." in it would write outside the program's folder.
-        if (!IsPlainFileName(source.Text()) || (zipName.Length() > 0 && !IsPlainFileName(fileName.Text())))
+    auto entry = std::unique_ptr<UpdateEntry>(new (std::nothrow) UpdateEntry);
+    if (!entry)
+        return 1;
+    TextString size;
+    document->ReadValue("name", entry->name, node);
+    document->ReadValue("zip", entry->zip, node);
+    if (!document->ReadValue("size", size, node) || !document->ReadValue("sha256", entry->sha256, node) ||
+        entry->sha256.Length() != FileDigest::kHexLength)
+        return 1;
+    char *end = nullptr;
+    entry->size = _strtoui64(size.Text(), &end, 10);
+    if (!size.Text()[0] || *end || size.Text()[0] == '-' || entry->size > kMaxFileBytes)
+        return 1;
+    if (!ResolveUrl(self->updateUrl_.Text(), text ? text : "", entry->url))
+        return 1;
+    // A name with a folder, a drive or ".." in it would write outside the program's folder.
+    if (entry->zip.Length() > 0 && (entry->name.Length() == 0 || !IsPlainFileName(entry->zip.Text())))
+        return 1;
+    if (entry->name.Length() > 0 && !IsPlainFileName(entry->name.Text()))
+        return 1;
+    if (entry->name.Length() == 0) {
+        // No name: a file for the desktop (an installer, say), launched instead of the program. Its name is
+        // the last path component of the address, or of the text after its first "=".
+        const char *from = strchr(text, '=');
+        from = from ? from + 1 : text;
+        const char *last = from;
+        for (const char *p = from; *p; ++p) {
+            if (*p == '/' || *p == '\\')
+                last = p + 1;
+        }
+        char desktop[MAX_PATH];
+        if (!IsPlainFileName(last) || !SpecialFolder(0, desktop))
             return 1;
+        TextString staged;
+        StagedName(last, "_new", staged);
+        entry->target.Format("%s\\%s", desktop, last);
+        entry->staged.Format("%s\\%s", desktop, staged.Text());
+    } else {
+        self->Path(entry->zip.Length() > 0 ? entry->zip.Text() : entry->name.Text(), "_new", entry->staged);
+    }
+    // Two entries for one file (letter case does not tell files apart) would back the first one's
+    // original up twice, and the second backup would delete it.
+    for (const auto &other : self->entries_) {
+        const char *mine[] = {entry->name.Text(), entry->zip.Text(), entry->target.Text()};
+        const char *theirs[] = {other->name.Text(), other->zip.Text(), other->target.Text()};
+        for (const char *a : mine) {
+            for (const char *b : theirs) {
+                if (*a && lstrcmpiA(a, b) == 0)
+                    return 1;
+            }
+        }
+    }
+    self->entries_.push_back(std::move(entry));
+    self->passResult_ = 1;
+    return 0;
+}
+
+int UpdateClient::ReadEntries(XmlDocument &document, XmlNode *base) {
+    entries_.clear();
+    passResult_ = 1;
+    document.ForEachChild("update\\files", &UpdateClient::ReadEntryOf, this, base);
+    return passResult_ == 1 && !entries_.empty();
+}
+
+// ---- the three passes ----
+
+int UpdateClient::DownloadPass() {
+    for (const auto &entry : entries_) {
         auto staged = std::unique_ptr<TextString>(new (std::nothrow) TextString);
-        if (!staged)
-            return 1;
-        self->Path(source.Text(), "_new", *staged);
-        const int fetched =
-            self->http_.FetchFile(text, kAgent, staged->Text(), 0, &UpdateClient::TransferEvent, self,
-                                  kAcceptAll, sizeof kAcceptAll - 1);
-        if (!fetched)
-            return 1;
-        self->staged_.push_back(std::move(staged));
-        self->passResult_ = 1;
-        return 0;
+        if (!staged || !staged->Assign(entry->staged.Text()))
+            return 0;
+        staged_.push_back(std::move(staged));
+        // One byte over the announced size: a longer file is found while it arrives, and ends the download.
+        const uint32_t limit = static_cast<uint32_t>(entry->size + 1);
+        if (!http_.FetchFile(entry->url.Text(), kAgent, entry->staged.Text(), limit,
+                             &UpdateClient::TransferEvent, this, kAcceptAll, sizeof kAcceptAll - 1))
+            return 0;
+        FileDigest digest;
+        if (!digest.Matches(entry->staged.Text(), entry->size, entry->sha256.Text()))
+            return 0;
     }
-    // No name: a file for the desktop (an installer, say), launched instead of the program.
-    const char *from = strchr(text, '=');
-    from = from ? from + 1 : text;
-    const char *last = from;
-    for (const char *p = from; *p; ++p) {
-        if (*p == '/' || *p == '\\')
-            last = p + 1;
+    return 1;
+}
+
+int UpdateClient::IsKept(const char *current) const {
+    for (const auto &kept : kept_) {
+        if (lstrcmpiA(kept->current.Text(), current) == 0)
+            return 1;
     }
-    char desktop[MAX_PATH];
-    if (!IsPlainFileName(last) || !SpecialFolder(0, desktop))
-        return 1;
-    TextString target;
-    target.Format("%s\\%s", desktop, last);
-    if (!self->http_.FetchFile(text, kAgent, target.Text(), 0, &UpdateClient::TransferEvent, self, kAcceptAll,
-                               sizeof kAcceptAll - 1))
-        return 1;
-    self->executePath_.Assign(target.Text());
-    self->passResult_ = 1;
     return 0;
 }
 
-int UpdateClient::BackupPass(int isAttribute, XmlNode *node, const char *name, const char *, void *client,
-                             XmlDocument *document) {
-    UpdateClient *self = PassEntry(isAttribute, name, client);
-    if (!self)
+int UpdateClient::Keep(const char *current, const char *backup) {
+    auto kept = std::unique_ptr<KeptFile>(new (std::nothrow) KeptFile);
+    if (!kept || !kept->current.Assign(current) || !kept->backup.Assign(backup ? backup : ""))
         return 0;
-    TextString fileName;
-    if (ReadEntry(node, document, fileName, nullptr)) {
-        if (!IsPlainFileName(fileName.Text()))
-            return 1;
-        TextString current, backup;
-        self->Path(fileName.Text(), nullptr, current);
-        self->Path(fileName.Text(), "_old", backup);
-        DeleteFileForced(backup.Text());
-        if (!MoveFileA(current.Text(), backup.Text()))
-            return 1;
-        auto moved = std::unique_ptr<TextString>(new (std::nothrow) TextString);
-        if (!moved || !moved->Assign(fileName.Text())) {
-            MoveFileA(backup.Text(), current.Text());
-            return 1;
-        }
-        self->backedUp_.push_back(std::move(moved));
+    if (backup) {
+        DeleteFileForced(backup);
+        if (!MoveFileA(current, backup))
+            return 0;
     }
-    self->passResult_ = 1;
-    return 0;
+    kept_.push_back(std::move(kept));
+    return 1;
 }
 
-int UpdateClient::ReplacePass(int isAttribute, XmlNode *node, const char *name, const char *, void *client,
-                              XmlDocument *document) {
-    UpdateClient *self = PassEntry(isAttribute, name, client);
-    if (!self)
-        return 0;
-    TextString fileName, zipName;
-    if (ReadEntry(node, document, fileName, &zipName)) {
-        if (zipName.Length() > 0) {
-            TextString archive;
-            self->Path(zipName.Text(), "_new", archive);
-            const int extracted = ExtractArchive(archive.Text(), self->directory_.Text());
-            DeleteFileForced(archive.Text());
-            if (!extracted)
-                return 1;
-        } else {
-            TextString staged, current;
-            self->Path(fileName.Text(), "_new", staged);
-            self->Path(fileName.Text(), nullptr, current);
-            if (!MoveFileA(staged.Text(), current.Text()))
-                return 1;
+int UpdateClient::KeepArchiveFile(const char *path, void *client) {
+    auto *self = static_cast<UpdateClient *>(client);
+    TextString current, backup;
+    self->Path(path, nullptr, current);
+    if (self->IsKept(current.Text()))
+        return 1;
+    if (GetFileAttributesA(current.Text()) == INVALID_FILE_ATTRIBUTES)
+        return self->Keep(current.Text(), nullptr);
+    self->Path(path, "_old", backup);
+    return self->Keep(current.Text(), backup.Text());
+}
+
+int UpdateClient::BackupPass() {
+    for (const auto &entry : entries_) {
+        TextString backup;
+        if (entry->name.Length() == 0) {
+            // The user's own file of that name on the desktop stays until the new one is in place.
+            if (GetFileAttributesA(entry->target.Text()) == INVALID_FILE_ATTRIBUTES) {
+                if (!Keep(entry->target.Text(), nullptr))
+                    return 0;
+                continue;
+            }
+            TextString last;
+            StagedName(strrchr(entry->target.Text(), '\\') + 1, "_old", last);
+            backup.Assign(entry->target.Text(), static_cast<uint32_t>(strrchr(entry->target.Text(), '\\') +
+                                                                      1 - entry->target.Text()));
+            backup.Append(last.Text());
+            if (!Keep(entry->target.Text(), backup.Text()))
+                return 0;
+            continue;
+        }
+        TextString current;
+        Path(entry->name.Text(), nullptr, current);
+        Path(entry->name.Text(), "_old", backup);
+        if (!IsKept(current.Text()) && !Keep(current.Text(), backup.Text()))
+            return 0;
+        // Every file the archive will overwrite is kept as well, so that a failed install can put it back.
+        if (entry->zip.Length() > 0 &&
+            !ForEachArchiveFile(entry->staged.Text(), &UpdateClient::KeepArchiveFile, this))
+            return 0;
+    }
+    return 1;
+}
+
+int UpdateClient::ReplacePass() {
+    for (const auto &entry : entries_) {
+        if (entry->name.Length() == 0) {
+            if (!MoveFileA(entry->staged.Text(), entry->target.Text()))
+                return 0;
+            executePath_.Assign(entry->target.Text());
+            continue;
+        }
+        TextString current;
+        Path(entry->name.Text(), nullptr, current);
+        if (entry->zip.Length() > 0) {
+            const int extracted = ExtractArchive(entry->staged.Text(), directory_.Text());
+            DeleteFileForced(entry->staged.Text());
+            // An archive without the file it is named for would leave nothing where that file was.
+            if (!extracted || GetFileAttributesA(current.Text()) == INVALID_FILE_ATTRIBUTES)
+                return 0;
+        } else if (!MoveFileA(entry->staged.Text(), current.Text())) {
+            return 0;
         }
     }
-    self->passResult_ = 1;
-    return 0;
+    return 1;
 }
 
 void UpdateClient::RollBack() {
-    // Newest first: a name replaced already has its new file in place, which goes before the old one returns.
-    for (auto it = backedUp_.rbegin(); it != backedUp_.rend(); ++it) {
-        TextString current, backup;
-        Path((*it)->Text(), nullptr, current);
-        Path((*it)->Text(), "_old", backup);
-        if (GetFileAttributesA(backup.Text()) == INVALID_FILE_ATTRIBUTES)
+    // Newest first: a file replaced already has its new content in place, which goes before the old returns.
+    for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) {
+        const KeptFile &kept = **it;
+        if (kept.backup.Length() == 0) {
+            DeleteFileForced(kept.current.Text());
             continue;
-        DeleteFileForced(current.Text());
-        MoveFileA(backup.Text(), current.Text());
+        }
+        if (GetFileAttributesA(kept.backup.Text()) == INVALID_FILE_ATTRIBUTES)
+            continue;
+        DeleteFileForced(kept.current.Text());
+        MoveFileA(kept.backup.Text(), kept.current.Text());
     }
     for (const auto &staged : staged_)
         DeleteFileForced(staged->Text());
-    backedUp_.clear();
+    kept_.clear();
     staged_.clear();
 }
 
 // ---- the check ----
 
+int UpdateClient::FetchAnswer(const char *query, XmlDocument &document, XmlNode **base) {
+    // Without the maker's key nothing can be trusted: no key, no update.
+    SignedAnswer signature;
+    if (!signature.LoadKey(nullptr))
+        return 0;
+    // One byte over the limit tells a complete answer of the largest size from a longer one.
+    TextString answer, signedPart;
+    if (!http_.FetchText(query, kAgent, answer, kMaxAnswerBytes + 1, nullptr, &UpdateClient::TransferEvent,
+                         this) ||
+        static_cast<uint32_t>(answer.Length()) > kMaxAnswerBytes)
+        return 0;
+    if (!signature.Verify(answer.Text(), static_cast<size_t>(answer.Length()), signedPart))
+        return 0;
+    if (!document.Init(kXmlNoValidation | kXmlNoExternals) || !document.LoadUtf8(signedPart.Text()))
+        return 0;
+    if (flags_ & kInventoryQuery) {
+        *base = document.FindOrCreatePath(kInventoryBase);
+        if (!*base)
+            return 0;
+    }
+    // An expired answer counts as unsigned: an old signed answer cannot be replayed for ever.
+    TextString expires;
+    if (document.ReadValue("update\\expires", expires, *base)) {
+        char *end = nullptr;
+        const unsigned long long until = _strtoui64(expires.Text(), &end, 10);
+        if (!expires.Text()[0] || *end || static_cast<unsigned long long>(_time64(nullptr)) >= until)
+            return 0;
+    }
+    return 1;
+}
+
+int UpdateClient::Restart(XmlDocument &document, XmlNode *base) {
+    TextString program, execute;
+    const char *directory = directory_.Text();
+    if (executePath_.Length() > 0) {
+        program.Assign(executePath_.Text());
+        directory = nullptr;
+    } else if (document.ReadValue("update\\files\\execute", execute, base)) {
+        // Only a file of the program's own folder.
+        if (!IsPlainFileName(execute.Text()))
+            return 0;
+        program.Format("%s%s", directory_.Text(), execute.Text());
+    } else {
+        char path[ModuleInfo::kPathSize];
+        if (!ModuleInfo::ModuleFileName(nullptr, path))
+            return 0;
+        program.Assign(path);
+    }
+    // For a missing file the shell would put up an error box of its own and keep the check waiting on it.
+    if (GetFileAttributesA(program.Text()) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    return RunProgram(program.Text(), nullptr, directory, SW_SHOWDEFAULT, 0, "open");
+}
+
 int UpdateClient::CheckAndInstall() {
     executePath_.Assign("");
     application_.Assign("");
     helpUrl_.Assign("");
+    entries_.clear();
     staged_.clear();
-    backedUp_.clear();
+    kept_.clear();
 
     ModuleInfo module;
     uint32_t ownVersion = 0;
@@ -359,26 +522,13 @@ int UpdateClient::CheckAndInstall() {
         PlainQuery(updateUrl_.Text(), versionText.Text(), identifier.Text(), ProgramArchitecture(), query);
     }
 
-    // One byte over the limit tells a complete answer of the largest size from a longer one.
-    TextString answer;
-    if (!http_.FetchText(query.Text(), kAgent, answer, kMaxAnswerBytes + 1, nullptr,
-                         &UpdateClient::TransferEvent, this) ||
-        static_cast<uint32_t>(answer.Length()) > kMaxAnswerBytes)
-        return 0;
-
     XmlDocument document;
-    if (!document.Init(kXmlNoValidation | kXmlNoExternals) || !document.LoadText(answer.Text()))
-        return 0;
     XmlNode *base = nullptr;
-    if (flags_ & kInventoryQuery) {
-        base = document.FindOrCreatePath(kInventoryBase);
-        if (!base)
-            return 0;
-    }
-
     int launched = 0;
     uint32_t major = 0, minor = 0;
     TextString newVersion, declined;
+    if (!FetchAnswer(query.Text(), document, &base))
+        goto done;
     document.ReadValue("update\\application", application_, base);
     if (!ReadLocalizedText(document, "update\\info", infoText_, base))
         goto done;
@@ -387,6 +537,9 @@ int UpdateClient::CheckAndInstall() {
         !ParseVersion(newVersion.Text(), &major, &minor))
         goto done;
     if (!IsNewer(major, minor, (ownVersion >> 8) & 0xFF, ownVersion & 0xFF))
+        goto done;
+    // An answer whose file list cannot be installed as a whole is not offered.
+    if (!ReadEntries(document, base))
         goto done;
     if (valueName_.Length() > 0) {
         TextString versionValue;
@@ -407,24 +560,12 @@ int UpdateClient::CheckAndInstall() {
             goto done;
     }
 
-    passResult_ = 0;
-    document.ForEachChild("update\\files", &UpdateClient::DownloadPass, this, base);
-    if (passResult_ != 1) {
-        RollBack();
-        goto done;
-    }
-    passResult_ = 0;
-    document.ForEachChild("update\\files", &UpdateClient::BackupPass, this, base);
-    if (passResult_ == 1) {
-        passResult_ = 0;
-        document.ForEachChild("update\\files", &UpdateClient::ReplacePass, this, base);
-    }
-    if (passResult_ != 1) {
+    if (!DownloadPass() || !BackupPass() || !ReplacePass()) {
         RollBack();
         goto done;
     }
     // Installed: the backups stay for the next install to clear.
-    backedUp_.clear();
+    kept_.clear();
     staged_.clear();
 
     if (!ReadLocalizedText(document, "update\\restart", restartText_, base))
@@ -434,23 +575,9 @@ int UpdateClient::CheckAndInstall() {
         if (!Ask(1, answered))
             goto done;
     }
-    if (executePath_.Length() > 0) {
-        RunProgram(executePath_.Text(), nullptr, nullptr, SW_SHOWDEFAULT, 0, "open");
-    } else {
-        TextString execute, program;
-        if (document.ReadValue("update\\files\\execute", execute, base)) {
-            // Only a file of the program's own folder.
-            if (!IsPlainFileName(execute.Text()))
-                goto done;
-            program.Format("%s%s", directory_.Text(), execute.Text());
-        } else {
-            char path[ModuleInfo::kPathSize];
-            if (!ModuleInfo::ModuleFileName(nullptr, path))
-                goto done;
-            program.Assign(path);
-        }
-        RunProgram(program.Text(), nullptr, directory_.Text(), SW_SHOWDEFAULT, 0, "open");
-    }
+    // Nothing started: the window stays, with whatever load it is running.
+    if (!Restart(document, base))
+        goto done;
     PostMessageA(owner_, WM_CLOSE, 0, 0);
     launched = 1;
 

@@ -4,9 +4,11 @@
 // ones (or the contents of downloaded archives) in place, asks whether to restart, launches the new program
 // and closes the main window. The check runs on a thread of its own and reaches the window only through
 // the registered message "_C_AutoUpdate" (answered by a hook on the window's own thread) and a posted
-// WM_CLOSE.
+// WM_CLOSE. Nothing of an answer is acted on unless the maker's signature on it verifies with the public
+// key the program carries, and every download must have the size and SHA-256 the signed answer names.
+// UpdateEntry is one file of an answer's list; KeptFile one file the install changed, for the rollback.
 //
-// Classes: UpdateClient.
+// Classes: UpdateClient, UpdateEntry, KeptFile.
 #pragma once
 
 #include "base/SettingsStore.h"
@@ -22,6 +24,23 @@
 
 class XmlDocument;
 
+// One "url" entry of the answer, read and checked before anything is downloaded.
+struct UpdateEntry {
+    TextString name;   // target in the program's folder; empty for a download to the desktop
+    TextString zip;    // the archive downloaded instead of name, or empty
+    TextString url;    // the address, resolved against the answer's own
+    TextString sha256; // 64 hex digits
+    uint64_t size = 0;
+    TextString staged; // where the download goes
+    TextString target; // desktop download: the path it ends under
+};
+
+// A file the install moved aside (backup set) or created (backup empty), undone by the rollback.
+struct KeptFile {
+    TextString current;
+    TextString backup;
+};
+
 class UpdateClient {
 public:
     // Start flags.
@@ -30,6 +49,8 @@ public:
     enum : uint32_t { kWeekSeconds = 604800, kSkipOnce = 0xFFFFFFFFu };
     // The largest update answer read; a longer one ends the check.
     enum : uint32_t { kMaxAnswerBytes = 4u << 20 };
+    // The largest download an answer may announce (the byte limit of a download is one more).
+    enum : uint64_t { kMaxFileBytes = 0xFFFFFFFEu };
 
     UpdateClient() = default;
     ~UpdateClient() { StopCheck(); }
@@ -63,26 +84,42 @@ public:
     static const char *ProgramArchitecture();
     // The staged names of a file name: stem + "_new" + extension, as "readme.html" -> "readme.html_new.html".
     static void StagedName(const char *name, const char *suffix, TextString &out);
+    // A download address of the answer: absolute "http://" or "https://" ones as they are; a path from
+    // "/" on the answer's host; anything else relative to the folder of the answer's address (its query
+    // dropped), so that a mirror serves the maker's folder as it is. 0 for other schemes and "//host".
+    static int ResolveUrl(const char *answerUrl, const char *address, TextString &out);
+    // The help page is opened only when it is a web address.
+    static int IsWebAddress(const char *url);
     uint32_t CheckMessage() const { return checkMessage_; }
 
 private:
     static int32_t CheckThread(void *client, int32_t);
     static uint32_t TransferEvent(uint32_t code, void *data, void *client);
-    static int DownloadPass(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
-                            XmlDocument *document);
-    static int BackupPass(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
-                          XmlDocument *document);
-    static int ReplacePass(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
+    // The answer: fetched within the size limit, its signature verified, the signed part parsed, its expiry
+    // checked. 1 when it may be acted on.
+    int FetchAnswer(const char *query, XmlDocument &document, XmlNode **base);
+    // Reads every "url" entry of "update\files" into entries_; 0 (nothing written yet) for an entry without
+    // size or hash, with a name that leaves the folder or an address that cannot be resolved, for a name
+    // given twice, and for an empty list. Relative addresses are resolved against the update URL, whose
+    // folder is the answer's.
+    int ReadEntries(XmlDocument &document, XmlNode *base);
+    static int ReadEntryOf(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
                            XmlDocument *document);
-    // The start every pass shares: only "url" entries count (null for anything else), and each one is a
-    // failure until it has passed.
-    static UpdateClient *PassEntry(int isAttribute, const char *name, void *client);
-    // Reads "name" (and "zip", emptied when missing) of a "url" entry; 0 when it has no "name".
-    static int ReadEntry(XmlNode *node, XmlDocument *document, TextString &fileName, TextString *zipName);
+    // The three passes, each over every entry before the next begins; 0 when one entry failed.
+    int DownloadPass();
+    int BackupPass();
+    int ReplacePass();
+    // Moves current aside to backup (or, with a null backup, notes a file this install creates).
+    int Keep(const char *current, const char *backup);
+    int IsKept(const char *current) const;
+    static int KeepArchiveFile(const char *path, void *client);
     // Asks the owner window; 1 for Yes. answered is 0 when nobody answered (window gone, no hook).
     int Ask(WPARAM question, int &answered);
-    // Puts the program folder back as it was before this install: "_old" files back, "_new" files gone.
+    // Puts every file back as it was before this install: the files kept aside back, the staged ones and
+    // the ones this install created gone.
     void RollBack();
+    // Launches the new program (or the desktop download); 1 when something was started.
+    int Restart(XmlDocument &document, XmlNode *base);
     void Path(const char *name, const char *suffix, TextString &out) const;
 
     HWND owner_ = nullptr;
@@ -107,7 +144,8 @@ private:
     WorkerThread thread_;
     // The program's folder with its trailing backslash, for the passes.
     TextString directory_;
-    // What this install changed in the program's folder, for RollBack.
-    std::vector<std::unique_ptr<TextString>> staged_;   // "_new" files written
-    std::vector<std::unique_ptr<TextString>> backedUp_; // names renamed to their "_old" names, in order
+    // The answer's files, and what this install changed, for RollBack.
+    std::vector<std::unique_ptr<UpdateEntry>> entries_;
+    std::vector<std::unique_ptr<TextString>> staged_; // "_new" files written
+    std::vector<std::unique_ptr<KeptFile>> kept_;     // in the order they were changed
 };

@@ -20,6 +20,13 @@ int XmlDocument::LoadText(const char *text) {
     return active_ ? active_->LoadText(text) : 0;
 }
 
+int XmlDocument::LoadUtf8(const char *text) {
+    if (active_ == &dom_)
+        return dom_.LoadUtf8(text);
+    // The older object model reads its stream as bytes and decodes them itself.
+    return active_ ? active_->LoadText(text) : 0;
+}
+
 int XmlDocument::ReadValue(const char *path, TextString &out, XmlNode *base) {
     return active_ ? active_->ReadValue(path, out, base) : 0;
 }

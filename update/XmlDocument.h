@@ -26,6 +26,10 @@ public:
     // Replaces the document with the parsed text (8-bit, system code page, with or without an encoding
     // declaration, even a mismatching one). 1 when parsed; after a 0 reads find nothing.
     int LoadText(const char *text);
+    // Replaces the document with the parsed bytes of a UTF-8 text (or of one whose declaration names its
+    // encoding): every text read afterwards was decoded exactly once, by the parser, and comes out in the
+    // system code page. 1 when parsed.
+    int LoadUtf8(const char *text);
     // The text of the node the path names. 1 when every step was found; else 0 with out emptied. An empty
     // path returns 0 and leaves out untouched.
     int ReadValue(const char *path, TextString &out, XmlNode *base = nullptr);

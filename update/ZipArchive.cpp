@@ -110,6 +110,36 @@ int WriteEntry(zip_t *archive, zip_uint64_t index, const char *target) {
     return ok;
 }
 
+// An archive open for reading whose every entry was checked before anything is written: a stored path that
+// is not safe, an encrypted entry or an unreadable directory of entries refuses the whole archive.
+struct CheckedArchive {
+    zip_t *zip = nullptr;
+    zip_int64_t count = 0;
+
+    CheckedArchive() = default;
+    ~CheckedArchive() {
+        if (zip)
+            zip_discard(zip);
+    }
+    CheckedArchive(const CheckedArchive &) = delete;
+    CheckedArchive &operator=(const CheckedArchive &) = delete;
+
+    int Open(const char *archivePath) {
+        int error = 0;
+        zip = archivePath ? zip_open(archivePath, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
+        count = zip ? zip_get_num_entries(zip, 0) : -1;
+        for (zip_int64_t i = 0; i < count; ++i) {
+            zip_stat_t stat;
+            zip_stat_init(&stat);
+            if (zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &stat) != 0 ||
+                !(stat.valid & ZIP_STAT_NAME) || !IsSafeArchivePath(stat.name) ||
+                ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE))
+                return 0;
+        }
+        return count >= 0;
+    }
+};
+
 } // namespace
 
 int IsPlainFileName(const char *name) {
@@ -134,29 +164,35 @@ int IsSafeArchivePath(const char *path) {
     return 1;
 }
 
-int ExtractArchive(const char *archivePath, const char *directory) {
-    if (!archivePath || !directory || !*directory)
+int ForEachArchiveFile(const char *archivePath, ArchiveFileVisitor visit, void *user) {
+    CheckedArchive archive;
+    if (!visit || !archive.Open(archivePath))
         return 0;
-    int error = 0;
-    zip_t *archive = zip_open(archivePath, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-    if (!archive)
-        return 0;
-    const zip_int64_t count = zip_get_num_entries(archive, 0);
-    int ok = count >= 0;
-    // Everything is checked before anything is written.
-    for (zip_int64_t i = 0; ok && i < count; ++i) {
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &stat) != 0 ||
-            !(stat.valid & ZIP_STAT_NAME) || !IsSafeArchivePath(stat.name))
-            ok = 0;
-        else if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) && stat.encryption_method != ZIP_EM_NONE)
-            ok = 0;
+    int ok = 1;
+    for (zip_int64_t i = 0; ok && i < archive.count; ++i) {
+        const char *name = zip_get_name(archive.zip, static_cast<zip_uint64_t>(i), 0);
+        if (IsSeparator(name[strlen(name) - 1]))
+            continue;
+        TextString path;
+        path.Assign(name);
+        for (char *p = path.Buffer(); *p; ++p) {
+            if (*p == '/')
+                *p = '\\';
+        }
+        ok = visit(path.Text(), user);
     }
+    return ok;
+}
+
+int ExtractArchive(const char *archivePath, const char *directory) {
+    CheckedArchive archive;
+    if (!directory || !*directory || !archive.Open(archivePath))
+        return 0;
     TextString root;
     root.Assign(directory);
-    for (zip_int64_t i = 0; ok && i < count; ++i) {
-        const char *name = zip_get_name(archive, static_cast<zip_uint64_t>(i), 0);
+    int ok = 1;
+    for (zip_int64_t i = 0; ok && i < archive.count; ++i) {
+        const char *name = zip_get_name(archive.zip, static_cast<zip_uint64_t>(i), 0);
         TextString target;
         TargetPath(root, name, target);
         if (!MakeFolders(root, name)) {
@@ -166,9 +202,8 @@ int ExtractArchive(const char *archivePath, const char *directory) {
         } else {
             // A read-only file in the way would refuse the new one.
             SetFileAttributesA(target.Text(), FILE_ATTRIBUTE_NORMAL);
-            ok = WriteEntry(archive, static_cast<zip_uint64_t>(i), target.Text());
+            ok = WriteEntry(archive.zip, static_cast<zip_uint64_t>(i), target.Text());
         }
     }
-    zip_discard(archive);
     return ok;
 }

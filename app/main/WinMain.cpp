@@ -2,6 +2,10 @@
 #include "app/MainDialog.h"
 #include "crash/CrashReporter.h"
 #include "res/ResourceIds.h"
+#include "update/SignedAnswer.h"
+
+static_assert(IDR_UPDATE_KEY == SignedAnswer::kKeyResource,
+              "the update client looks for the key the resources hold");
 
 // The runtime constructs the globals of this file in the order they are written and destroys them in
 // reverse after WinMain returns. The crash reporter belongs above the application object, so that its

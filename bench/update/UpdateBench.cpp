@@ -1,14 +1,20 @@
 // UpdateBench: the update client against the tests' loopback server, in this process: one complete check
-// whose answer is not newer, the install of a 5 MB file, and this process's processor use while a download
-// that the server sends slowly runs. The questions are answered Yes by a hook of the bench's own on the owner
-// window. Run from a copy of itself in a folder of its own (the install writes beside the program).
+// whose answer is not newer, the install of a 5 MB file, what verification costs (the signature check of
+// an answer, the hashing of the 5 MB download), and this process's processor use while a download that the
+// server sends slowly runs. The questions are answered Yes by a hook of the bench's own on the owner window.
+// Run from a copy of itself in a folder of its own (the install writes beside the program); the copy
+// carries a key made for the run, and the answers are signed with it by the publishing tool.
 //
 // Usage: UpdateBench            copies itself to a temporary folder and runs the copy
 //        UpdateBench --here     measures, with its own folder as the program's folder
 #include "base/ModuleInfo.h"
 #include "base/Win.h"
 #include "tests/common/LoopbackServer.h"
+#include "tests/common/PublishTool.h"
+#include "tests/common/TempFolder.h"
 #include "ui/SubclassHook.h"
+#include "update/FileDigest.h"
+#include "update/SignedAnswer.h"
 #include "update/UpdateClient.h"
 
 #include <algorithm>
@@ -41,9 +47,21 @@ int SayYes(HWND, UINT message, WPARAM, LPARAM, LRESULT *result, void *) {
     return 1;
 }
 
-std::string Answer(const char *version, const std::string &url) {
-    return std::string("<update><application>Bench</application><info><en>x</en></info><version>") + version +
-           "</version><files><url name=\"payload.bin\">" + url + "</url></files></update>";
+// The keys of this run, made by the copy's parent and handed over in the copy's folder.
+const char kKeyName[] = "bench";
+
+// A signed answer naming payload.bin with the given content; empty when the tool failed.
+std::string Answer(const char *folder, const char *version, const std::string &payload) {
+    TempFolder work("BenchAnswer");
+    std::string answer;
+    PublishTool::MakeAnswer(work, std::string(folder) + kKeyName + ".key", {{"payload.bin", payload}},
+                            std::string("--application Bench --info en=x --version ") + version, answer);
+    return answer;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 int RunCopy(const char *self) {
@@ -54,6 +72,15 @@ int RunCopy(const char *self) {
     const std::string copy = folder + "UpdateBench.exe";
     if (!CopyFileA(self, copy.c_str(), FALSE)) {
         printf("UpdateBench: cannot copy itself to %s\n", folder.c_str());
+        return 1;
+    }
+    // The copy trusts a key made for this run only.
+    TempFolder keys("BenchKeys");
+    if (!PublishTool::MakeKeys(keys, kKeyName) ||
+        !PublishTool::SetProgramKey(copy, keys.File((std::string(kKeyName) + ".pub").c_str())) ||
+        !CopyFileA(keys.File((std::string(kKeyName) + ".key").c_str()).c_str(),
+                   (folder + kKeyName + ".key").c_str(), FALSE)) {
+        printf("UpdateBench: cannot make the key of this run\n");
         return 1;
     }
     std::string line = "\"" + copy + "\" --here";
@@ -68,7 +95,8 @@ int RunCopy(const char *self) {
     GetExitCodeProcess(info.hProcess, &code);
     CloseHandle(info.hProcess);
     CloseHandle(info.hThread);
-    for (const char *name : {"UpdateBench.exe", "payload.bin", "payload_old.bin", "payload_new.bin"})
+    for (const char *name :
+         {"UpdateBench.exe", "payload.bin", "payload_old.bin", "payload_new.bin", "bench.key"})
         DeleteFileA((folder + name).c_str());
     RemoveDirectoryA(folder.c_str());
     return static_cast<int>(code);
@@ -94,7 +122,7 @@ int main(int argc, char **argv) {
     const std::string url = server.Url("/data/update.php?p=tarvex");
 
     // 1. Complete checks with a "not newer" answer: query, answer, XML, decision.
-    server.SetRoute("/data/update.php", 200, Answer("1.00", server.Url("/files/payload.bin")));
+    server.SetRoute("/data/update.php", 200, Answer(folder, "1.00", "small"));
     std::vector<double> checks;
     for (int i = 0; i < 5; ++i) {
         UpdateClient client;
@@ -109,11 +137,12 @@ int main(int argc, char **argv) {
            "(5 checks)\n",
            checks[2], checks.front(), checks.back());
 
-    // 2. The install of a 5 MB file: download to "_new", backup to "_old", replace.
+    // 2. The install of a 5 MB file: download to "_new", size and hash checked, backup to "_old", replace.
     const std::string big(5u << 20, 'x');
-    server.SetRoute("/files/payload.bin", 200, big);
-    server.SetRoute("/data/update.php", 200, Answer("9.00", server.Url("/files/payload.bin")));
-    std::vector<double> installs;
+    const std::string bigAnswer = Answer(folder, "9.00", big);
+    server.SetRoute("/data/payload.bin", 200, big);
+    server.SetRoute("/data/update.php", 200, bigAnswer);
+    std::vector<double> installs, hashes;
     for (int i = 0; i < 3; ++i) {
         HANDLE file = CreateFileA(payload.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         CloseHandle(file);
@@ -130,15 +159,41 @@ int main(int argc, char **argv) {
             return 1;
         }
         installs.push_back(elapsed);
+        // The check the install made on its download, alone: the same file read and hashed once more.
+        FileDigest digest;
+        const double hashStart = NowMs();
+        digest.Compute(payload.c_str());
+        hashes.push_back(NowMs() - hashStart);
+    }
+    // The signature check of the answer, alone (the key is the one this copy carries).
+    SignedAnswer signature;
+    signature.LoadKey(nullptr);
+    std::vector<double> verifies;
+    for (const std::string *answer : {&bigAnswer}) {
+        for (int i = 0; i < 200; ++i) {
+            TextString document;
+            const double start = NowMs();
+            if (!signature.Verify(answer->data(), answer->size(), document)) {
+                printf("signature check: the answer did not verify\n");
+                return 1;
+            }
+            verifies.push_back(NowMs() - start);
+        }
     }
     std::sort(installs.begin(), installs.end());
-    printf(
-        "install of a 5 MB file (check, download, backup, replace): median %.0f ms, min %.0f ms, max %.0f ms "
-        "(3 installs)\n",
-        installs[1], installs.front(), installs.back());
+    const double install = installs[1], hash = Median(hashes), verify = Median(verifies);
+    printf("signature check of an answer (%u bytes): median %.3f ms (200 checks)\n",
+           static_cast<unsigned>(bigAnswer.size()), verify);
+    printf("size and SHA-256 check of the 5 MB download: median %.0f ms (3 files)\n", hash);
+    printf("install of a 5 MB file (check, download, backup, replace): with the checks median %.0f ms "
+           "(min %.0f, max %.0f; 3 installs); without them %.0f ms (the same install less the measured "
+           "signature and hash checks)\n",
+           install, installs.front(), installs.back(), install - hash - verify);
 
     // 3. A download the server sends at 64 KB a second: what the client costs meanwhile.
-    server.SetRoute("/files/payload.bin", 200, std::string(256u << 10, 'y'), "slow:16384:250");
+    const std::string slow(256u << 10, 'y');
+    server.SetRoute("/data/update.php", 200, Answer(folder, "9.00", slow));
+    server.SetRoute("/data/payload.bin", 200, slow, "slow:16384:250");
     {
         UpdateClient client;
         client.StartCheck(url.c_str(), owner, nullptr, nullptr, nullptr, UpdateClient::kNoThread, nullptr,

@@ -198,6 +198,8 @@ TEST_F(HttpClientTest, FetchTextLimitsAndStatuses) {
         {"/text/partial", "", 206, body, 0, 1, body},
         {"/text/cut", "truncate:40", 200, body, 0, 0, ""},
         {"/text/cutlimit", "truncate:40", 200, body, 20, 1, body.substr(0, 20)},
+        // A limit larger than the body does not excuse a body cut short (an update answer has one).
+        {"/text/cutlarger", "truncate:40", 200, body, 4096, 0, ""},
         {"/text/empty", "", 200, "", 0, 0, ""},
         {"/text/missing", "", 404, "gone", 0, 0, ""},
         {"/text/error", "", 500, "broken", 0, 0, ""},

@@ -1,13 +1,22 @@
 // Update client pieces in-process: the weekly gate on a real registry key, the version rule, the query and
-// staged names, the name rules, and archive extraction with real ZIP files (safe and hostile).
+// staged names, the name rules, relative addresses, signatures made by the publishing tool, file digests,
+// texts outside ASCII through every parser path, and archive extraction with real ZIP files (safe and
+// hostile).
 #include "tests/common/ArchiveMaker.h"
+#include "tests/common/LoopbackServer.h"
+#include "tests/common/PublishTool.h"
 #include "tests/common/TempFolder.h"
 #include "tests/common/TestRegistry.h"
+#include "update/FileDigest.h"
+#include "update/SignedAnswer.h"
 #include "update/UpdateClient.h"
+#include "update/XmlDocument.h"
 #include "update/ZipArchive.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <ctime>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,6 +74,71 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpdateGate,
                                            GateCase{"InTheFuture", 1, 3600, 0, 0, 0}),
                          [](const ::testing::TestParamInfo<GateCase> &info) { return info.param.name; });
 
+// ---- the declined version ----
+
+struct BoxSearch {
+    DWORD thread;
+    HWND box;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM context) {
+    auto *search = reinterpret_cast<BoxSearch *>(context);
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (GetWindowThreadProcessId(window, nullptr) == search->thread && strcmp(name, "#32770") == 0 &&
+        IsWindowVisible(window)) {
+        search->box = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+TEST(UpdateDeclined, StoredOnlyWhenTheQuestionWasAnswered) {
+    // The window carries another client's hook already: that one shows its own box, and this check's
+    // question gets no answer of its own, which must not count as a No.
+    LoopbackServer server;
+    ASSERT_TRUE(server.Start(120)) << server.Problem();
+    TempFolder work("Declined");
+    std::string answer;
+    // The test key this program carries as its update key (see TestUpdateKey.rc), by Wine's drive Z:.
+    const std::string secret =
+        std::string("Z:") + TARVEX_SOURCE_DIR + "/tests/common/resources/TestUpdateKey.key";
+    ASSERT_EQ(
+        1, PublishTool::MakeAnswer(work, secret, {{"a.txt", "a"}}, "--version 9.01 --info en=New", answer));
+    ASSERT_TRUE(server.SetRoute("/data/update.php", 200, answer));
+    ScopedTestKey key("UpdateDeclined");
+    ASSERT_TRUE(key.Valid());
+    HWND owner = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(owner);
+    UpdateClient first, second;
+    ASSERT_EQ(1, first.StartCheck("http://127.0.0.1:1/", owner, HKEY_CURRENT_USER, key.Path(), nullptr,
+                                  UpdateClient::kNoThread, nullptr, "1"));
+    // Whatever box comes up on this thread is answered No from another thread, within a time limit.
+    std::atomic<int> clicked(0), done(0);
+    const DWORD windowThread = GetCurrentThreadId();
+    std::thread clicker([&] {
+        for (int i = 0; i < 600 && !done; ++i) {
+            BoxSearch search = {windowThread, nullptr};
+            EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
+            if (search.box) {
+                PostMessageA(GetDlgItem(search.box, IDNO), BM_CLICK, 0, 0);
+                clicked = 1;
+            }
+            Sleep(50);
+        }
+    });
+    ASSERT_EQ(1, second.StartCheck(server.Url("/data/update.php").c_str(), owner, HKEY_CURRENT_USER,
+                                   key.Path(), "LastCheck", 0, nullptr, "1"));
+    second.StopCheck(); // waits for the check, dispatching the question meanwhile
+    done = 1;
+    clicker.join();
+    EXPECT_EQ(1, clicked) << "the question never came";
+    std::string value;
+    EXPECT_FALSE(key.GetRaw(nullptr, "LastCheckVersion", nullptr, &value)) << "stored: " << value;
+    first.StopCheck();
+    DestroyWindow(owner);
+}
+
 // ---- rules without I/O ----
 
 TEST(UpdateRules, VersionDecision) {
@@ -80,7 +154,8 @@ TEST(UpdateRules, VersionDecision) {
 
 TEST(UpdateRules, QueryAndStagedNames) {
     TextString out;
-    UpdateClient::PlainQuery("http://h/data/update.php?p=tarvex", "1.00", "ABCD-0123-4567-89EF", nullptr, out);
+    UpdateClient::PlainQuery("http://h/data/update.php?p=tarvex", "1.00", "ABCD-0123-4567-89EF", nullptr,
+                             out);
     EXPECT_STREQ("http://h/data/update.php?p=tarvex&v=1.00&id=ABCD-0123-4567-89EF", out.Text());
     UpdateClient::PlainQuery("http://h/u", "1.00", "X", nullptr, out);
     EXPECT_STREQ("http://h/u?v=1.00&id=X", out.Text());
@@ -118,6 +193,136 @@ TEST(UpdateRules, OnlyPlainNamesStayInTheFolder) {
     for (const auto &c : cases) {
         EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << "'" << c.name << "'";
         EXPECT_EQ(c.safePath, IsSafeArchivePath(c.name)) << "'" << c.name << "'";
+    }
+}
+
+TEST(UpdateRules, RelativeAddressesResolveAgainstTheAnswersFolder) {
+    const char *const answer = "http://mirror.test:8080/tarvex/data/update.php?p=tarvex&v=1.00";
+    const struct {
+        const char *base, *address, *resolved; // resolved null: refused
+    } cases[] = {
+        {answer, "Tarvex.exe", "http://mirror.test:8080/tarvex/data/Tarvex.exe"},
+        {answer, "files/pack.zip", "http://mirror.test:8080/tarvex/data/files/pack.zip"},
+        {answer, "/other/a.txt", "http://mirror.test:8080/other/a.txt"},
+        {answer, "HTTPS://maker.test/a.txt", "HTTPS://maker.test/a.txt"},
+        {"http://h.test?p=tarvex/x", "a.txt", "http://h.test/a.txt"},
+        {"http://h.test/u?p=a/b", "a.txt", "http://h.test/a.txt"},
+        {"https://h.test/dir/", "a.txt", "https://h.test/dir/a.txt"},
+        {answer, "file:///c:/windows/a.exe", nullptr},
+        {answer, "ftp://h.test/a.txt", nullptr},
+        {answer, "C:\\a.exe", nullptr},
+        {answer, "\\\\server\\share\\a.exe", nullptr},
+        {answer, "//elsewhere.test/a.txt", nullptr},
+        {answer, "", nullptr},
+        {"file:///c:/update.xml", "a.txt", nullptr},
+    };
+    for (const auto &c : cases) {
+        TextString out;
+        EXPECT_EQ(c.resolved ? 1 : 0, UpdateClient::ResolveUrl(c.base, c.address, out)) << c.address;
+        EXPECT_STREQ(c.resolved ? c.resolved : "", out.Text()) << c.address;
+    }
+}
+
+// ---- signatures and digests ----
+
+TEST(UpdateSignature, OnlyTheMakersUntouchedAnswerVerifies) {
+    TempFolder keys("SignatureKeys");
+    ASSERT_EQ(1, PublishTool::MakeKeys(keys, "maker"));
+    ASSERT_EQ(1, PublishTool::MakeKeys(keys, "other"));
+    TempFolder work("SignatureAnswer"), otherWork("SignatureOther");
+    std::string answer, other;
+    ASSERT_EQ(1, PublishTool::MakeAnswer(work, keys.File("maker.key"), {{"a.txt", "a"}},
+                                         "--version 1.01 --info en=New", answer));
+    ASSERT_EQ(1, PublishTool::MakeAnswer(otherWork, keys.File("other.key"), {{"a.txt", "a"}},
+                                         "--version 1.01 --info en=New", other));
+    const std::string key = keys.ReadFile("maker.pub");
+    SignedAnswer verifier;
+    ASSERT_EQ(1, verifier.SetKey(reinterpret_cast<const unsigned char *>(key.data()), key.size()));
+    const size_t line = answer.rfind("<!-- ed25519:");
+    ASSERT_NE(std::string::npos, line);
+    std::string flipped = answer, badBase64 = answer, nul = answer;
+    flipped[answer.find("New")] ^= 1;
+    badBase64[line + 14] = '*';
+    nul[answer.find("New")] = 0;
+    const struct {
+        const char *name;
+        std::string text;
+        int verifies;
+    } cases[] = {
+        {"Untouched", answer, 1},
+        {"CrLfAfterTheLine", answer.substr(0, answer.size() - 1) + "\r\n", 1},
+        {"NoSignature", answer.substr(0, line), 0},
+        {"AnotherKey", other, 0},
+        {"FlippedByte", flipped, 0},
+        {"ZeroByteInTheDocument", nul, 0},
+        {"BrokenBase64", badBase64, 0},
+        {"TextAfterTheLine", answer + "<x/>", 0},
+        {"LineCutShort", answer.substr(0, answer.size() - 6), 0},
+        {"SignatureLineTwice", answer.substr(0, line) + answer.substr(line) + answer.substr(line), 0},
+        {"Empty", "", 0},
+    };
+    for (const auto &c : cases) {
+        TextString document;
+        EXPECT_EQ(c.verifies, verifier.Verify(c.text.data(), c.text.size(), document)) << c.name;
+        EXPECT_EQ(c.verifies ? answer.substr(0, line) : std::string(), document.Text()) << c.name;
+    }
+    // Without a key nothing verifies; a key of the wrong size is no key.
+    SignedAnswer keyless;
+    EXPECT_EQ(0, keyless.SetKey(reinterpret_cast<const unsigned char *>(key.data()), 31));
+    TextString document;
+    EXPECT_EQ(0, keyless.Verify(answer.data(), answer.size(), document));
+}
+
+TEST(UpdateSignature, DigestComparesSizeAndHash) {
+    TempFolder folder("Digest");
+    ASSERT_TRUE(folder.WriteFile("abc.txt", "abc"));
+    ASSERT_TRUE(folder.WriteFile("big.bin", std::string(200000, 'a')));
+    const char abc[] = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    const struct {
+        const char *file;
+        uint64_t size;
+        const char *hash;
+        int matches;
+    } cases[] = {
+        {"abc.txt", 3, abc, 1},
+        {"abc.txt", 3, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD", 1},
+        {"abc.txt", 4, abc, 0},
+        {"abc.txt", 3, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ae", 0},
+        {"abc.txt", 3, "ba7816bf", 0},
+        {"missing.txt", 0, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", 0},
+        // More than one block of the reader.
+        {"big.bin", 200000, "2287d207f24a941ff3b56c04c8a25ad56b63e3023207b3bb5b4ac0c9869d74be", 1},
+    };
+    for (const auto &c : cases) {
+        FileDigest digest;
+        EXPECT_EQ(c.matches, digest.Matches(folder.File(c.file).c_str(), c.size, c.hash))
+            << c.file << " " << c.hash;
+    }
+}
+
+// ---- texts outside ASCII ----
+
+TEST(UpdateTexts, DecodedOnceThroughEveryParserPath) {
+    const wchar_t *const texts[] = {L"Gr\u00fc\u00dfe aus K\u00f6ln", L"\u65b0\u3057\u3044\u7248"};
+    const char *const declarations[] = {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+                                        "<?xml version=\"1.0\"?>", ""};
+    for (int legacy = 0; legacy < 2; ++legacy) {
+        for (const char *declaration : declarations) {
+            for (const wchar_t *text : texts) {
+                char utf8[256] = {}, expected[256] = {};
+                WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+                WideCharToMultiByte(CP_ACP, 0, text, -1, expected, sizeof expected, nullptr, nullptr);
+                const std::string answer =
+                    std::string(declaration) + "<update><info><en>" + utf8 + "</en></info></update>";
+                XmlDocument document;
+                ASSERT_EQ(1, document.Init(kXmlNoValidation | kXmlNoExternals |
+                                           (legacy ? uint32_t(kXmlLegacyOnly) : 0u)));
+                ASSERT_EQ(1, document.LoadUtf8(answer.c_str())) << legacy << declaration;
+                TextString info;
+                ASSERT_EQ(1, UpdateClient::ReadLocalizedText(document, "update\\info", info, nullptr));
+                EXPECT_STREQ(expected, info.Text()) << "legacy " << legacy << ", " << declaration;
+            }
+        }
     }
 }
 

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds libsodium (the signature and hash functions the update client checks answers and downloads with)
+# as a static mingw-w64 library from Debian's source package, once per processor (i686 or x86_64, the first
+# argument), into third_party/<processor>/libsodium (kept out of git). The deb-src entry comes from
+# scripts/libzip.sh, which setup.sh runs first.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+arch=${1:?libsodium.sh i686|x86_64}
+case "$arch" in i686 | x86_64) ;; *) echo "libsodium: no toolchain for '$arch'" >&2; exit 2 ;; esac
+prefix="$root/third_party/$arch/libsodium"
+[ -f "$prefix/lib/libsodium.a" ] && [ -f "$prefix/include/sodium.h" ] && exit 0
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+echo "libsodium: building the static library for mingw-w64 $arch (a few minutes)"
+(cd "$work" && apt-get source --download-only -q libsodium >/dev/null 2>&1) ||
+    { echo "libsodium: apt-get source libsodium failed (is there a deb-src entry? see scripts/libzip.sh)" >&2; exit 1; }
+tar -xf "$work"/libsodium_*.orig.tar.* -C "$work"
+src=$(find "$work" -maxdepth 1 -type d -name 'libsodium-*' | head -n 1)
+# The posix-thread flavour of the compiler, as the programs use (cmake/mingw-*.cmake).
+host=$arch-w64-mingw32
+# The source package carries no generated configure script.
+(cd "$src" && ./autogen.sh -s >"$work/autogen.log" 2>&1) || { tail -30 "$work/autogen.log" >&2; exit 1; }
+(cd "$src" && CC=$host-gcc-posix AR=$host-ar RANLIB=$host-ranlib CFLAGS="-O2" \
+    ./configure --host="$host" --prefix="$prefix" --disable-shared --enable-static --disable-pie \
+    --disable-ssp --with-pic=no >"$work/configure.log" 2>&1) || { tail -30 "$work/configure.log" >&2; exit 1; }
+make -C "$src" -j"$(nproc)" >"$work/build.log" 2>&1 || { tail -30 "$work/build.log" >&2; exit 1; }
+make -C "$src" install >"$work/install.log" 2>&1 || { tail -30 "$work/install.log" >&2; exit 1; }
