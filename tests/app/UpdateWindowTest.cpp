@@ -458,7 +458,12 @@ TEST_F(UpdateWindow, FailedLaunchKeepsTheWindow) {
     TarvexDriver driver;
     Start(driver);
     Answer(driver, IDYES);
-    ASSERT_TRUE(TarvexDriver::WaitUntil(kWaitMs, [&] { return folder_.ReadFile("data.txt") == "new data"; }));
+    // Watched by name only: a test holding the file open while the install renames it would make the
+    // rename fail, as any program of the user's holding it would.
+    ASSERT_TRUE(TarvexDriver::WaitUntil(kWaitMs, [&] {
+        return Exists(folder_.File("data_old.txt")) && !Exists(folder_.File("data_new.txt"));
+    }));
+    EXPECT_EQ("new data", folder_.ReadFile("data.txt"));
     // Closing takes a moment (the check thread and the workers end first): give it time to happen.
     EXPECT_FALSE(TarvexDriver::WaitUntil(6000, [&] {
         return !driver.Running() || !IsWindow(driver.Dialog());
