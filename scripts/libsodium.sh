@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Builds libsodium (the signature and hash functions the update client checks answers and downloads with)
 # as a static mingw-w64 library from Debian's source package, once per processor (i686 or x86_64, the first
-# argument), into third_party/<processor>/libsodium (kept out of git). The deb-src entry comes from
-# scripts/libzip.sh, which setup.sh runs first.
+# argument), into third_party/<processor>/libsodium (kept out of git).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 arch=${1:?libsodium.sh i686|x86_64}
@@ -12,11 +11,9 @@ prefix="$root/third_party/$arch/libsodium"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$root/scripts/source-package.sh"
+src=$(tarvex_unpack_source libsodium "$work")
 echo "libsodium: building the static library for mingw-w64 $arch (a few minutes)"
-(cd "$work" && apt-get source --download-only -q libsodium >/dev/null 2>&1) ||
-    { echo "libsodium: apt-get source libsodium failed (is there a deb-src entry? see scripts/libzip.sh)" >&2; exit 1; }
-tar -xf "$work"/libsodium_*.orig.tar.* -C "$work"
-src=$(find "$work" -maxdepth 1 -type d -name 'libsodium-*' | head -n 1)
 # The posix-thread flavour of the compiler, as the programs use (cmake/mingw-*.cmake).
 host=$arch-w64-mingw32
 # The source package carries no generated configure script.

@@ -1,0 +1,28 @@
+# Sourced by the library build scripts: Debian's source package of a library, unpacked into a folder.
+# Adds a deb-src entry for bookworm main when the machine has none, with the URI of the machine's own Debian
+# entry; a machine with no Debian entry at all is told what to add.
+
+# tarvex_unpack_source NAME WORK: unpacks source package NAME into WORK and prints the source folder.
+tarvex_unpack_source() {
+    local name=$1 work=$2 sudo_="" uri
+    [ "$(id -u)" = 0 ] || sudo_=sudo
+    if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+        # The URI of the first active Debian entry (one-line or deb822 form), not the security archive's.
+        uri=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
+            awk '/^URIs:/ {print $2} /^deb / {print ($2 ~ /^\[/ ? $3 : $2)}' | grep -v security | sed -n 1p || true)
+        if [ -z "$uri" ]; then
+            echo "$name: this machine has no Debian package source to take the source package from." >&2
+            echo "        Add the Debian archive you use to /etc/apt/sources.list.d/ (a 'Types: deb deb-src' entry for" >&2
+            echo "        bookworm main), run 'apt-get update' and start again." >&2
+            return 1
+        fi
+        echo "$name: adding a deb-src entry for $uri bookworm main" >&2
+        printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+            "$uri" | $sudo_ tee /etc/apt/sources.list.d/tarvex-src.sources >/dev/null
+        $sudo_ apt-get update -q >/dev/null
+    fi
+    (cd "$work" && apt-get source --download-only -q "$name" >/dev/null 2>&1) ||
+        { echo "$name: apt-get source $name failed" >&2; return 1; }
+    tar -xf "$work"/"$name"_*.orig.tar.* -C "$work" || return 1
+    find "$work" -maxdepth 1 -type d -name "$name-*" | head -n 1
+}
