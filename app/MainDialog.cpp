@@ -54,11 +54,13 @@ int MainDialog::OnInitDialog() {
     stopping_ = 0;
 
     SetIcons(IDI_TARVEX);
-    SetText(module_.VersionCaption(kTitle, instance_));
+    caption_.Assign(module_.VersionCaption(kTitle, instance_));
+    SetText(caption_.Text());
 
     list_.Attach(Item(IDC_PROCESSORS), instance_);
-    list_.SetExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
-                           LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+    // The check boxes choose the processors that Grab loads.
+    list_.SetExtendedStyle(LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_CHECKBOXES,
+                           LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER | LVS_EX_CHECKBOXES);
     list_.AddIcon(IDI_PROCESSOR);
     for (int i = 0; i < static_cast<int>(sizeof kColumns / sizeof kColumns[0]); ++i)
         list_.InsertColumn(kColumns[i].header, i, kColumns[i].width, kColumns[i].autosize, LVCFMT_LEFT);
@@ -78,32 +80,77 @@ int MainDialog::OnInitDialog() {
     }
 
     running_ = 0;
+    loadEnd_ = 0;
 
     CommandLine commandLine;
-    commandLine.AddOption("s", SwitchOption, 0, "auto start the cpu grabbing");
-    // The percentage travels through 32-bit controls: a longer number is refused like a misspelt option.
-    commandLine.AddOption("u", NumberOption, 50, "set cpu grabbing percentage", CommandLine::Min32Bits,
-                          CommandLine::Max32Bits);
-    if (!commandLine.Parse()) {
-        TextString usage;
-        commandLine.Usage(usage);
-        usage.Insert(0, "Usage:\r\n");
-        // The usage text shows the values as typed, and a '%' among them must reach the box as it is.
-        ShowMessage(0, kTitle, "%s", usage.Text());
-    }
-    // Clamped here rather than by the control, so that the label shows the percentage that will be loaded.
-    int64_t percent = commandLine.Value("u");
-    percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
-    slider_.SetPosition(static_cast<int>(percent), 1);
+    TextString problem;
+    ReadCommandLine(commandLine, problem);
 
     processors_.Reset();
     AddProcessors();
+    TickPlannedProcessors(problem);
+    if (problem.Length() > 0)
+        ShowUsage(commandLine, problem);
     TellAboutWideMachine();
 
     SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
     if (commandLine.Value("s") == 1)
         StartStopLoad(1);
     return kInitDone;
+}
+
+void MainDialog::ReadCommandLine(CommandLine &commandLine, TextString &problem) {
+    commandLine.AddOption("s", SwitchOption, 0, "auto start the cpu grabbing");
+    // The percentage travels through 32-bit controls: a longer number is refused like a misspelt option.
+    commandLine.AddOption("u", NumberOption, 50, "set cpu grabbing percentage", CommandLine::Min32Bits,
+                          CommandLine::Max32Bits);
+    commandLine.AddTextOption("t", "", "N: stop grabbing after N seconds, Nm or Nh", LoadPlan::IsDuration);
+    commandLine.AddOption("q", SwitchOption, 0, "quit when the timed grabbing has ended");
+    commandLine.AddTextOption("p", "", "list: grab only these cpus, from 0: 0,2-3",
+                              LoadPlan::IsProcessorList);
+    if (!commandLine.Parse())
+        problem.Assign(commandLine.Problem());
+
+    // The checks above let only well-formed values through.
+    plan_.SetDuration(commandLine.Text("t"));
+    plan_.SetProcessors(commandLine.Text("p"));
+    quitAfterTimedLoad_ = commandLine.Value("q") == 1;
+    if (quitAfterTimedLoad_ && plan_.Seconds() == 0) {
+        // Closing after a load that never ends by itself would never happen: the switch is dropped.
+        quitAfterTimedLoad_ = 0;
+        if (problem.Length() == 0)
+            problem.Assign("Option \"-q\" needs a duration given with \"-t\".");
+    }
+
+    // Clamped here rather than by the control, so that the label shows the percentage that will be loaded.
+    int64_t percent = commandLine.Value("u");
+    percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    slider_.SetPosition(static_cast<int>(percent), 1);
+}
+
+void MainDialog::ShowUsage(const CommandLine &commandLine, const TextString &problem) {
+    TextString usage;
+    commandLine.Usage(usage);
+    usage.Insert(0, "Usage:\r\n");
+    // The mistake first, so that the lines below do not read as a fixed example; the texts are shown as
+    // typed, and a '%' among them must reach the box as it is.
+    ShowMessage(0, kTitle, "%s\r\n\r\n%s", problem.Text(), usage.Text());
+}
+
+void MainDialog::TickPlannedProcessors(TextString &problem) {
+    uint32_t count = 0;
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
+        ++count;
+    if (count > 0 && plan_.NamesNoneOf(count)) {
+        if (problem.Length() == 0)
+            problem.Format("Option \"-p\" names no processor of this machine, which has processors 0 to %u.",
+                           count - 1);
+        plan_.SetProcessors(nullptr);
+    }
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
+        auto *record = static_cast<ProcessorRecord *>(entry);
+        list_.SetItemChecked(record->row, plan_.Includes(record->index));
+    }
 }
 
 void MainDialog::TellAboutWideMachine() {
@@ -115,11 +162,12 @@ void MainDialog::TellAboutWideMachine() {
     if (machine <= ProcessorGroups::kMaskBits ||
         ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kWideMachineNoticeValue, 0) == 1)
         return;
-    ShowMessage(0, kTitle,
-                "This machine has %u logical processors, but this 32-bit Tarvex.exe can load only 32 of them: "
-                "the processors above 31 are loaded on the first 32 instead.\r\n\r\nTo load every processor, "
-                "run Tarvex64.exe, the 64-bit Tarvex.",
-                machine);
+    ShowMessage(
+        0, kTitle,
+        "This machine has %u logical processors, but this 32-bit Tarvex.exe can load only 32 of them: "
+        "the processors above 31 are loaded on the first 32 instead.\r\n\r\nTo load every processor, "
+        "run Tarvex64.exe, the 64-bit Tarvex.",
+        machine);
     WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kWideMachineNoticeValue, 1);
 }
 
@@ -162,18 +210,33 @@ void MainDialog::StartStopLoad(int start) {
         return;
     int position = slider_.GetPosition();
     if (start) {
+        int started = 0;
         for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
             auto *record = static_cast<ProcessorRecord *>(entry);
+            if (!list_.IsItemChecked(record->row))
+                continue;
             // A worker still running keeps running; Start refuses it.
             record->worker.Start(&LoadWorker, record, position);
+            started = 1;
         }
+        if (!started && processors_.First()) {
+            ShowMessage(0, kTitle,
+                        "No processor is ticked in the list: tick the processors to load, then Grab.");
+            return;
+        }
+        MoveFocusOff(IDC_PERCENT_SLIDER, IDC_GRAB);
         SetItemText(IDC_GRAB, "Stop");
         EnableItem(IDC_PERCENT_SLIDER, 0);
         running_ = 1;
+        loadStart_ = GetTickCount64();
+        loadEnd_ = plan_.Seconds() ? loadStart_ + static_cast<uint64_t>(plan_.Seconds()) * 1000 : 0;
+        ArmEndTimer();
+        ShowLoadTime();
         return;
     }
 
     stopping_ = 1;
+    KillTimer(window_, kEndTimer);
     // Every worker hears its stop first, so that they all wind down together; a worker in a long busy
     // phase would otherwise hold back the stop of every processor after it.
     for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
@@ -189,11 +252,59 @@ void MainDialog::StartStopLoad(int start) {
     EnableItem(IDC_PERCENT_SLIDER, 1);
     running_ = 0;
     stopping_ = 0;
+    loadEnd_ = 0;
+    SetText(caption_.Text());
 
     if (closeDeferred_ && !closing_) {
         closeDeferred_ = 0;
         EndRun(deferredResult_);
     }
+}
+
+void MainDialog::MoveFocusOff(int id, int target) {
+    if (window_ && GetFocus() == Item(id))
+        SendMessageA(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(target)), TRUE);
+}
+
+void MainDialog::ArmEndTimer() {
+    if (!loadEnd_)
+        return;
+    const uint64_t now = GetTickCount64();
+    const uint64_t left = loadEnd_ > now ? loadEnd_ - now : 0;
+    // A timer waits about 24 days at the most; a longer load is re-armed when it fires.
+    SetTimer(window_, kEndTimer, static_cast<UINT>(left > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : left + 1),
+             nullptr);
+}
+
+void MainDialog::EndTimedLoad() {
+    if (!running_ || stopping_ || !loadEnd_)
+        return;
+    if (GetTickCount64() < loadEnd_) {
+        ArmEndTimer();
+        return;
+    }
+    StartStopLoad(0);
+    if (quitAfterTimedLoad_)
+        EndRun(0);
+}
+
+void MainDialog::ShowLoadTime() {
+    if (!running_)
+        return;
+    const uint64_t now = GetTickCount64();
+    const uint64_t ran = (now - loadStart_) / 1000;
+    TextString text;
+    text.Format("%s - loading for %I64u:%02u:%02u", caption_.Text(), ran / 3600,
+                static_cast<unsigned>(ran / 60 % 60), static_cast<unsigned>(ran % 60));
+    if (loadEnd_) {
+        // Rounded up, so that the last second still reads 0:00:01 rather than nothing left.
+        const uint64_t left = loadEnd_ > now ? (loadEnd_ - now + 999) / 1000 : 0;
+        TextString part;
+        part.Format(", %I64u:%02u:%02u left", left / 3600, static_cast<unsigned>(left / 60 % 60),
+                    static_cast<unsigned>(left % 60));
+        text.Append(part);
+    }
+    SetText(text.Text());
 }
 
 void MainDialog::RefreshUsage() {
@@ -232,13 +343,35 @@ int MainDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam) {
 int MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_TIMER:
+        if (wParam == kEndTimer) {
+            EndTimedLoad();
+            return 1;
+        }
         RefreshUsage();
+        ShowLoadTime();
         return 1;
+    case WM_NOTIFY: {
+        const NMHDR *header = reinterpret_cast<const NMHDR *>(lParam);
+        if (header && header->idFrom == IDC_PROCESSORS && header->code == LVN_ITEMCHANGING)
+            return OnListChanging(reinterpret_cast<const NMLISTVIEW *>(lParam));
+        return DialogRunner::OnMessage(message, wParam, lParam);
+    }
     case WM_HSCROLL:
         return slider_.HandleScroll(message, wParam, lParam);
     default:
         return DialogRunner::OnMessage(message, wParam, lParam);
     }
+}
+
+int MainDialog::OnListChanging(const NMLISTVIEW *change) {
+    // The ticks say which processors a load takes: they change only while no load runs.
+    const int tickChanges = (change->uChanged & LVIF_STATE) &&
+                            ((change->uNewState ^ change->uOldState) & LVIS_STATEIMAGEMASK) &&
+                            (change->uOldState & LVIS_STATEIMAGEMASK);
+    if (!tickChanges || !(running_ || stopping_))
+        return 0;
+    SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
+    return 1;
 }
 
 int MainDialog::CanClose(INT_PTR result) {
@@ -254,6 +387,7 @@ int MainDialog::CanClose(INT_PTR result) {
     closing_ = 1;
     WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, IsItemChecked(IDC_AUTOUPDATE) ? 1 : 0);
     KillTimer(window_, kRefreshTimer);
+    KillTimer(window_, kEndTimer);
     StartStopLoad(0);
     DeleteRecords();
     return 1;

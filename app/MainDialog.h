@@ -7,12 +7,17 @@
 #include "ui/DialogRunner.h"
 #include "base/ModuleInfo.h"
 #include "base/RecordList.h"
+#include "base/TextString.h"
+#include "load/LoadPlan.h"
 #include "load/UsageSampler.h"
 #include "ui/LinkControl.h"
 #include "ui/ListViewControl.h"
 #include "ui/TrackbarControl.h"
 #include "update/UpdateClient.h"
+#include <commctrl.h>
 #include <cstdint>
+
+class CommandLine;
 
 class MainDialog : public DialogRunner {
 public:
@@ -28,7 +33,7 @@ public:
     // A string value under kSettingsKey that, when present and not empty, replaces kUpdateUrl (an update
     // mirror of one's own).
     static const char kUpdateUrlValue[];
-    enum { kRefreshTimer = 1, kRefreshMs = 1000 };
+    enum { kRefreshTimer = 1, kRefreshMs = 1000, kEndTimer = 2 };
 
     MainDialog() = default;
     ~MainDialog() override;
@@ -38,8 +43,8 @@ public:
     int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
     int OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
-    // 1: start every processor's worker at the slider's percentage; 0: ask every worker to stop, then wait
-    // for each.
+    // 1: start the worker of every ticked processor at the slider's percentage, for the duration of -t when
+    // one was given; 0: ask every worker to stop, then wait for each.
     void StartStopLoad(int start);
     void RefreshUsage();
     static void PositionChanged(int position, int scrollCode, void *dialog);
@@ -49,7 +54,20 @@ public:
     const UpdateClient &Updater() const { return updater_; }
 
 private:
+    // Reads the options into the slider, the plan and the switches; a mistake is described in problem.
+    void ReadCommandLine(CommandLine &commandLine, TextString &problem);
+    void ShowUsage(const CommandLine &commandLine, const TextString &problem);
+    // Ticks the rows of the processors the plan includes; a mistake is described in problem.
+    void TickPlannedProcessors(TextString &problem);
     void AddProcessors();
+    // Moves the keyboard focus off a control about to be disabled: a disabled control keeps no focus, and
+    // the keyboard would then reach nothing in the window.
+    void MoveFocusOff(int id, int target);
+    void ArmEndTimer();
+    void EndTimedLoad();
+    // The caption while loading: the time the load has run and, for a timed load, the time left.
+    void ShowLoadTime();
+    int OnListChanging(const NMLISTVIEW *change);
     void TellAboutWideMachine();
     void StartUpdateCheck(int weekly);
     void DeleteRecords();
@@ -61,6 +79,12 @@ private:
     TrackbarControl slider_;
     LinkControl link_;
     UpdateClient updater_;
+    LoadPlan plan_;
+    // -q: close once a timed load has run its time.
+    int quitAfterTimedLoad_ = 0;
+    TextString caption_;
+    uint64_t loadStart_ = 0; // GetTickCount64 at the start of the load
+    uint64_t loadEnd_ = 0;   // when a timed load ends; 0 for a load without a duration
     int running_ = 0;
     // Stopping waits for the workers while dispatching messages, which can re-enter the dialog: while it is
     // set, Grab/Stop is ignored and a close is put off until the stop has finished.

@@ -2,6 +2,7 @@
 #include "base/CommandLine.h"
 #include "base/DiskFile.h"
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <new>
 
@@ -34,6 +35,20 @@ const char *ReadTextValue(const char *position, TextString &value, int &stored) 
     if (stored)
         stored = value.Replace("\"\"", "\"", 0) != nullptr;
     return position;
+}
+
+// The word at position (leading spaces skipped) as the user typed it, for a message; a long one is cut.
+void QuoteWord(const char *position, TextString &word) {
+    const uint32_t kLongest = 60;
+    while (*position == ' ')
+        ++position;
+    uint32_t length = 0;
+    while (position[length] && position[length] != ' ')
+        ++length;
+    if (!word.Assign(position, length > kLongest ? kLongest : length))
+        return;
+    if (length > kLongest)
+        word.Append("...");
 }
 
 const char *SkipToken(const char *position) {
@@ -186,7 +201,7 @@ int CommandLine::AddOption(const char *name, int type, int64_t defaultValue, con
     return 1;
 }
 
-int CommandLine::AddTextOption(const char *name, const char *defaultText, const char *help) {
+int CommandLine::AddTextOption(const char *name, const char *defaultText, const char *help, TextCheck check) {
     if (!name || !*name)
         return 0;
     TextEntry *entry = new (std::nothrow) TextEntry(TextOption);
@@ -197,6 +212,7 @@ int CommandLine::AddTextOption(const char *name, const char *defaultText, const 
         delete entry;
         return 0;
     }
+    entry->check = check;
     table_.Append(entry);
     return 1;
 }
@@ -216,13 +232,38 @@ int CommandLine::Parse(const char *commandLine) {
 
 int CommandLine::ParseLine(const char *line) {
     filesOpened_ = 0;
-    return ParseText(line, 0);
+    problem_.Assign("");
+    fileName_ = nullptr;
+    lineNumber_ = 0;
+    const int result = ParseText(line, 0);
+    if (!result)
+        NoteProblem("Out of memory"); // every other mistake has been named where it was found
+    return result;
+}
+
+void CommandLine::NoteProblem(const char *format, ...) {
+    if (problem_.Length() > 0)
+        return;
+    va_list args;
+    va_start(args, format);
+    const int formatted = problem_.FormatV(format, args);
+    va_end(args);
+    if (!formatted)
+        return;
+    TextString where;
+    if (fileName_)
+        where.Format(" in %s, line %u.", fileName_, lineNumber_);
+    else
+        where.Assign(".");
+    problem_.Append(where);
 }
 
 int CommandLine::ParseText(const char *text, int depth) {
     TextString line;
-    if (!line.Assign(text ? text : ""))
+    if (!line.Assign(text ? text : "")) {
+        NoteProblem("Out of memory");
         return 0;
+    }
     line.TrimLeft();
     line.TrimRight();
     int result = 1;
@@ -248,6 +289,9 @@ int CommandLine::ParseText(const char *text, int depth) {
 }
 
 const char *CommandLine::OptionRule(const char *position, int &result) {
+    const char prefix = position[-1];
+    // A text option named without a value, in case no later entry takes the word either.
+    const OptionEntry *wantsValue = nullptr;
     for (ListEntry *walk = table_.First(); walk; walk = table_.Next(walk)) {
         OptionEntry *option = static_cast<OptionEntry *>(walk);
         if (option->type == FreeArgument)
@@ -260,20 +304,39 @@ const char *CommandLine::OptionRule(const char *position, int &result) {
         switch (option->type) {
         case NumberOption:
         case HexOption:
-            if (!ReadNumber(after, *static_cast<NumberEntry *>(option)))
+            if (!ReadNumber(after, *static_cast<NumberEntry *>(option))) {
+                TextString number;
+                QuoteWord(after, number);
+                NoteProblem("The number \"%s\" of option \"%c%s\" is out of range", number.Text(), prefix,
+                            option->name.Text());
                 result = 0;
+            }
             return SkipToken(after);
         case SwitchOption:
             // Text glued to a switch ("-s5") is read next, as a free argument.
             static_cast<NumberEntry *>(option)->value = 1;
             return after;
         case TextOption: {
+            TextEntry *entry = static_cast<TextEntry *>(option);
+            TextString value;
             int stored = 0;
-            const char *end = ReadTextValue(after, static_cast<TextEntry *>(option)->value, stored);
-            if (!end)
+            const char *end = ReadTextValue(after, value, stored);
+            if (!end) {
+                if (!wantsValue)
+                    wantsValue = option;
                 continue; // no value: perhaps a later option takes this word
-            if (!stored)
+            }
+            if (!stored) {
+                NoteProblem("Out of memory");
                 result = 0;
+            } else if (entry->check && !entry->check(value.Text())) {
+                NoteProblem("\"%s\" is no value for option \"%c%s\"", value.Text(), prefix,
+                            option->name.Text());
+                result = 0;
+            } else if (!entry->value.Assign(value.Text())) {
+                NoteProblem("Out of memory");
+                result = 0;
+            }
             return end;
         }
         default:
@@ -281,6 +344,13 @@ const char *CommandLine::OptionRule(const char *position, int &result) {
         }
     }
     // Unknown option: the word without its prefix is read next, as a free argument.
+    if (wantsValue) {
+        NoteProblem("Option \"%c%s\" needs a value", prefix, wantsValue->name.Text());
+    } else {
+        TextString word;
+        QuoteWord(position, word);
+        NoteProblem("Unknown option \"%c%s\"", prefix, word.Text());
+    }
     result = 0;
     return position;
 }
@@ -308,16 +378,24 @@ const char *CommandLine::CommandFileRule(const char *position, int depth, int &r
     const char *end = ReadTextValue(position, fileName, stored);
     if (!end) {
         // '@' with no name: the rest of this line is not parsed.
+        NoteProblem("\"@\" without a file name");
         result = 0;
         return nullptr;
     }
-    if (!stored || depth >= MaxFileDepth || filesOpened_ >= MaxFilesPerParse) {
+    if (!stored) {
+        NoteProblem("Out of memory");
+        result = 0;
+        return end;
+    }
+    if (depth >= MaxFileDepth || filesOpened_ >= MaxFilesPerParse) {
+        NoteProblem("Command files nested too deeply at \"%s\"", fileName.Text());
         result = 0;
         return end;
     }
     ++filesOpened_;
     DiskFile file;
     if (!OpenCommandFile(file, fileName.Text())) {
+        NoteProblem("Cannot read the command file \"%s\"", fileName.Text());
         result = 0;
         return end;
     }
@@ -326,7 +404,12 @@ const char *CommandLine::CommandFileRule(const char *position, int depth, int &r
                       : text == Utf16Big  ? DiskFile::Utf16BigEndianUnits
                                           : DiskFile::ByteUnits;
     TextString line, decoded;
+    const char *outerFile = fileName_;
+    const uint32_t outerLine = lineNumber_;
+    fileName_ = fileName.Text();
+    lineNumber_ = 0;
     while (file.ReadLine(line, units, 0)) {
+        ++lineNumber_;
         // UTF-8 never has a line feed inside a character, so its lines are split as bytes and decoded whole.
         const char *parsed = text == Utf8Text && line.DecodeUtf8To(decoded) ? decoded.Text() : line.Text();
         if (!ParseText(parsed, depth + 1)) {
@@ -334,6 +417,8 @@ const char *CommandLine::CommandFileRule(const char *position, int depth, int &r
             break;
         }
     }
+    fileName_ = outerFile;
+    lineNumber_ = outerLine;
     file.Close();
     return end;
 }

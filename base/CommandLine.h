@@ -37,12 +37,17 @@ public:
     int64_t maximum = INT64_MAX;
 };
 
+// Checks a text option's value as it is read: 0 fails the line, like a number out of bounds, and the option
+// keeps the text it had.
+typedef int (*TextCheck)(const char *value);
+
 // Types 3 and 4.
 class TextEntry : public OptionEntry {
 public:
     explicit TextEntry(int entryType) : OptionEntry(entryType) {}
 
     TextString value;
+    TextCheck check = nullptr;
 };
 
 class CommandLine {
@@ -67,8 +72,8 @@ public:
     // minimum..maximum (or beyond 64 bits) fails its line and keeps its value.
     int AddOption(const char *name, int type, int64_t defaultValue, const char *help,
                   int64_t minimum = INT64_MIN, int64_t maximum = INT64_MAX);
-    // A text option (type 3) with its default text.
-    int AddTextOption(const char *name, const char *defaultText, const char *help);
+    // A text option (type 3) with its default text; check, when given, decides which values it takes.
+    int AddTextOption(const char *name, const char *defaultText, const char *help, TextCheck check = nullptr);
 
     // 1 when the whole command line was understood; values read around a problem stay in effect.
     int Parse();
@@ -76,6 +81,11 @@ public:
     int Parse(const char *commandLine);
     // One line of options, free arguments and '@' command files.
     int ParseLine(const char *line);
+
+    // The first mistake of the last parse as one sentence for the user, naming the option or the file and,
+    // for a line of a command file, that file and the line's number: Unknown option "-z" in cmd.txt, line 2.
+    // Empty when the parse found none.
+    const char *Problem() const { return problem_.Text(); }
 
     // Replaces out with the usage text, one LF-terminated line per option with its current value.
     int Usage(TextString &out) const;
@@ -92,7 +102,14 @@ private:
     const char *OptionRule(const char *position, int &result);
     const char *CommandFileRule(const char *position, int depth, int &result);
     const char *FreeArgumentRule(const char *position, int &result);
+    // Keeps the first mistake only, with where it was read.
+    void NoteProblem(const char *format, ...) __attribute__((format(ms_printf, 2, 3)));
 
     RecordList table_;
     int filesOpened_ = 0;
+    TextString problem_;
+    // The command file whose line is being read (as its name was written) and that line's number; none on
+    // the command line itself.
+    const char *fileName_ = nullptr;
+    uint32_t lineNumber_ = 0;
 };

@@ -110,6 +110,20 @@ int ListViewControl::SetItemText(const char *text, int column, int row) {
     return SendMessageA(window_, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item)) ? 1 : 0;
 }
 
+int ListViewControl::SetItemChecked(int row, int checked) {
+    LVITEMA item = {};
+    item.stateMask = LVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+    return window_ && SendMessageA(window_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item)) ? 1 : 0;
+}
+
+int ListViewControl::IsItemChecked(int row) const {
+    if (!window_)
+        return 0;
+    const UINT state = static_cast<UINT>(SendMessageA(window_, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
+    return (state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2) ? 1 : 0;
+}
+
 int ListViewControl::ItemCount() const {
     return window_ ? static_cast<int>(SendMessageA(window_, LVM_GETITEMCOUNT, 0, 0)) : 0;
 }

@@ -33,6 +33,9 @@ public:
     // Returns the new row, or -1.
     int InsertItem(const char *text, int image, LPARAM data, int index);
     int SetItemText(const char *text, int column, int row);
+    // The row's check box (LVS_EX_CHECKBOXES).
+    int SetItemChecked(int row, int checked);
+    int IsItemChecked(int row) const;
     int ItemCount() const;
     int ColumnWidth(int column) const;
     HWND Window() const { return window_; }

@@ -20,34 +20,12 @@ const char kBrowserMain[] = "Software\\Microsoft\\Internet Explorer\\Main";
 const DWORD kStartMs = 30000;
 const DWORD kExitMs = 20000;
 
-int ProcessorCount() {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return static_cast<int>(info.dwNumberOfProcessors);
-}
-
 unsigned PercentOf(const std::string &cell) {
     unsigned value = 0;
     char sign = 0;
     if (sscanf(cell.c_str(), "%u %c", &value, &sign) != 2 || sign != '%')
         return 1000;
     return value;
-}
-
-// The processor time of the program's threads so far, in 100 ns units, summed thread by thread (Wine counts
-// a process's time only for threads that have ended).
-int64_t ProcessorTime100ns(const TarvexDriver &driver) {
-    int64_t sum = 0;
-    for (DWORD id : driver.ThreadIds()) {
-        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
-        FILETIME created, exited, kernel, user;
-        if (thread && GetThreadTimes(thread, &created, &exited, &kernel, &user))
-            sum += (static_cast<int64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
-                   (static_cast<int64_t>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
-        if (thread)
-            CloseHandle(thread);
-    }
-    return sum;
 }
 
 // Every test starts from a known "AutoUpdate" and puts the user's value back afterwards.
@@ -79,7 +57,7 @@ TEST_F(MainWindow, WithoutOptionsItIsIdleAtFiftyPercentWithOneRowPerProcessor) {
     EXPECT_EQ(50, driver.SliderPosition());
     EXPECT_EQ("Grab", driver.Text(IDC_GRAB));
     EXPECT_EQ(1, driver.Enabled(IDC_PERCENT_SLIDER));
-    ASSERT_EQ(ProcessorCount(), driver.RowCount());
+    ASSERT_EQ(TarvexDriver::MachineProcessors(), driver.RowCount());
     for (int row = 0; row < driver.RowCount(); ++row) {
         EXPECT_EQ("#" + std::to_string(row + 1), driver.Cell(row, 0));
         EXPECT_FALSE(driver.Cell(row, 1).empty());
@@ -100,21 +78,21 @@ TEST_F(MainWindow, OptionsUAndSStartLoadingAtOnceAndUsageFollows) {
     EXPECT_EQ(30, driver.SliderPosition());
     EXPECT_EQ("Stop", driver.Text(IDC_GRAB));
     EXPECT_EQ(0, driver.Enabled(IDC_PERCENT_SLIDER));
-    int processors = ProcessorCount();
+    int processors = TarvexDriver::MachineProcessors();
     ASSERT_EQ(processors, driver.RowCount());
 
     // The duty cycle settles within a few cycles; the first refresh only takes the first sample.
     Sleep(3500);
     // The usage column shows a percentage for every row; what it shows is the whole machine's usage, which
     // other work on the machine can fill, so the load itself is judged by Tarvex's own processor time.
-    const int64_t busyBefore = ProcessorTime100ns(driver);
+    const int64_t busyBefore = driver.ProcessorTime();
     const DWORD wallBefore = GetTickCount();
     for (int round = 0; round < 5; ++round) {
         for (int row = 0; row < processors; ++row)
             ASSERT_LE(PercentOf(driver.Cell(row, 4)), 100u) << driver.Cell(row, 4);
         Sleep(1000);
     }
-    const double share = static_cast<double>(ProcessorTime100ns(driver) - busyBefore) / 10000.0 /
+    const double share = static_cast<double>(driver.ProcessorTime() - busyBefore) / 10000.0 /
                          static_cast<double>(GetTickCount() - wallBefore) / processors * 100.0;
     // About 30 per processor; a busy machine can only take some of it away.
     EXPECT_GE(share, 10.0);
@@ -140,10 +118,14 @@ TEST_F(MainWindow, BadOptionShowsTheUsageTextAndTheWindowStillComesUp) {
     ASSERT_TRUE(box);
     char text[1024] = {};
     GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    EXPECT_STREQ("Usage:\r\n"
+    EXPECT_STREQ("Unknown option \"-x\".\r\n\r\n"
+                 "Usage:\r\n"
                  "   @<file> [command file]\n"
                  "   -s [auto start the cpu grabbing]\n"
-                 "   -u 50 [set cpu grabbing percentage]\n",
+                 "   -u 50 [set cpu grabbing percentage]\n"
+                 "   -t [N: stop grabbing after N seconds, Nm or Nh]\n"
+                 "   -q [quit when the timed grabbing has ended]\n"
+                 "   -p [list: grab only these cpus, from 0: 0,2-3]\n",
                  text);
     EXPECT_TRUE(GetDlgItem(box, IDOK));
     EXPECT_FALSE(GetDlgItem(box, IDCANCEL));
@@ -303,22 +285,6 @@ TEST_F(MainWindow, ValueOtherThanOneLeavesTheBoxUnticked) {
 
 // ---- closing and stopping ----
 
-// The threads that appeared between two snapshots of the process's thread ids.
-std::vector<DWORD> NewThreads(const std::vector<DWORD> &before, const std::vector<DWORD> &after) {
-    std::vector<DWORD> added;
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
-    return added;
-}
-
-// Processor time a thread has used so far, in 100 ns units; -1 when it cannot be read.
-int64_t ThreadCpu(HANDLE thread) {
-    FILETIME created, exited, kernel, user;
-    if (!GetThreadTimes(thread, &created, &exited, &kernel, &user))
-        return -1;
-    return (static_cast<int64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
-           (static_cast<int64_t>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
-}
-
 TEST_F(MainWindow, ExitWhileLoadingStopsEveryWorkerBeforeTheWindowCloses) {
     TarvexDriver driver;
     StartAndWait(driver, "-u 90");
@@ -327,8 +293,8 @@ TEST_F(MainWindow, ExitWhileLoadingStopsEveryWorkerBeforeTheWindowCloses) {
     driver.Click(IDC_GRAB);
     ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
     Sleep(300);
-    std::vector<DWORD> workerIds = NewThreads(idle, driver.ThreadIds());
-    ASSERT_EQ(static_cast<size_t>(ProcessorCount()), workerIds.size());
+    std::vector<DWORD> workerIds = TarvexDriver::NewThreads(idle, driver.ThreadIds());
+    ASSERT_EQ(static_cast<size_t>(TarvexDriver::MachineProcessors()), workerIds.size());
     std::vector<HANDLE> workers;
     for (DWORD id : workerIds) {
         HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION | SYNCHRONIZE, FALSE, id);
@@ -338,10 +304,11 @@ TEST_F(MainWindow, ExitWhileLoadingStopsEveryWorkerBeforeTheWindowCloses) {
     // The workers really load their processors: their processor time grows.
     std::vector<int64_t> before;
     for (HANDLE thread : workers)
-        before.push_back(ThreadCpu(thread));
+        before.push_back(TarvexDriver::ThreadTime(thread));
     Sleep(300);
     for (size_t i = 0; i < workers.size(); ++i)
-        ASSERT_GT(ThreadCpu(workers[i]), before[i] + 300000) << "worker " << i << " is not loading";
+        ASSERT_GT(TarvexDriver::ThreadTime(workers[i]), before[i] + 300000)
+            << "worker " << i << " is not loading";
 
     HWND dialog = driver.Dialog();
     driver.Click(IDC_EXIT);
@@ -352,7 +319,7 @@ TEST_F(MainWindow, ExitWhileLoadingStopsEveryWorkerBeforeTheWindowCloses) {
     while (GetTickCount() - start < kExitMs) {
         if (!IsWindow(dialog) || !IsWindowVisible(dialog)) {
             for (HANDLE thread : workers)
-                whenGone.push_back(ThreadCpu(thread));
+                whenGone.push_back(TarvexDriver::ThreadTime(thread));
             break;
         }
         Sleep(1);
@@ -362,7 +329,7 @@ TEST_F(MainWindow, ExitWhileLoadingStopsEveryWorkerBeforeTheWindowCloses) {
     for (size_t i = 0; i < workers.size(); ++i) {
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(workers[i], 5000));
         // 15 ms of processor time: far below one busy phase at 90 %, far above a thread's exit.
-        EXPECT_LT(ThreadCpu(workers[i]) - whenGone[i], 150000)
+        EXPECT_LT(TarvexDriver::ThreadTime(workers[i]) - whenGone[i], 150000)
             << "worker " << i << " ran on after the window went";
         CloseHandle(workers[i]);
     }
@@ -381,9 +348,9 @@ TEST_F(MainWindow, QuitMessageStoresTheBoxAndStopsEveryWorkerBeforeTheWindowGoes
     ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
     ASSERT_EQ(0, driver.Checked(IDC_AUTOUPDATE));
     std::vector<HANDLE> workers;
-    for (DWORD id : NewThreads(idle, driver.ThreadIds()))
+    for (DWORD id : TarvexDriver::NewThreads(idle, driver.ThreadIds()))
         workers.push_back(OpenThread(SYNCHRONIZE, FALSE, id));
-    ASSERT_EQ(static_cast<size_t>(ProcessorCount()), workers.size());
+    ASSERT_EQ(static_cast<size_t>(TarvexDriver::MachineProcessors()), workers.size());
 
     // No close message: the modal loop just ends. The close path runs while the window is destroyed, so
     // every worker has ended by the time it is gone (looked at every millisecond).
@@ -406,7 +373,7 @@ TEST_F(MainWindow, SecondStopWhileStoppingIsIgnored) {
     TarvexDriver driver;
     StartAndWait(driver, "-u 100 -s");
     Sleep(500);
-    int processors = ProcessorCount();
+    int processors = TarvexDriver::MachineProcessors();
     int loaded = driver.ThreadCount();
     // Two presses before the first is handled: the second arrives while the first waits for its workers.
     driver.PostCommand(IDC_GRAB);

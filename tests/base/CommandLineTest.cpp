@@ -2,6 +2,7 @@
 #include "base/CommandLine.h"
 #include "tests/common/TempFolder.h"
 #include <gtest/gtest.h>
+#include <cstring>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -501,4 +502,52 @@ TEST_F(AppCommandLine, UsageTakesNamesAndHelpLiterally) {
               "   -quiet \n"
               "   -n -5 \n",
               UsageOf(parser));
+}
+
+// --- the mistake named for the user ----------------------------------------------------------------
+
+namespace {
+int EvenLength(const char *value) {
+    return strlen(value) % 2 == 0;
+}
+} // namespace
+
+TEST_F(AppCommandFiles, TheFirstMistakeIsNamedWithItsFileAndLine) {
+    ASSERT_EQ(1, parser_.AddTextOption("e", "", "even", EvenLength));
+    // Names without spaces, so that the sentences can be written out here; relative to the test's folder.
+    ASSERT_EQ(1, folder_.WriteFile("inner.txt", "-s\r\n\r\n-e abc\r\n"));
+    ASSERT_EQ(1, folder_.WriteFile("outer.txt", "-u 1\n@inner.txt\n-z\n"));
+    ASSERT_EQ(1, folder_.WriteFile("self.txt", "@self.txt\n"));
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder_.Path()));
+
+    const struct {
+        const char *line, *problem;
+    } cases[] = {
+        {"-u 10 -s", ""},
+        {"-z", "Unknown option \"-z\"."},
+        {"/zap -q", "Unknown option \"/zap\"."},
+        {"-u 99999999999999999999 -z",
+         "The number \"99999999999999999999\" of option \"-u\" is out of range."},
+        {"-e abc", "\"abc\" is no value for option \"-e\"."},
+        {"-e", "Option \"-e\" needs a value."},
+        {"-s @", "\"@\" without a file name."},
+        {"@missing.txt", "Cannot read the command file \"missing.txt\"."},
+        {"@inner.txt -z", "\"abc\" is no value for option \"-e\" in inner.txt, line 3."},
+        {"@outer.txt", "\"abc\" is no value for option \"-e\" in inner.txt, line 3."},
+        {"@self.txt", "Command files nested too deeply at \"self.txt\" in self.txt, line 1."},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(*c.problem ? 0 : 1, Line(c.line)) << c.line;
+        EXPECT_STREQ(c.problem, parser_.Problem()) << c.line;
+    }
+    // A refused value leaves the one before it.
+    EXPECT_EQ(1, Line("-e ab"));
+    EXPECT_EQ(0, Line("-e abc"));
+    EXPECT_STREQ("ab", parser_.Text("e"));
+    // A long word is cut in the sentence.
+    EXPECT_EQ(0, Line(("-" + std::string(200, 'x')).c_str()));
+    EXPECT_EQ("Unknown option \"-" + std::string(60, 'x') + "...\".", std::string(parser_.Problem()));
+    SetCurrentDirectoryA(previous);
 }

@@ -54,9 +54,14 @@ BOOL CALLBACK CheckWindow(HWND window, LPARAM parameter) {
         return TRUE;
     char className[64] = {};
     GetClassNameA(window, className, sizeof(className));
-    if ((search->className && strcmp(className, search->className)) ||
-        (search->caption && ProcessRunner::WindowText(window) != search->caption))
+    if (search->className && strcmp(className, search->className))
         return TRUE;
+    if (search->caption) {
+        // A window may tell its state after its name: "Tarvex [1.00] - loading for 0:00:05".
+        const std::string text = ProcessRunner::WindowText(window), caption = search->caption;
+        if (text != caption && text.compare(0, caption.size() + 3, caption + " - ") != 0)
+            return TRUE;
+    }
     search->found = window;
     return FALSE;
 }

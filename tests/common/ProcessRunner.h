@@ -26,8 +26,8 @@ public:
     HANDLE Process() const { return process_; }
     DWORD ProcessId() const { return processId_; }
     DWORD ExitCode() const { return exitCode_; }
-    // A visible top-level window of the process with this caption (any when null), of this class when one is
-    // given, other than exclude; null when none appeared in time or the process ended.
+    // A visible top-level window of the process with this caption (any when null; the caption followed by
+    // " - " and a state counts too), of this class when one is given, other than exclude; null when none appeared in time or the process ended.
     HWND WaitForWindow(const char *caption, DWORD timeoutMs, const char *className = nullptr,
                        HWND exclude = nullptr) const;
     // Ids of the process's threads right now, sorted.

@@ -3,6 +3,8 @@
 
 #include "res/ResourceIds.h"
 #include <commctrl.h>
+#include <algorithm>
+#include <iterator>
 
 RemoteBuffer::RemoteBuffer(HANDLE process, SIZE_T size) : process_(process) {
     address_ = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
@@ -164,6 +166,133 @@ RECT TarvexDriver::SliderThumb() const {
                         reinterpret_cast<LPARAM>(remote.Address()), SMTO_ABORTIFHUNG, 5000, &ignored);
     remote.Read(&rect, sizeof rect);
     return rect;
+}
+
+int TarvexDriver::MachineProcessors() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return static_cast<int>(info.dwNumberOfProcessors);
+}
+
+int64_t TarvexDriver::ThreadTime(HANDLE thread) {
+    FILETIME created, exited, kernel, user;
+    if (!thread || !GetThreadTimes(thread, &created, &exited, &kernel, &user))
+        return -1;
+    return (static_cast<int64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+           (static_cast<int64_t>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+}
+
+int64_t TarvexDriver::ProcessorTime() const {
+    int64_t sum = 0;
+    for (DWORD id : ThreadIds()) {
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+        const int64_t time = ThreadTime(thread);
+        if (time > 0)
+            sum += time;
+        if (thread)
+            CloseHandle(thread);
+    }
+    return sum;
+}
+
+std::vector<DWORD> TarvexDriver::NewThreads(const std::vector<DWORD> &before,
+                                            const std::vector<DWORD> &after) {
+    std::vector<DWORD> added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
+    return added;
+}
+
+std::vector<DWORD> TarvexDriver::BusyThreads(DWORD ms, double share) const {
+    std::vector<DWORD> ids = ThreadIds(), busy;
+    std::vector<HANDLE> threads;
+    std::vector<int64_t> before;
+    for (DWORD id : ids) {
+        threads.push_back(OpenThread(THREAD_QUERY_INFORMATION, FALSE, id));
+        before.push_back(ThreadTime(threads.back()));
+    }
+    const DWORD start = GetTickCount();
+    Sleep(ms);
+    const double wall100ns = static_cast<double>(GetTickCount() - start) * 10000.0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const int64_t after = ThreadTime(threads[i]);
+        if (before[i] >= 0 && after >= 0 && static_cast<double>(after - before[i]) > share * wall100ns)
+            busy.push_back(ids[i]);
+        if (threads[i])
+            CloseHandle(threads[i]);
+    }
+    return busy;
+}
+
+DWORD_PTR TarvexDriver::ThreadAffinity(DWORD id) {
+    struct BasicInformation {
+        LONG exitStatus;
+        void *teb;
+        HANDLE process;
+        HANDLE thread;
+        DWORD_PTR affinity;
+        LONG priority;
+        LONG basePriority;
+    } information = {};
+    typedef LONG(WINAPI * QueryFunction)(HANDLE, int, void *, ULONG, ULONG *);
+    QueryFunction query = reinterpret_cast<QueryFunction>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+    // Class 0: the thread's basic information, its affinity mask among it.
+    const int ok = query && thread && query(thread, 0, &information, sizeof information, nullptr) >= 0;
+    if (thread)
+        CloseHandle(thread);
+    return ok ? information.affinity : 0;
+}
+
+int TarvexDriver::RowChecked(int row) const {
+    DWORD_PTR state = 0;
+    SendMessageTimeoutA(Item(IDC_PROCESSORS), LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK, SMTO_ABORTIFHUNG,
+                        5000, &state);
+    return (state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2) ? 1 : 0;
+}
+
+void TarvexDriver::ClickRowCheckBox(int row) {
+    // The check box is the state image, drawn just left of the row's icon.
+    RECT rect = {};
+    rect.left = LVIR_ICON;
+    RemoteBuffer remote(Process(), sizeof rect);
+    remote.Write(&rect, sizeof rect);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(Item(IDC_PROCESSORS), LVM_GETITEMRECT, row,
+                        reinterpret_cast<LPARAM>(remote.Address()), SMTO_ABORTIFHUNG, 5000, &ignored);
+    remote.Read(&rect, sizeof rect);
+    MouseClick(IDC_PROCESSORS, rect.left - 8, (rect.top + rect.bottom) / 2);
+}
+
+void TarvexDriver::PressKeys(std::initializer_list<WORD> keys) {
+    SetForegroundWindow(dialog_);
+    Sleep(100);
+    for (WORD key : keys) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        SendInput(1, &input, sizeof input);
+        Sleep(30);
+        input.ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(1, &input, sizeof input);
+        Sleep(70);
+    }
+}
+
+void TarvexDriver::FocusItem(int id) {
+    PostMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+}
+
+int TarvexDriver::FocusedItem() const {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &info) || !info.hwndFocus)
+        return 0;
+    return GetParent(info.hwndFocus) == dialog_ ? GetDlgCtrlID(info.hwndFocus) : -1;
+}
+
+std::string TarvexDriver::Caption() const {
+    return WindowText(dialog_);
 }
 
 void TarvexDriver::MouseClick(int id, int x, int y) {

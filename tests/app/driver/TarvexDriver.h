@@ -8,6 +8,9 @@
 #include "tests/common/ClosedUpdateUrl.h"
 #include "tests/common/ProcessRunner.h"
 #include "tests/common/SavedRegistryValue.h"
+#include <initializer_list>
+#include <cstdint>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -72,6 +75,30 @@ public:
     RECT SliderThumb() const;
     // A real left click (cursor moved there, button down and up) at a point of a control's client area.
     void MouseClick(int id, int x, int y);
+    // The processor row's check box: read, and clicked with the mouse as a user would.
+    int RowChecked(int row) const;
+    void ClickRowCheckBox(int row);
+    // Real key presses (down and up, virtual-key codes) to the dialog brought to the front.
+    void PressKeys(std::initializer_list<WORD> keys);
+    // Moves the keyboard focus to a control the way the dialog's own Tab does; returns at once.
+    void FocusItem(int id);
+    // The id of the control that has the keyboard focus; 0 when nothing has it, -1 when it is elsewhere.
+    int FocusedItem() const;
+    std::string Caption() const;
+
+    // Logical processors of this machine: the program lists and loads as many.
+    static int MachineProcessors();
+    // Processor time a thread has used so far, in 100 ns units; -1 when it cannot be read.
+    static int64_t ThreadTime(HANDLE thread);
+    // The program's processor time so far, in 100 ns units, summed thread by thread: Wine counts a process's
+    // time only for threads that have ended.
+    int64_t ProcessorTime() const;
+    // The threads that appeared between two snapshots of the thread ids.
+    static std::vector<DWORD> NewThreads(const std::vector<DWORD> &before, const std::vector<DWORD> &after);
+    // The program's threads that used more than share (0 to 1) of a processor during the next ms.
+    std::vector<DWORD> BusyThreads(DWORD ms, double share) const;
+    // The processors a thread may run on; 0 when it cannot be read.
+    static DWORD_PTR ThreadAffinity(DWORD id);
 
     // Threads of the process right now (all of them, the program's own included).
     int ThreadCount() const { return static_cast<int>(ThreadIds().size()); }

@@ -1,0 +1,198 @@
+// Window tests of the real program for timed loads (-t, -q), the choice of processors (-p and the rows' check
+// boxes), the usage box's first line, the keyboard after Grab and the load time in the caption.
+#include "res/ResourceIds.h"
+#include "tests/app/driver/TarvexDriver.h"
+
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kSettingsKey[] = "Software\\Qelmarch\\Tarvex";
+const DWORD kStartMs = 30000;
+
+int Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Every test starts from a known "AutoUpdate" and puts the user's value back afterwards.
+class OptionsWindow : public ::testing::Test {
+protected:
+    OptionsWindow() : autoUpdate_(HKEY_CURRENT_USER, kSettingsKey, "AutoUpdate") {}
+
+    void StartAndWait(TarvexDriver &driver, const char *arguments) {
+        ASSERT_EQ(1, driver.Start(arguments)) << TarvexDriver::ProgramPath();
+        ASSERT_EQ(1, driver.WaitForDialog(kStartMs)) << "no dialog for " << arguments;
+    }
+    void ExitCleanly(TarvexDriver &driver) {
+        driver.Click(IDC_EXIT);
+        DWORD code = 12345;
+        ASSERT_EQ(1, driver.WaitForExit(20000, &code));
+        EXPECT_EQ(0u, code);
+    }
+
+    SavedRegistryValue autoUpdate_;
+};
+
+// ---- timed loads ----
+
+TEST_F(OptionsWindow, TimedLoadWithQuitClosesByItselfAndStoresTheSettings) {
+    ASSERT_EQ(1, DeleteUserValue(kSettingsKey, "AutoUpdate"));
+    TarvexDriver driver;
+    const DWORD started = GetTickCount();
+    StartAndWait(driver, "-u 40 -s -t 3 -q");
+    EXPECT_TRUE(Contains(driver.Caption(), " left")) << driver.Caption();
+    DWORD code = 12345;
+    ASSERT_EQ(1, driver.WaitForExit(30000, &code))
+        << "still open " << GetTickCount() - started << " ms later";
+    const DWORD ran = GetTickCount() - started;
+    EXPECT_EQ(0u, code);
+    EXPECT_GE(ran, 3000u);
+    // The close path wrote the box (ticked, as a missing value means).
+    DWORD value = 77;
+    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+    EXPECT_EQ(1u, value);
+}
+
+TEST_F(OptionsWindow, TimedLoadWithoutQuitReturnsToGrabAndTimesEveryGrab) {
+    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 0));
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 20 -s -t 2");
+    const std::string plain = TarvexDriver::ExpectedCaption();
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) {
+            driver.Click(IDC_GRAB);
+            ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
+        }
+        const DWORD started = GetTickCount();
+        const std::string caption = driver.Caption();
+        EXPECT_TRUE(Contains(caption, ", 0:00:02 left") || Contains(caption, ", 0:00:01 left")) << caption;
+        ASSERT_EQ(1, TarvexDriver::WaitUntil(20000, [&] { return driver.Text(IDC_GRAB) == "Grab"; }))
+            << "round " << round << ": the timed load did not end";
+        EXPECT_GE(GetTickCount() - started, 1000u) << "round " << round;
+        EXPECT_EQ(1, driver.Enabled(IDC_PERCENT_SLIDER));
+        EXPECT_EQ(plain, driver.Caption());
+        // Released: the workers use nothing any more, and the window stays.
+        EXPECT_TRUE(driver.BusyThreads(600, 0.1).empty());
+        EXPECT_TRUE(driver.Running());
+    }
+    ExitCleanly(driver);
+}
+
+// ---- the choice of processors ----
+
+TEST_F(OptionsWindow, ListedAndTickedProcessorsAreTheOnlyOnesLoaded) {
+    if (TarvexDriver::MachineProcessors() < 2)
+        GTEST_SKIP() << "needs two processors";
+    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 0));
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 100 -s -p 1");
+    for (int row = 0; row < driver.RowCount(); ++row)
+        EXPECT_EQ(row == 1 ? 1 : 0, driver.RowChecked(row)) << "row " << row;
+    // One worker, pinned to processor 1; other work on the machine can slow it, not multiply it.
+    std::vector<DWORD> busy = driver.BusyThreads(1500, 0.2);
+    ASSERT_EQ(1u, busy.size());
+    EXPECT_EQ(static_cast<DWORD_PTR>(2), TarvexDriver::ThreadAffinity(busy[0]));
+
+    // While loading the ticks stay as they are.
+    driver.ClickRowCheckBox(0);
+    Sleep(300);
+    EXPECT_EQ(0, driver.RowChecked(0));
+
+    driver.Click(IDC_GRAB);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Grab"; }));
+    driver.ClickRowCheckBox(1);
+    driver.ClickRowCheckBox(0);
+    ASSERT_EQ(1,
+              TarvexDriver::WaitUntil(3000, [&] { return driver.RowChecked(0) && !driver.RowChecked(1); }));
+    driver.Click(IDC_GRAB);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
+    busy = driver.BusyThreads(1500, 0.2);
+    ASSERT_EQ(1u, busy.size());
+    EXPECT_EQ(static_cast<DWORD_PTR>(1), TarvexDriver::ThreadAffinity(busy[0]));
+    ExitCleanly(driver);
+}
+
+// ---- mistakes on the command line ----
+
+TEST_F(OptionsWindow, UsageBoxNamesTheMistakeFirst) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string file =
+        std::string(folder) + "TarvexMistake-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    FILE *stream = fopen(file.c_str(), "wb");
+    ASSERT_TRUE(stream);
+    fputs("-u 30\r\n-z\r\n-u 40\r\n", stream);
+    fclose(stream);
+    const std::string last = std::to_string(TarvexDriver::MachineProcessors() - 1);
+    const std::string inFile = "@\"" + file + "\"";
+
+    const struct {
+        std::string arguments, firstLine;
+    } cases[] = {
+        {"-t 5x -s", "\"5x\" is no value for option \"-t\"."},
+        {"-t 0", "\"0\" is no value for option \"-t\"."},
+        {"-u 20 -t", "Option \"-t\" needs a value."},
+        {"-p 2-1", "\"2-1\" is no value for option \"-p\"."},
+        {"-p 1,", "\"1,\" is no value for option \"-p\"."},
+        {"-p 4000",
+         "Option \"-p\" names no processor of this machine, which has processors 0 to " + last + "."},
+        {"-q -s", "Option \"-q\" needs a duration given with \"-t\"."},
+        {"-u 99999999999", "The number \"99999999999\" of option \"-u\" is out of range."},
+        {inFile, "Unknown option \"-z\" in " + file + ", line 2."},
+        {"@NoSuchTarvexFile.txt", "Cannot read the command file \"NoSuchTarvexFile.txt\"."},
+    };
+    for (const auto &c : cases) {
+        TarvexDriver driver;
+        ASSERT_EQ(1, driver.Start(c.arguments.c_str()));
+        HWND box = driver.WaitForMessageBox("Tarvex", kStartMs);
+        ASSERT_TRUE(box) << c.arguments;
+        char text[2048] = {};
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        EXPECT_EQ(c.firstLine + "\r\n\r\nUsage:\r\n", std::string(text).substr(0, c.firstLine.size() + 12))
+            << c.arguments;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        ASSERT_EQ(1, driver.WaitForDialog(kStartMs)) << c.arguments;
+        // A refused duration or list leaves the load untimed and every processor ticked.
+        EXPECT_EQ(1, driver.RowChecked(0)) << c.arguments;
+        if (driver.Text(IDC_GRAB) == "Stop") {
+            EXPECT_FALSE(Contains(driver.Caption(), " left")) << c.arguments << ": " << driver.Caption();
+        }
+        ExitCleanly(driver);
+    }
+    DeleteFileA(file.c_str());
+}
+
+// ---- the keyboard and the caption while loading ----
+
+TEST_F(OptionsWindow, KeyboardGrabsFromTheSliderAndStopsAgainWhileTheCaptionCountsTheTime) {
+    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 0));
+    TarvexDriver driver;
+    StartAndWait(driver, "-u 50");
+    driver.FocusItem(IDC_PERCENT_SLIDER);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(3000, [&] { return driver.FocusedItem() == IDC_PERCENT_SLIDER; }));
+    driver.PressKeys({VK_END, VK_LEFT, VK_LEFT, VK_RETURN});
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
+    EXPECT_EQ(90, driver.SliderPosition());
+    // The disabled slider gave the focus to the button, so that the keyboard still reaches the window.
+    EXPECT_EQ(IDC_GRAB, driver.FocusedItem());
+
+    EXPECT_TRUE(Contains(driver.Caption(), " - loading for 0:00:0")) << driver.Caption();
+    EXPECT_FALSE(Contains(driver.Caption(), " left")) << driver.Caption();
+    EXPECT_EQ(
+        1, TarvexDriver::WaitUntil(6000, [&] { return Contains(driver.Caption(), "loading for 0:00:03"); }))
+        << driver.Caption();
+
+    driver.PressKeys({VK_SPACE});
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Grab"; }));
+    EXPECT_EQ(TarvexDriver::ExpectedCaption(), driver.Caption());
+    EXPECT_EQ(IDC_GRAB, driver.FocusedItem());
+    driver.PressKeys({VK_ESCAPE});
+    DWORD code = 12345;
+    ASSERT_EQ(1, driver.WaitForExit(20000, &code));
+    EXPECT_EQ(0u, code);
+}
+
+} // namespace
