@@ -2,7 +2,7 @@
 // outside through its dialog: options and command files, the load switch, the usage column, the slider,
 // the update box stored at close, the close paths while loading or stopping, and the link's colours.
 #include "res/ResourceIds.h"
-#include "tests/app/driver/TarvexDriver.h"
+#include "tests/app/driver/WindowTest.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -14,11 +14,9 @@
 
 namespace {
 
-const char kSettingsKey[] = "Software\\Qelmarch\\Tarvex";
 const char kBrowserSettings[] = "Software\\Microsoft\\Internet Explorer\\Settings";
 const char kBrowserMain[] = "Software\\Microsoft\\Internet Explorer\\Main";
-const DWORD kStartMs = 30000;
-const DWORD kExitMs = 20000;
+const DWORD kStartMs = WindowTest::kStartMs;
 
 unsigned PercentOf(const std::string &cell) {
     unsigned value = 0;
@@ -28,25 +26,7 @@ unsigned PercentOf(const std::string &cell) {
     return value;
 }
 
-// Every test starts from a known "AutoUpdate" and puts the user's value back afterwards.
-class MainWindow : public ::testing::Test {
-protected:
-    MainWindow() : autoUpdate_(HKEY_CURRENT_USER, kSettingsKey, "AutoUpdate") {}
-
-    void StartAndWait(TarvexDriver &driver, const char *arguments) {
-        ASSERT_EQ(1, driver.Start(arguments)) << TarvexDriver::ProgramPath();
-        ASSERT_EQ(1, driver.WaitForDialog(kStartMs))
-            << "no dialog captioned " << TarvexDriver::ExpectedCaption();
-    }
-
-    void ExpectClosedCleanly(TarvexDriver &driver) {
-        DWORD code = 12345;
-        ASSERT_EQ(1, driver.WaitForExit(kExitMs, &code));
-        EXPECT_EQ(0u, code);
-    }
-
-    SavedRegistryValue autoUpdate_;
-};
+class MainWindow : public WindowTest {};
 
 // ---- start-up and options ----
 

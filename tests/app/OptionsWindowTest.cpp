@@ -1,7 +1,7 @@
 // Window tests of the real program for timed loads (-t, -q), the choice of processors (-p and the rows' check
 // boxes), the usage box's first line, the keyboard after Grab and the load time in the caption.
 #include "res/ResourceIds.h"
-#include "tests/app/driver/TarvexDriver.h"
+#include "tests/app/driver/WindowTest.h"
 
 #include <gtest/gtest.h>
 #include <cstdio>
@@ -10,30 +10,16 @@
 
 namespace {
 
-const char kSettingsKey[] = "Software\\Qelmarch\\Tarvex";
-const DWORD kStartMs = 30000;
-
 int Contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
 }
 
-// Every test starts from a known "AutoUpdate" and puts the user's value back afterwards.
-class OptionsWindow : public ::testing::Test {
+class OptionsWindow : public WindowTest {
 protected:
-    OptionsWindow() : autoUpdate_(HKEY_CURRENT_USER, kSettingsKey, "AutoUpdate") {}
-
-    void StartAndWait(TarvexDriver &driver, const char *arguments) {
-        ASSERT_EQ(1, driver.Start(arguments)) << TarvexDriver::ProgramPath();
-        ASSERT_EQ(1, driver.WaitForDialog(kStartMs)) << "no dialog for " << arguments;
-    }
     void ExitCleanly(TarvexDriver &driver) {
         driver.Click(IDC_EXIT);
-        DWORD code = 12345;
-        ASSERT_EQ(1, driver.WaitForExit(20000, &code));
-        EXPECT_EQ(0u, code);
+        ExpectClosedCleanly(driver);
     }
-
-    SavedRegistryValue autoUpdate_;
 };
 
 // ---- timed loads ----
