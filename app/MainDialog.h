@@ -8,6 +8,7 @@
 #include "base/ModuleInfo.h"
 #include "base/RecordList.h"
 #include "load/UsageSampler.h"
+#include "ui/ControlAnchors.h"
 #include "ui/LinkControl.h"
 #include "ui/ListViewControl.h"
 #include "ui/TrackbarControl.h"
@@ -61,6 +62,7 @@ private:
     TrackbarControl slider_;
     LinkControl link_;
     UpdateClient updater_;
+    ControlAnchors anchors_;
     int running_ = 0;
     // Stopping waits for the workers while dispatching messages, which can re-enter the dialog: while it is
     // set, Grab/Stop is ignored and a close is put off until the stop has finished.

@@ -1,8 +1,10 @@
 // Window tests of the real Tarvex.exe: started in the test prefix on the test display and driven from
 // outside through its dialog: options and command files, the load switch, the usage column, the slider,
-// the update box stored at close, the close paths while loading or stopping, and the link's colours.
+// the update box stored at close, the close paths while loading or stopping, the link's colours and its
+// opening from the keyboard.
 #include "res/ResourceIds.h"
 #include "tests/app/driver/TarvexDriver.h"
+#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -574,6 +576,70 @@ TEST_F(LinkLook, UnparsableColourKeepsTheDefaultBlue) {
     EXPECT_EQ(0, red.matching);
     LinkPixels blue = StartAndRead(RGB(0, 102, 204));
     EXPECT_GT(blue.matching, 20);
+}
+
+// ---- the link from the keyboard ----
+
+// The shell's command for web addresses, pointed for the test at a script that writes down the address it
+// was given: the link's opening is seen without a browser.
+class LinkKeyboard : public MainWindow {
+protected:
+    LinkKeyboard() : webCommand_(HKEY_CLASSES_ROOT, kWebCommandKey, "") {}
+
+    void SetUp() override {
+        ASSERT_TRUE(folder_.Valid());
+        marker_ = folder_.File("opened.txt");
+        char system[MAX_PATH] = {};
+        ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+        std::string command = std::string(system) + "\\cmd.exe /c echo %1> \"" + marker_ + "\"";
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, kWebCommandKey, 0, nullptr, 0, KEY_WRITE,
+                                                 nullptr, &key, nullptr));
+        LONG written = RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE *>(command.c_str()),
+                                      static_cast<DWORD>(command.size() + 1));
+        RegCloseKey(key);
+        ASSERT_EQ(ERROR_SUCCESS, written);
+    }
+
+    static const char kWebCommandKey[];
+    SavedRegistryValue webCommand_;
+    TempFolder folder_{"LinkKeyboard"};
+    std::string marker_;
+};
+const char LinkKeyboard::kWebCommandKey[] = "https\\shell\\open\\command";
+
+TEST_F(LinkKeyboard, TabReachesTheLinkAndEnterOpensItInsteadOfPressingGrab) {
+    TarvexDriver driver;
+    StartAndWait(driver, "");
+    HWND link = driver.Item(IDC_LINK);
+    ASSERT_TRUE(link);
+    // Keys go to the active window: the program's, as when the user clicked it.
+    SetForegroundWindow(driver.Dialog());
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Focus() != nullptr; })) << "no focus";
+    // Once round the window at the most: Grab, Exit, the list, the slider, the box, the link.
+    for (int presses = 0; presses < 8 && driver.Focus() != link; ++presses) {
+        HWND before = driver.Focus();
+        driver.PressKey(VK_TAB);
+        TarvexDriver::WaitUntil(2000, [&] { return driver.Focus() != before; });
+    }
+    ASSERT_EQ(link, driver.Focus()) << "Tab never reached the link";
+
+    driver.PressKey(VK_RETURN);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(
+                     20000, [&] { return GetFileAttributesA(marker_.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+        << "the link did not open";
+    // The script may still be writing when the file appears.
+    EXPECT_EQ(1, TarvexDriver::WaitUntil(
+                     5000,
+                     [&] {
+                         return folder_.ReadFile("opened.txt").find("https://qelmarch.example/") !=
+                                std::string::npos;
+                     }))
+        << folder_.ReadFile("opened.txt");
+    // The opened page takes the foreground; the window itself is as it was.
+    EXPECT_EQ("Grab", driver.Text(IDC_GRAB)) << "Enter pressed the default button too";
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
 }
 
 } // namespace

@@ -180,3 +180,30 @@ void TarvexDriver::MouseClick(int id, int x, int y) {
     Sleep(50);
     SendInput(1, &inputs[1], sizeof(INPUT));
 }
+
+RECT TarvexDriver::ItemPlace(int id) const {
+    RECT rect = {};
+    GetWindowRect(Item(id), &rect);
+    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT *>(&rect), 2);
+    return rect;
+}
+
+SIZE TarvexDriver::ClientSize() const {
+    RECT client = {};
+    GetClientRect(dialog_, &client);
+    SIZE size = {client.right, client.bottom};
+    return size;
+}
+
+HWND TarvexDriver::Focus() const {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+void TarvexDriver::PressKey(UINT key) {
+    HWND focus = Focus();
+    const UINT scan = MapVirtualKeyA(key, MAPVK_VK_TO_VSC);
+    PostMessageA(focus, WM_KEYDOWN, key, 1 | scan << 16);
+    PostMessageA(focus, WM_KEYUP, key, 1 | scan << 16 | 3u << 30);
+}

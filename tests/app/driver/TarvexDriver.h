@@ -72,6 +72,15 @@ public:
     RECT SliderThumb() const;
     // A real left click (cursor moved there, button down and up) at a point of a control's client area.
     void MouseClick(int id, int x, int y);
+    // Where a control lies in the dialog's client area.
+    RECT ItemPlace(int id) const;
+    // The dialog's client size.
+    SIZE ClientSize() const;
+    // The window of the program that has the keyboard focus; null when none.
+    HWND Focus() const;
+    // A key pressed and released on the window with the focus, posted so that it goes through the program's
+    // own message loop (and its dialog manager) like typing.
+    void PressKey(UINT key);
 
     // Threads of the process right now (all of them, the program's own included).
     int ThreadCount() const { return static_cast<int>(ThreadIds().size()); }
