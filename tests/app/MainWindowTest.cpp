@@ -459,14 +459,15 @@ TEST_F(MainWindow, EscapeClosesLikeExit) {
 
 // ---- the link ----
 
-// Reads the link's pixels from the screen and reports the link-coloured ones.
+// Reads a control's pixels from the screen (from column left on) and reports the ones of the text colour.
 struct LinkPixels {
     int matching = 0;   // pixels near the wanted colour
     int longestRun = 0; // longest horizontal run of them in one row
     int textWidth = 0;  // columns that hold any of them
+    int textHeight = 0; // rows from the first to the last that hold any of them
 };
 
-LinkPixels ReadLink(HWND link, COLORREF wanted) {
+LinkPixels ReadLink(HWND link, COLORREF wanted, int left = 0) {
     LinkPixels result;
     RECT rect;
     GetClientRect(link, &rect);
@@ -488,9 +489,10 @@ LinkPixels ReadLink(HWND link, COLORREF wanted) {
     GdiFlush();
     auto *pixels = static_cast<const DWORD *>(bits);
     std::vector<int> columns(width, 0);
+    int top = -1, bottom = -1;
     for (int y = 0; y < height; ++y) {
         int run = 0;
-        for (int x = 0; x < width; ++x) {
+        for (int x = left; x < width; ++x) {
             DWORD p = pixels[y * width + x];
             int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
             int similar = abs(r - GetRValue(wanted)) < 60 && abs(g - GetGValue(wanted)) < 60 &&
@@ -498,6 +500,9 @@ LinkPixels ReadLink(HWND link, COLORREF wanted) {
             if (similar) {
                 ++result.matching;
                 columns[x] = 1;
+                if (top < 0)
+                    top = y;
+                bottom = y;
                 result.longestRun = std::max(result.longestRun, ++run);
             } else {
                 run = 0;
@@ -513,6 +518,7 @@ LinkPixels ReadLink(HWND link, COLORREF wanted) {
         }
     }
     result.textWidth = first < 0 ? 0 : last - first + 1;
+    result.textHeight = top < 0 ? 0 : bottom - top + 1;
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
@@ -566,6 +572,26 @@ TEST_F(LinkLook, BrowserColourWithUnderline) {
     EXPECT_GT(pixels.matching, 20);
     ASSERT_GT(pixels.textWidth, 20);
     EXPECT_GE(pixels.longestRun, pixels.textWidth * 9 / 10);
+}
+
+// The link's text is as tall as the update box's beside it (both have letters above and below the line): it
+// has the room for its text at the window's font and is not shrunk to fit.
+TEST_F(LinkLook, LinkTextIsAsTallAsTheWindowsOtherText) {
+    ASSERT_EQ(1, WriteUserString(kBrowserSettings, "Anchor Color", "0,160,0"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Anchor Underline", "no"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Use_DlgBox_Colors", "no"));
+    TarvexDriver driver;
+    StartAndWait(driver, "");
+    SetCursorPos(0, 0);
+    SetForegroundWindow(driver.Dialog());
+    Sleep(700);
+    LinkPixels link = ReadLink(driver.Item(IDC_LINK), RGB(0, 160, 0));
+    // The box's own square is left out: only its text is black.
+    LinkPixels box = ReadLink(driver.Item(IDC_AUTOUPDATE), GetSysColor(COLOR_BTNTEXT), 20);
+    ASSERT_GT(box.textHeight, 6);
+    EXPECT_NEAR(box.textHeight, link.textHeight, 2) << box.textHeight << " vs " << link.textHeight;
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
 }
 
 TEST_F(LinkLook, UnparsableColourKeepsTheDefaultBlue) {
