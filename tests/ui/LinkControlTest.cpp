@@ -1,5 +1,6 @@
 // LinkControl on real statics: browser settings, painting read back from the screen, hit test, focus,
-// fitted font, activation, text messages and leave tracking.
+// fitted font, activation (by the keyboard also through the dialog manager), text messages and leave
+// tracking.
 #include "ui/LinkControl.h"
 #include "base/OsVersion.h"
 #include "tests/common/ScreenCapture.h"
