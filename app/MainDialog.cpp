@@ -40,6 +40,19 @@ const ColumnSpec kColumns[] = {
     {"Usage", 80, ListViewControl::kAutosizeUseHeader},
 };
 
+// The window grows on big machines: the list takes the room, the slider the width; the buttons and the
+// percentage stay at the bottom right, the link and the update box at the bottom left.
+const ControlAnchors::Anchor kAnchors[] = {
+    {IDC_PROCESSORS,
+     ControlAnchors::kLeft | ControlAnchors::kTop | ControlAnchors::kRight | ControlAnchors::kBottom},
+    {IDC_PERCENT_SLIDER, ControlAnchors::kLeft | ControlAnchors::kRight | ControlAnchors::kBottom},
+    {IDC_PERCENT_LABEL, ControlAnchors::kRight | ControlAnchors::kBottom},
+    {IDC_GRAB, ControlAnchors::kRight | ControlAnchors::kBottom},
+    {IDC_EXIT, ControlAnchors::kRight | ControlAnchors::kBottom},
+    {IDC_AUTOUPDATE, ControlAnchors::kLeft | ControlAnchors::kBottom},
+    {IDC_LINK, ControlAnchors::kLeft | ControlAnchors::kBottom},
+};
+
 } // namespace
 
 MainDialog::~MainDialog() {
@@ -73,6 +86,9 @@ int MainDialog::OnInitDialog() {
     slider_.SetTickFrequency(10);
 
     link_.Attach(Item(IDC_LINK), kLinkText, kLinkAddress, IDC_LINKHAND, 0);
+
+    anchors_.Attach(window_, kAnchors, static_cast<int>(sizeof kAnchors / sizeof kAnchors[0]));
+    KeepSizeAsMinimum();
 
     if (ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, 1) == 1) {
         CheckItem(IDC_AUTOUPDATE, 1);
@@ -358,6 +374,8 @@ int MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_HSCROLL:
         return slider_.HandleScroll(message, wParam, lParam);
+    case WM_SIZE:
+        return anchors_.OnSize(wParam);
     default:
         return DialogRunner::OnMessage(message, wParam, lParam);
     }

@@ -10,6 +10,7 @@
 #include "base/TextString.h"
 #include "load/LoadPlan.h"
 #include "load/UsageSampler.h"
+#include "ui/ControlAnchors.h"
 #include "ui/LinkControl.h"
 #include "ui/ListViewControl.h"
 #include "ui/TrackbarControl.h"
@@ -85,6 +86,7 @@ private:
     TextString caption_;
     uint64_t loadStart_ = 0; // GetTickCount64 at the start of the load
     uint64_t loadEnd_ = 0;   // when a timed load ends; 0 for a load without a duration
+    ControlAnchors anchors_;
     int running_ = 0;
     // Stopping waits for the workers while dispatching messages, which can re-enter the dialog: while it is
     // set, Grab/Stop is ignored and a close is put off until the stop has finished.

@@ -57,6 +57,16 @@ int DialogRunner::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             position->cy = minimumHeight_;
         return 1;
     }
+    // The sizing border stops at the minimum too, instead of the frame being dragged past it and snapping
+    // back.
+    if (message == WM_GETMINMAXINFO) {
+        auto *limits = reinterpret_cast<MINMAXINFO *>(lParam);
+        if (minimumWidth_ != -1)
+            limits->ptMinTrackSize.x = minimumWidth_;
+        if (minimumHeight_ != -1)
+            limits->ptMinTrackSize.y = minimumHeight_;
+        return 1;
+    }
     if (message == WM_COMMAND) {
         WORD id = static_cast<WORD>(wParam);
         if (id == IDCANCEL || id == IDCLOSE) {
@@ -206,6 +216,12 @@ int DialogRunner::SetIcons(int iconId, int largeWidth, int largeHeight) {
     smallIcon_ = std::move(smallIcon);
     largeIcon_ = std::move(largeIcon);
     return smallIcon_.IsValid() && largeIcon_.IsValid();
+}
+
+void DialogRunner::KeepSizeAsMinimum() {
+    RECT frame;
+    if (window_ && GetWindowRect(window_, &frame))
+        SetMinimumSize(frame.right - frame.left, frame.bottom - frame.top);
 }
 
 void DialogRunner::SetText(const char *text) {

@@ -63,6 +63,8 @@ public:
         minimumWidth_ = width;
         minimumHeight_ = height;
     }
+    // The window's present size (its template's, at initialisation) becomes the smallest it may be given.
+    void KeepSizeAsMinimum();
     HWND Window() const { return window_; }
     HINSTANCE Instance() const { return instance_; }
     uint32_t Options() const { return options_; }

@@ -124,6 +124,7 @@ void LinkControl::Detach() {
     drawThemeParentBackground_ = nullptr;
     uxtheme_.Free();
     flags_ &= ~(kLinkHovered | kLinkFocused);
+    pressedKey_ = 0;
     // The static may be destroyed from here on and its handle reused; nothing may reach it through us.
     window_ = nullptr;
 }
@@ -206,8 +207,13 @@ void LinkControl::CreateFonts() {
     ScopedGetDC dc(window_);
     if (!dc.Get())
         return;
+    // The text around the link is in the font the dialog gave the static: the link starts at its size, so it
+    // reads like the rest of the window. A static without one starts from the device context's own font.
     TEXTMETRICA metrics = {};
-    GetTextMetricsA(dc.Get(), &metrics);
+    {
+        ScopedSelectObject own(dc.Get(), reinterpret_cast<HFONT>(SendMessageA(window_, WM_GETFONT, 0, 0)));
+        GetTextMetricsA(dc.Get(), &metrics);
+    }
     int height = (flags_ & kLinkFitClientHeight) ? client.bottom : metrics.tmHeight;
     // An empty or unmeasurable control would otherwise ask for height 0, which means "any size".
     if (height < kSmallestFontHeight)
@@ -407,8 +413,19 @@ int LinkControl::OnMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRE
         return 1;
     case WM_KILLFOCUS:
         flags_ &= ~kLinkFocused;
+        pressedKey_ = 0;
         Invalidate();
         return 1;
+    case WM_GETDLGCODE: {
+        // Enter would otherwise press the dialog's default button instead of opening the link; Space
+        // reaches a static anyway, but is claimed alike.
+        const MSG *key = reinterpret_cast<const MSG *>(lParam);
+        *result = DLGC_STATIC;
+        if (key && (key->message == WM_KEYDOWN || key->message == WM_KEYUP || key->message == WM_CHAR) &&
+            (key->wParam == VK_RETURN || key->wParam == VK_SPACE))
+            *result |= DLGC_WANTMESSAGE;
+        return 1;
+    }
     case WM_ENABLE:
         if (wParam) {
             flags_ &= ~kLinkDisabled;
@@ -466,11 +483,18 @@ int LinkControl::OnMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRE
     case WM_SETCURSOR:
         SetCursor((flags_ & kLinkHovered) ? LinkCursor() : LoadCursorA(nullptr, IDC_ARROW));
         return 1;
+    case WM_KEYDOWN:
+        if (wParam != VK_RETURN && wParam != VK_SPACE)
+            return 0;
+        // Only a key pressed here opens on its release: the release of an Enter that closed a message box
+        // over the window, say, lands here too and must not open a browser.
+        pressedKey_ = static_cast<UINT>(wParam);
+        return 1;
     case WM_KEYUP:
-        if (wParam == VK_RETURN)
-            Activate(kActivateEnter);
-        else if (wParam == VK_SPACE)
-            Activate(kActivateSpace);
+        if (pressedKey_ && wParam == pressedKey_) {
+            pressedKey_ = 0;
+            Activate(wParam == VK_RETURN ? kActivateEnter : kActivateSpace);
+        }
         return 1;
     case WM_MOUSEMOVE: {
         int hit = HitTest();

@@ -114,6 +114,8 @@ private:
     COLORREF hoverColour_ = 0;
     COLORREF disabledColour_ = 0;
     uint16_t cursorId_ = 0;
+    // Enter or Space while pressed on the link; its release activates.
+    UINT pressedKey_ = 0;
     SIZE textSize_ = {};
     Underline underlineMode_ = kUnderlineAlways;
     HWND window_ = nullptr;

@@ -1,8 +1,10 @@
 // Window tests of the real Tarvex.exe: started in the test prefix on the test display and driven from
 // outside through its dialog: options and command files, the load switch, the usage column, the slider,
-// the update box stored at close, the close paths while loading or stopping, and the link's colours.
+// the update box stored at close, the close paths while loading or stopping, the link's colours and its
+// opening from the keyboard.
 #include "res/ResourceIds.h"
 #include "tests/app/driver/WindowTest.h"
+#include "tests/common/TempFolder.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -404,14 +406,15 @@ TEST_F(MainWindow, EscapeClosesLikeExit) {
 
 // ---- the link ----
 
-// Reads the link's pixels from the screen and reports the link-coloured ones.
+// Reads a control's pixels from the screen (from column left on) and reports the ones of the text colour.
 struct LinkPixels {
     int matching = 0;   // pixels near the wanted colour
     int longestRun = 0; // longest horizontal run of them in one row
     int textWidth = 0;  // columns that hold any of them
+    int textHeight = 0; // rows from the first to the last that hold any of them
 };
 
-LinkPixels ReadLink(HWND link, COLORREF wanted) {
+LinkPixels ReadLink(HWND link, COLORREF wanted, int left = 0) {
     LinkPixels result;
     RECT rect;
     GetClientRect(link, &rect);
@@ -433,9 +436,10 @@ LinkPixels ReadLink(HWND link, COLORREF wanted) {
     GdiFlush();
     auto *pixels = static_cast<const DWORD *>(bits);
     std::vector<int> columns(width, 0);
+    int top = -1, bottom = -1;
     for (int y = 0; y < height; ++y) {
         int run = 0;
-        for (int x = 0; x < width; ++x) {
+        for (int x = left; x < width; ++x) {
             DWORD p = pixels[y * width + x];
             int r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
             int similar = abs(r - GetRValue(wanted)) < 60 && abs(g - GetGValue(wanted)) < 60 &&
@@ -443,6 +447,9 @@ LinkPixels ReadLink(HWND link, COLORREF wanted) {
             if (similar) {
                 ++result.matching;
                 columns[x] = 1;
+                if (top < 0)
+                    top = y;
+                bottom = y;
                 result.longestRun = std::max(result.longestRun, ++run);
             } else {
                 run = 0;
@@ -458,6 +465,7 @@ LinkPixels ReadLink(HWND link, COLORREF wanted) {
         }
     }
     result.textWidth = first < 0 ? 0 : last - first + 1;
+    result.textHeight = top < 0 ? 0 : bottom - top + 1;
     SelectObject(memory, old);
     DeleteObject(bitmap);
     DeleteDC(memory);
@@ -513,6 +521,26 @@ TEST_F(LinkLook, BrowserColourWithUnderline) {
     EXPECT_GE(pixels.longestRun, pixels.textWidth * 9 / 10);
 }
 
+// The link's text is as tall as the update box's beside it (both have letters above and below the line): it
+// has the room for its text at the window's font and is not shrunk to fit.
+TEST_F(LinkLook, LinkTextIsAsTallAsTheWindowsOtherText) {
+    ASSERT_EQ(1, WriteUserString(kBrowserSettings, "Anchor Color", "0,160,0"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Anchor Underline", "no"));
+    ASSERT_EQ(1, WriteUserString(kBrowserMain, "Use_DlgBox_Colors", "no"));
+    TarvexDriver driver;
+    StartAndWait(driver, "");
+    SetCursorPos(0, 0);
+    SetForegroundWindow(driver.Dialog());
+    Sleep(700);
+    LinkPixels link = ReadLink(driver.Item(IDC_LINK), RGB(0, 160, 0));
+    // The box's own square is left out: only its text is black.
+    LinkPixels box = ReadLink(driver.Item(IDC_AUTOUPDATE), GetSysColor(COLOR_BTNTEXT), 20);
+    ASSERT_GT(box.textHeight, 6);
+    EXPECT_NEAR(box.textHeight, link.textHeight, 2) << box.textHeight << " vs " << link.textHeight;
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
+}
+
 TEST_F(LinkLook, UnparsableColourKeepsTheDefaultBlue) {
     ASSERT_EQ(1, WriteUserString(kBrowserSettings, "Anchor Color", "255,0"));
     ASSERT_EQ(1, WriteUserString(kBrowserMain, "Anchor Underline", "yes"));
@@ -521,6 +549,70 @@ TEST_F(LinkLook, UnparsableColourKeepsTheDefaultBlue) {
     EXPECT_EQ(0, red.matching);
     LinkPixels blue = StartAndRead(RGB(0, 102, 204));
     EXPECT_GT(blue.matching, 20);
+}
+
+// ---- the link from the keyboard ----
+
+// The shell's command for web addresses, pointed for the test at a script that writes down the address it
+// was given: the link's opening is seen without a browser.
+class LinkKeyboard : public MainWindow {
+protected:
+    LinkKeyboard() : webCommand_(HKEY_CLASSES_ROOT, kWebCommandKey, "") {}
+
+    void SetUp() override {
+        ASSERT_TRUE(folder_.Valid());
+        marker_ = folder_.File("opened.txt");
+        char system[MAX_PATH] = {};
+        ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+        std::string command = std::string(system) + "\\cmd.exe /c echo %1> \"" + marker_ + "\"";
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, kWebCommandKey, 0, nullptr, 0, KEY_WRITE,
+                                                 nullptr, &key, nullptr));
+        LONG written = RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE *>(command.c_str()),
+                                      static_cast<DWORD>(command.size() + 1));
+        RegCloseKey(key);
+        ASSERT_EQ(ERROR_SUCCESS, written);
+    }
+
+    static const char kWebCommandKey[];
+    SavedRegistryValue webCommand_;
+    TempFolder folder_{"LinkKeyboard"};
+    std::string marker_;
+};
+const char LinkKeyboard::kWebCommandKey[] = "https\\shell\\open\\command";
+
+TEST_F(LinkKeyboard, TabReachesTheLinkAndEnterOpensItInsteadOfPressingGrab) {
+    TarvexDriver driver;
+    StartAndWait(driver, "");
+    HWND link = driver.Item(IDC_LINK);
+    ASSERT_TRUE(link);
+    // Keys go to the active window: the program's, as when the user clicked it.
+    SetForegroundWindow(driver.Dialog());
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Focus() != nullptr; })) << "no focus";
+    // Once round the window at the most: Grab, Exit, the list, the slider, the box, the link.
+    for (int presses = 0; presses < 8 && driver.Focus() != link; ++presses) {
+        HWND before = driver.Focus();
+        driver.PressKey(VK_TAB);
+        TarvexDriver::WaitUntil(2000, [&] { return driver.Focus() != before; });
+    }
+    ASSERT_EQ(link, driver.Focus()) << "Tab never reached the link";
+
+    driver.PressKey(VK_RETURN);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(
+                     20000, [&] { return GetFileAttributesA(marker_.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+        << "the link did not open";
+    // The script may still be writing when the file appears.
+    EXPECT_EQ(1, TarvexDriver::WaitUntil(
+                     5000,
+                     [&] {
+                         return folder_.ReadFile("opened.txt").find("https://qelmarch.example/") !=
+                                std::string::npos;
+                     }))
+        << folder_.ReadFile("opened.txt");
+    // The opened page takes the foreground; the window itself is as it was.
+    EXPECT_EQ("Grab", driver.Text(IDC_GRAB)) << "Enter pressed the default button too";
+    driver.Click(IDC_EXIT);
+    ExpectClosedCleanly(driver);
 }
 
 } // namespace

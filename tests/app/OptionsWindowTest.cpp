@@ -158,12 +158,14 @@ TEST_F(OptionsWindow, KeyboardGrabsFromTheSliderAndStopsAgainWhileTheCaptionCoun
     TarvexDriver driver;
     StartAndWait(driver, "-u 50");
     driver.FocusItem(IDC_PERCENT_SLIDER);
-    ASSERT_EQ(1, TarvexDriver::WaitUntil(3000, [&] { return driver.FocusedItem() == IDC_PERCENT_SLIDER; }));
-    driver.PressKeys({VK_END, VK_LEFT, VK_LEFT, VK_RETURN});
+    ASSERT_EQ(
+        1, TarvexDriver::WaitUntil(3000, [&] { return driver.Focus() == driver.Item(IDC_PERCENT_SLIDER); }));
+    for (UINT key : {VK_END, VK_LEFT, VK_LEFT, VK_RETURN})
+        driver.PressKey(key);
     ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
     EXPECT_EQ(90, driver.SliderPosition());
     // The disabled slider gave the focus to the button, so that the keyboard still reaches the window.
-    EXPECT_EQ(IDC_GRAB, driver.FocusedItem());
+    EXPECT_EQ(driver.Item(IDC_GRAB), driver.Focus());
 
     EXPECT_TRUE(Contains(driver.Caption(), " - loading for 0:00:0")) << driver.Caption();
     EXPECT_FALSE(Contains(driver.Caption(), " left")) << driver.Caption();
@@ -171,11 +173,11 @@ TEST_F(OptionsWindow, KeyboardGrabsFromTheSliderAndStopsAgainWhileTheCaptionCoun
         1, TarvexDriver::WaitUntil(6000, [&] { return Contains(driver.Caption(), "loading for 0:00:03"); }))
         << driver.Caption();
 
-    driver.PressKeys({VK_SPACE});
+    driver.PressKey(VK_SPACE);
     ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Grab"; }));
     EXPECT_EQ(TarvexDriver::ExpectedCaption(), driver.Caption());
-    EXPECT_EQ(IDC_GRAB, driver.FocusedItem());
-    driver.PressKeys({VK_ESCAPE});
+    EXPECT_EQ(driver.Item(IDC_GRAB), driver.Focus());
+    driver.PressKey(VK_ESCAPE);
     DWORD code = 12345;
     ASSERT_EQ(1, driver.WaitForExit(20000, &code));
     EXPECT_EQ(0u, code);

@@ -289,6 +289,33 @@ TEST(OnMessage, NoMinimumLeavesTheSizeAlone) {
     EXPECT_EQ(120, after.bottom - after.top);
 }
 
+// A drag of the sizing border asks WM_GETMINMAXINFO for its limit: the minimum is the smallest track size,
+// and the window's own size becomes that minimum when asked to keep it.
+TEST(OnMessage, SizingBorderStopsAtTheMinimumTheWindowKept) {
+    SIZE first = {}, tracked = {}, after = {};
+    ProbeDialog dialog;
+    dialog.steps.push_back([&](ProbeDialog *d) {
+        RECT frame = {};
+        GetWindowRect(d->Window(), &frame);
+        first = {frame.right - frame.left, frame.bottom - frame.top};
+        d->KeepSizeAsMinimum();
+        MINMAXINFO limits = {};
+        limits.ptMinTrackSize = {1, 1};
+        SendMessageA(d->Window(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits));
+        tracked = {limits.ptMinTrackSize.x, limits.ptMinTrackSize.y};
+        SetWindowPos(d->Window(), nullptr, 0, 0, first.cx / 2, first.cy + 40, SWP_NOMOVE | SWP_NOZORDER);
+        GetWindowRect(d->Window(), &frame);
+        after = {frame.right - frame.left, frame.bottom - frame.top};
+        d->EndRun(0);
+    });
+    RunProbe(dialog);
+    ASSERT_GT(first.cx, 20);
+    EXPECT_EQ(first.cx, tracked.cx);
+    EXPECT_EQ(first.cy, tracked.cy);
+    EXPECT_EQ(first.cx, after.cx);
+    EXPECT_EQ(first.cy + 40, after.cy);
+}
+
 // ---- icons and control helpers ----
 
 int IconWidth(HICON icon) {

@@ -1,5 +1,6 @@
 // LinkControl on real statics: browser settings, painting read back from the screen, hit test, focus,
-// fitted font, activation, text messages and leave tracking.
+// fitted font, activation (by the keyboard also through the dialog manager), text messages and leave
+// tracking.
 #include "ui/LinkControl.h"
 #include "base/OsVersion.h"
 #include "tests/common/ScreenCapture.h"
@@ -449,6 +450,51 @@ TEST_F(LinkTest, TooLongTextGetsASmallerFontThatFits) {
     EXPECT_LE(link_.TextSize().cx, 120);
 }
 
+namespace {
+// The cell height a font is drawn with, as the system made it.
+LONG CellHeight(HFONT font) {
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    return metrics.tmHeight;
+}
+} // namespace
+
+// A dialog hands its font to every control: a link with room for its text is as tall as the text beside it,
+// whatever that font is (not the size of the device context's stock font); without room it still shrinks.
+TEST_F(LinkTest, FontStartsAtTheStaticsOwnFont) {
+    const struct {
+        int height; // of the font given to the static
+        int width;  // of the static
+        int shrinks;
+    } cases[] = {{-11, 250, 0}, {-16, 250, 0}, {-21, 250, 0}, {-16, 40, 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "font " << c.height << ", static " << c.width);
+        HFONT font = CreateFontA(c.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0,
+                                 0, "Tahoma");
+        ASSERT_NE(nullptr, font);
+        HWND label = MakeStatic(SS_CENTERIMAGE, c.width, 40);
+        SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        LinkControl link;
+        ASSERT_EQ(1, AttachLink(link, label, "qelmarch.example", 0));
+        // The link asks for the cell height of the static's font (in its own face, which the system may
+        // round by a pixel); without room it asks for less.
+        if (c.shrinks) {
+            EXPECT_LT(FontHeight(link.UnderlinedFont()), CellHeight(font));
+        } else {
+            EXPECT_EQ(CellHeight(font), FontHeight(link.UnderlinedFont()));
+            EXPECT_NEAR(CellHeight(font), CellHeight(link.UnderlinedFont()), 1);
+        }
+        EXPECT_EQ(FontHeight(link.UnderlinedFont()), FontHeight(link.NormalFont()));
+        link.Detach();
+        DestroyWindow(label);
+        DeleteObject(font);
+    }
+}
+
 TEST_F(LinkTest, HopelesslyLongTextStopsAtFourPixels) {
     std::string text(400, 'W');
     HWND label = MakeStatic(SS_CENTERIMAGE, 60, 30);
@@ -504,16 +550,92 @@ TEST_F(LinkTest, ClickNotifiesTheParentOnButtonUpOnly) {
     EXPECT_EQ(reinterpret_cast<LPARAM>(label), g_commandLParam);
 }
 
-TEST_F(LinkTest, EnterAndSpaceActivateOtherKeysAreSwallowed) {
+TEST_F(LinkTest, EnterAndSpaceActivateOnReleaseOtherKeysAreSwallowed) {
     HWND label = MakeStatic(SS_CENTERIMAGE | WS_TABSTOP);
     ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkNotifyParent));
+    SendMessageA(label, WM_KEYDOWN, VK_RETURN, 0);
+    // A held key repeats its key-down; the link still opens once, on the release.
+    SendMessageA(label, WM_KEYDOWN, VK_RETURN, 1 << 30);
+    EXPECT_EQ(0, g_commands);
     SendMessageA(label, WM_KEYUP, VK_RETURN, 0);
     EXPECT_EQ(1, g_commands);
+    SendMessageA(label, WM_KEYDOWN, VK_SPACE, 0);
     SendMessageA(label, WM_KEYUP, VK_SPACE, 0);
     EXPECT_EQ(2, g_commands);
+    SendMessageA(label, WM_KEYDOWN, 'A', 0);
     EXPECT_EQ(0, SendMessageA(label, WM_KEYUP, 'A', 0));
     EXPECT_EQ(2, g_commands);
     EXPECT_EQ(kLinkId, LOWORD(g_commandWParam));
+}
+
+// The release of a key pressed elsewhere (the Enter that closed a message box and gave the link the focus
+// back) opens nothing, nor does one whose press went before the link lost the focus.
+TEST_F(LinkTest, ReleaseWithoutItsPressHereOpensNothing) {
+    HWND label = MakeStatic(SS_CENTERIMAGE | WS_TABSTOP);
+    ASSERT_EQ(1, AttachLink(link_, label, "Tarvex", kLinkNotifyParent));
+    SendMessageA(label, WM_KEYUP, VK_RETURN, 0);
+    SendMessageA(label, WM_KEYUP, VK_SPACE, 0);
+    SendMessageA(label, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageA(label, WM_KEYUP, VK_RETURN, 0);
+    EXPECT_EQ(0, g_commands);
+    SetFocus(label);
+    SendMessageA(label, WM_KEYDOWN, VK_RETURN, 0);
+    SetFocus(parent_);
+    SendMessageA(label, WM_KEYUP, VK_RETURN, 0);
+    EXPECT_EQ(0, g_commands);
+}
+
+namespace {
+// Posts a key press and release to the window with the focus and runs them through the dialog manager, as
+// a dialog's message loop does.
+void PressKey(HWND dialog, UINT key) {
+    PostMessageA(GetFocus(), WM_KEYDOWN, key, 1);
+    PostMessageA(GetFocus(), WM_KEYUP, key, 1u | 3u << 30);
+    MSG message;
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 200) {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (IsDialogMessageA(dialog, &message))
+                continue;
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        Sleep(5);
+    }
+}
+} // namespace
+
+// As a tab stop among the dialog's controls the link takes the focus from the keyboard, shows it, and
+// Enter opens the link instead of pressing the default button (which answers IDOK here).
+TEST_F(LinkTest, TabReachesTheLinkAndEnterOrSpaceOpensIt) {
+    HWND button = CreateWindowExA(0, "BUTTON", "Grab", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+                                  220, 10, 80, 24, parent_, reinterpret_cast<HMENU>(IDOK), nullptr, nullptr);
+    ASSERT_NE(nullptr, button);
+    HWND label = MakeStatic(SS_CENTERIMAGE | WS_TABSTOP, 200, 30);
+    ASSERT_EQ(1, AttachLink(link_, label, "qelmarch.example", kLinkNotifyParent));
+    SetFocus(button);
+    ASSERT_EQ(button, GetFocus());
+
+    PressKey(parent_, VK_TAB);
+    ASSERT_EQ(label, GetFocus());
+    EXPECT_TRUE(link_.Flags() & kLinkFocused);
+    EXPECT_GT(FocusDots(label), link_.TextSize().cx / 2);
+    EXPECT_EQ(0, g_commands);
+
+    const UINT keys[] = {VK_RETURN, VK_SPACE};
+    for (UINT key : keys) {
+        SCOPED_TRACE(key == VK_RETURN ? "Enter" : "Space");
+        g_commands = 0;
+        PressKey(parent_, key);
+        EXPECT_EQ(1, g_commands);
+        EXPECT_EQ(kLinkId, LOWORD(g_commandWParam));
+        EXPECT_EQ(label, GetFocus());
+    }
+
+    // Tab goes on past the link: the focus rectangle goes with it.
+    PressKey(parent_, VK_TAB);
+    EXPECT_EQ(button, GetFocus());
+    EXPECT_EQ(0, FocusDots(label));
 }
 
 TEST_F(LinkTest, WithoutNotifyOptionAndAddressActivationDoesNothing) {

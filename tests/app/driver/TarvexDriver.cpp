@@ -264,31 +264,8 @@ void TarvexDriver::ClickRowCheckBox(int row) {
     MouseClick(IDC_PROCESSORS, rect.left - 8, (rect.top + rect.bottom) / 2);
 }
 
-void TarvexDriver::PressKeys(std::initializer_list<WORD> keys) {
-    SetForegroundWindow(dialog_);
-    Sleep(100);
-    for (WORD key : keys) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        SendInput(1, &input, sizeof input);
-        Sleep(30);
-        input.ki.dwFlags = KEYEVENTF_KEYUP;
-        SendInput(1, &input, sizeof input);
-        Sleep(70);
-    }
-}
-
 void TarvexDriver::FocusItem(int id) {
     PostMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
-}
-
-int TarvexDriver::FocusedItem() const {
-    GUITHREADINFO info = {};
-    info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &info) || !info.hwndFocus)
-        return 0;
-    return GetParent(info.hwndFocus) == dialog_ ? GetDlgCtrlID(info.hwndFocus) : -1;
 }
 
 std::string TarvexDriver::Caption() const {
@@ -308,4 +285,31 @@ void TarvexDriver::MouseClick(int id, int x, int y) {
     SendInput(1, &inputs[0], sizeof(INPUT));
     Sleep(50);
     SendInput(1, &inputs[1], sizeof(INPUT));
+}
+
+RECT TarvexDriver::ItemPlace(int id) const {
+    RECT rect = {};
+    GetWindowRect(Item(id), &rect);
+    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT *>(&rect), 2);
+    return rect;
+}
+
+SIZE TarvexDriver::ClientSize() const {
+    RECT client = {};
+    GetClientRect(dialog_, &client);
+    SIZE size = {client.right, client.bottom};
+    return size;
+}
+
+HWND TarvexDriver::Focus() const {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+void TarvexDriver::PressKey(UINT key) {
+    HWND focus = Focus();
+    const UINT scan = MapVirtualKeyA(key, MAPVK_VK_TO_VSC);
+    PostMessageA(focus, WM_KEYDOWN, key, 1 | scan << 16);
+    PostMessageA(focus, WM_KEYUP, key, 1 | scan << 16 | 3u << 30);
 }

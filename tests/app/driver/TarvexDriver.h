@@ -8,7 +8,6 @@
 #include "tests/common/ClosedUpdateUrl.h"
 #include "tests/common/ProcessRunner.h"
 #include "tests/common/SavedRegistryValue.h"
-#include <initializer_list>
 #include <cstdint>
 #include <vector>
 #include <memory>
@@ -78,12 +77,8 @@ public:
     // The processor row's check box: read, and clicked with the mouse as a user would.
     int RowChecked(int row) const;
     void ClickRowCheckBox(int row);
-    // Real key presses (down and up, virtual-key codes) to the dialog brought to the front.
-    void PressKeys(std::initializer_list<WORD> keys);
     // Moves the keyboard focus to a control the way the dialog's own Tab does; returns at once.
     void FocusItem(int id);
-    // The id of the control that has the keyboard focus; 0 when nothing has it, -1 when it is elsewhere.
-    int FocusedItem() const;
     std::string Caption() const;
 
     // Logical processors of this machine: the program lists and loads as many.
@@ -99,6 +94,16 @@ public:
     std::vector<DWORD> BusyThreads(DWORD ms, double share) const;
     // The processors a thread may run on; 0 when it cannot be read.
     static DWORD_PTR ThreadAffinity(DWORD id);
+
+    // Where a control lies in the dialog's client area.
+    RECT ItemPlace(int id) const;
+    // The dialog's client size.
+    SIZE ClientSize() const;
+    // The window of the program that has the keyboard focus; null when none.
+    HWND Focus() const;
+    // A key pressed and released on the window with the focus, posted so that it goes through the program's
+    // own message loop (and its dialog manager) like typing.
+    void PressKey(UINT key);
 
     // Threads of the process right now (all of them, the program's own included).
     int ThreadCount() const { return static_cast<int>(ThreadIds().size()); }
