@@ -45,30 +45,33 @@ int64_t Sum(const std::vector<int64_t> &values) {
     return sum;
 }
 
-// The threads that Grab added to the process: the workers, one per processor. Opened for waiting, reading
-// their processor time and holding them.
-std::vector<HANDLE> OpenWorkers(const std::vector<DWORD> &beforeGrab, const std::vector<DWORD> &afterGrab) {
-    std::vector<DWORD> added;
-    std::set_difference(afterGrab.begin(), afterGrab.end(), beforeGrab.begin(), beforeGrab.end(),
-                        std::back_inserter(added));
-    std::vector<HANDLE> workers;
+// Starts the program loading at percent, lets it load for loadMs and opens the threads Grab added, the
+// workers (one per processor), for waiting, reading their processor time and holding them.
+void StartLoading(TarvexDriver &driver, int percent, DWORD loadMs, std::vector<HANDLE> &workers) {
+    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 0));
+    char arguments[16];
+    snprintf(arguments, sizeof arguments, "-u %d", percent);
+    ASSERT_EQ(1, driver.Start(arguments));
+    ASSERT_EQ(1, driver.WaitForDialog(30000));
+    const std::vector<DWORD> before = driver.ThreadIds();
+    driver.Click(IDC_GRAB);
+    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
+    Sleep(loadMs);
+    std::vector<DWORD> after = driver.ThreadIds(), added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(added));
     for (DWORD id : added) {
         HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME, FALSE, id);
-        if (thread)
-            workers.push_back(thread);
+        ASSERT_TRUE(thread);
+        workers.push_back(thread);
     }
-    return workers;
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    ASSERT_EQ(info.dwNumberOfProcessors, workers.size());
 }
 
 void CloseAll(const std::vector<HANDLE> &threads) {
     for (HANDLE thread : threads)
         CloseHandle(thread);
-}
-
-DWORD Processors() {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return info.dwNumberOfProcessors;
 }
 
 struct StopCase {
@@ -87,16 +90,9 @@ protected:
 TEST_P(SlowStop, FinishesOnlyAfterEveryWorkerHasReturned) {
     const StopCase &c = GetParam();
     const DWORD holdMs = 1000;
-    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 0));
     TarvexDriver driver;
-    ASSERT_EQ(1, driver.Start("-u 99"));
-    ASSERT_EQ(1, driver.WaitForDialog(30000));
-    const std::vector<DWORD> before = driver.ThreadIds();
-    driver.Click(IDC_GRAB);
-    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
-    Sleep(1000);
-    const std::vector<HANDLE> workers = OpenWorkers(before, driver.ThreadIds());
-    ASSERT_EQ(Processors(), workers.size());
+    std::vector<HANDLE> workers;
+    ASSERT_NO_FATAL_FAILURE(StartLoading(driver, 99, 1000, workers));
 
     HWND dialog = driver.Dialog();
     HANDLE held = workers.back();
@@ -164,19 +160,10 @@ const DWORD kStopBoundMs = 500;
 // its busy phase; judged by each worker's own processor time.
 TEST_P(PromptStop, EveryWorkerLetsGoWithinHalfASecond) {
     const PromptCase &c = GetParam();
-    ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 0));
     TarvexDriver driver;
-    char arguments[16];
-    snprintf(arguments, sizeof arguments, "-u %d", c.percent);
-    ASSERT_EQ(1, driver.Start(arguments));
-    ASSERT_EQ(1, driver.WaitForDialog(30000));
-    const std::vector<DWORD> before = driver.ThreadIds();
-    driver.Click(IDC_GRAB);
-    ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Text(IDC_GRAB) == "Stop"; }));
+    std::vector<HANDLE> workers;
     // Long enough for the busy phases to have grown to their full length.
-    Sleep(3000);
-    const std::vector<HANDLE> workers = OpenWorkers(before, driver.ThreadIds());
-    ASSERT_EQ(Processors(), workers.size());
+    ASSERT_NO_FATAL_FAILURE(StartLoading(driver, c.percent, 3000, workers));
 
     // Otherwise the test proves nothing: the workers must be loading when Stop comes.
     std::vector<int64_t> loadStart, loadEnd;
