@@ -113,6 +113,19 @@ int PinToProcessor(uint32_t index) {
 #endif
 }
 
+int RunBusyPhase(uint32_t count, const WorkerThread &worker, const LoadHooks &hooks) {
+    // At 99 % a phase lasts up to two seconds; polled only at its end, a stop would wait that long. One
+    // slice is a few milliseconds of kernel, and one atomic read per slice costs nothing the load shows.
+    while (count > 0) {
+        if (worker.StopRequested())
+            return 0;
+        const uint32_t slice = count < kBusySliceCount ? count : kBusySliceCount;
+        hooks.kernel(slice);
+        count -= slice;
+    }
+    return 1;
+}
+
 int32_t RunLoad(uint32_t index, const WorkerThread &worker, int32_t percent, const LoadHooks *hooks) {
     if (!hooks)
         hooks = &kRealHooks;
@@ -120,7 +133,7 @@ int32_t RunLoad(uint32_t index, const WorkerThread &worker, int32_t percent, con
 
     if (percent >= 100) {
         while (!worker.StopRequested())
-            hooks->kernel(kFullLoadBusyCount);
+            hooks->kernel(kBusySliceCount);
         return 0;
     }
     if (percent <= 0) {
@@ -133,23 +146,23 @@ int32_t RunLoad(uint32_t index, const WorkerThread &worker, int32_t percent, con
     const uint32_t share = static_cast<uint32_t>(percent);
     uint32_t count = kInitialBusyCount;
     Stopwatch stopwatch(hooks->clock);
-    if (worker.StopRequested())
-        return 0;
-    for (;;) {
+    while (!worker.StopRequested()) {
         stopwatch.Start();
         hooks->sleep(kLoadSleepMs);
         stopwatch.Stop();
         const uint64_t sleepUs = stopwatch.ElapsedUs();
 
+        // The count is sized by the whole phase, so the whole phase is what gets timed. A phase cut short
+        // by a stop is never measured: nothing follows it.
         stopwatch.Start();
-        hooks->kernel(count);
+        if (!RunBusyPhase(count, worker, *hooks))
+            return 0;
         stopwatch.Stop();
         const uint64_t busyUs = stopwatch.ElapsedUs();
 
         count = NextBusyCount(count, sleepUs, busyUs, share);
-        if (worker.StopRequested())
-            return 0;
     }
+    return 0;
 }
 
 int32_t LoadWorker(void *record, int32_t percent) {

@@ -1,6 +1,6 @@
 // LoadWorker: the floating-point busy kernel and the per-processor duty-cycle loop that a WorkerThread runs.
 //
-// Functions: BusyKernel, LoadWorker, PinToProcessor, RunLoad, NextBusyCount.
+// Functions: BusyKernel, LoadWorker, PinToProcessor, RunLoad, RunBusyPhase, NextBusyCount.
 #pragma once
 
 #include "base/Win.h"
@@ -12,7 +12,7 @@ class WorkerThread;
 enum : uint32_t {
     kLoadSleepMs = 20,           // the fixed sleep of every cycle
     kInitialBusyCount = 100,     // kernel iterations of the first busy phase
-    kFullLoadBusyCount = 10000,  // iterations between two stop checks at 100 %
+    kBusySliceCount = 10000,     // iterations between two stop checks, at every percentage
     kMaxBusyCount = 0x01000000u, // seconds of kernel: room for the 2 s busy phase of 99 %, yet bounded
 };
 
@@ -38,6 +38,10 @@ int PinToProcessor(uint32_t index);
 // The loop behind LoadWorker, for the processor index, polling worker for its stop request.
 // hooks null means the real Sleep, BusyKernel and clock.
 int32_t RunLoad(uint32_t index, const WorkerThread &worker, int32_t percent, const LoadHooks *hooks);
+
+// One busy phase of count kernel iterations, run in slices of at most kBusySliceCount with the stop request
+// polled before each: 1 when all of it ran, 0 when a stop cut it short.
+int RunBusyPhase(uint32_t count, const WorkerThread &worker, const LoadHooks &hooks);
 
 // The busy count for the next cycle (percent 1 to 99) from the measured sleep and busy phases, kept
 // within 1 and kMaxBusyCount; a busy phase too short for the clock (0 ms) doubles the count.

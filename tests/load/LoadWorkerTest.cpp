@@ -8,6 +8,7 @@
 #include "load/ProcessorRecord.h"
 #include "base/WorkerThread.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -147,10 +148,16 @@ struct ScriptedMachine {
     uint64_t sleepUs = 20000;
     uint32_t sleepJitterUs = 0; // each sleep lasts up to this much longer, in a fixed pseudo-random pattern
     double usPerIteration = 100.0;
-    int stopAfterKernels = -1;
+    int stopAfterKernels = -1; // every kernel call counts, slices of one phase each
     int stopAfterSleeps = -1;
+    // A stop asked for during slice stopAtSlice of busy phase stopInPhase (both from 1); slice 0 means
+    // during the sleep before that phase.
+    int stopInPhase = -1;
+    int stopAtSlice = -1;
     uint64_t sleptUs = 0;
-    std::vector<uint32_t> counts;
+    std::vector<uint32_t> slices; // the count of every kernel call
+    std::vector<uint32_t> counts; // iterations of every busy phase: the slices after one sleep added up
+    int slicesInPhase = 0;
     std::vector<DWORD> sleeps;
     WorkerThread *worker = nullptr;
 };
@@ -166,14 +173,25 @@ void MachineSleep(DWORD ms) {
         g_machine.sleepJitterUs ? (g_machine.sleeps.size() * 7919u) % g_machine.sleepJitterUs : 0;
     g_machine.nowUs += g_machine.sleepUs + jitter;
     g_machine.sleptUs += g_machine.sleepUs + jitter;
-    if (static_cast<int>(g_machine.sleeps.size()) == g_machine.stopAfterSleeps)
+    const int slept = static_cast<int>(g_machine.sleeps.size());
+    if (slept == g_machine.stopAfterSleeps || (g_machine.stopAtSlice == 0 && slept == g_machine.stopInPhase))
         g_machine.worker->RequestStop();
 }
 
 long double MachineKernel(uint32_t count) {
-    g_machine.counts.push_back(count);
+    g_machine.slices.push_back(count);
+    // Without sleeps (100 %) all slices make one phase.
+    if (g_machine.counts.empty() || g_machine.counts.size() < g_machine.sleeps.size()) {
+        g_machine.counts.push_back(count);
+        g_machine.slicesInPhase = 1;
+    } else {
+        g_machine.counts.back() += count;
+        ++g_machine.slicesInPhase;
+    }
     g_machine.nowUs += static_cast<uint64_t>(count * g_machine.usPerIteration);
-    if (static_cast<int>(g_machine.counts.size()) == g_machine.stopAfterKernels)
+    if (static_cast<int>(g_machine.slices.size()) == g_machine.stopAfterKernels ||
+        (static_cast<int>(g_machine.counts.size()) == g_machine.stopInPhase &&
+         g_machine.slicesInPhase == g_machine.stopAtSlice))
         g_machine.worker->RequestStop();
     return 0;
 }
@@ -229,19 +247,21 @@ double Duty() {
 } // namespace
 
 TEST_F(ScriptedLoop, HalfLoadSettlesOnABusyPhaseAsLongAsTheSleep) {
-    g_machine.stopAfterKernels = 5;
+    // Asked to stop during the sixth sleep, the loop runs no sixth busy phase.
+    g_machine.stopAfterSleeps = 6;
     ASSERT_EQ(1, RunOnMachine(50));
     EXPECT_EQ((std::vector<uint32_t>{100, 200, 200, 200, 200}), g_machine.counts);
-    EXPECT_EQ((std::vector<DWORD>{20, 20, 20, 20, 20}), g_machine.sleeps);
+    EXPECT_EQ((std::vector<DWORD>{20, 20, 20, 20, 20, 20}), g_machine.sleeps);
 }
 
 TEST_F(ScriptedLoop, EveryShareSettlesOnItsDutyCycle) {
-    // A kernel of 0.25 us per iteration and sleeps of 20 to 20.5 ms, over 2000 cycles.
+    // A kernel of 0.25 us per iteration and sleeps of 20 to 20.5 ms, over 2000 cycles. From 25 % on, a
+    // busy phase takes several slices; the loop must still time it as a whole.
     for (int percent : {1, 2, 5, 10, 25, 50, 75, 90, 99}) {
         g_machine = ScriptedMachine();
         g_machine.usPerIteration = 0.25;
         g_machine.sleepJitterUs = 500;
-        g_machine.stopAfterKernels = 2000;
+        g_machine.stopAfterSleeps = 2001;
         ASSERT_EQ(1, RunOnMachine(percent)) << percent;
         EXPECT_NEAR(percent, Duty(), percent < 10 ? 0.5 : 1.0) << percent;
     }
@@ -250,9 +270,11 @@ TEST_F(ScriptedLoop, EveryShareSettlesOnItsDutyCycle) {
 TEST_F(ScriptedLoop, BusyPhasesTooShortForTheClockGrowUntilSeen) {
     // 1 us per iteration: 100 to 800 iterations read as 0 ms, 800 then reads as 1 ms (80.7 to 81.5 ms).
     g_machine.usPerIteration = 1.0;
-    g_machine.stopAfterKernels = 6;
+    g_machine.stopAfterSleeps = 7;
     ASSERT_EQ(1, RunOnMachine(50));
     EXPECT_EQ((std::vector<uint32_t>{100, 200, 400, 800, 16000, 20000}), g_machine.counts);
+    // The phases beyond one slice run as full slices and a remainder.
+    EXPECT_EQ((std::vector<uint32_t>{100, 200, 400, 800, 10000, 6000, 10000, 10000}), g_machine.slices);
 }
 
 TEST_F(ScriptedLoop, ClockWrapDuringSleepOrBusyPhaseChangesNothing) {
@@ -260,7 +282,7 @@ TEST_F(ScriptedLoop, ClockWrapDuringSleepOrBusyPhaseChangesNothing) {
     for (uint64_t beforeWrapMs : {10u, 25u}) {
         g_machine = ScriptedMachine();
         g_machine.nowUs = (0x100000000ull - beforeWrapMs) * 1000;
-        g_machine.stopAfterKernels = 5;
+        g_machine.stopAfterSleeps = 6;
         ASSERT_EQ(1, RunOnMachine(50));
         EXPECT_EQ((std::vector<uint32_t>{100, 200, 200, 200, 200}), g_machine.counts) << beforeWrapMs;
     }
@@ -269,14 +291,14 @@ TEST_F(ScriptedLoop, ClockWrapDuringSleepOrBusyPhaseChangesNothing) {
 TEST_F(ScriptedLoop, FullLoadNeverSleepsAndRunsTenThousandAtATime) {
     g_machine.stopAfterKernels = 4;
     ASSERT_EQ(1, RunOnMachine(100));
-    EXPECT_EQ((std::vector<uint32_t>{10000, 10000, 10000, 10000}), g_machine.counts);
+    EXPECT_EQ((std::vector<uint32_t>{10000, 10000, 10000, 10000}), g_machine.slices);
     EXPECT_TRUE(g_machine.sleeps.empty());
 }
 
 TEST_F(ScriptedLoop, AboveHundredLoadsLikeHundred) {
     g_machine.stopAfterKernels = 2;
     ASSERT_EQ(1, RunOnMachine(250));
-    EXPECT_EQ((std::vector<uint32_t>{10000, 10000}), g_machine.counts);
+    EXPECT_EQ((std::vector<uint32_t>{10000, 10000}), g_machine.slices);
     EXPECT_TRUE(g_machine.sleeps.empty());
 }
 
@@ -311,6 +333,98 @@ TEST_F(ScriptedLoop, StopBeforeTheFirstCycleReturnsWithoutSleepOrKernel) {
         EXPECT_EQ(0, worker.ExitCode()) << percent;
         EXPECT_TRUE(g_machine.counts.empty()) << percent;
         EXPECT_TRUE(g_machine.sleeps.empty()) << percent;
+    }
+}
+
+namespace {
+struct PhaseRun {
+    WorkerThread *worker;
+    uint32_t count;
+};
+
+int32_t RunOnePhase(void *context, int32_t) {
+    PhaseRun *run = static_cast<PhaseRun *>(context);
+    return RunBusyPhase(run->count, *run->worker, kMachineHooks);
+}
+
+struct SliceCase {
+    uint32_t count;
+    int stopInSlice; // the stop is asked for while this slice runs (from 1); -1: no stop
+};
+
+struct StopCase {
+    int32_t percent;
+    int phase; // the busy phase the stop comes in (from 1)
+    int slice; // the slice of that phase it comes in (from 1); 0: during the sleep before the phase
+};
+} // namespace
+
+// A phase runs as full slices and one remainder, adding up to its count; a stop is seen before the next
+// slice, and one that comes during the last slice finds the phase done.
+TEST_F(ScriptedLoop, BusyPhaseRunsInSlicesAndStopsBetweenThem) {
+    const SliceCase cases[] = {{1, -1},     {9999, -1},           {10000, -1}, {10001, -1},
+                               {25000, -1}, {kMaxBusyCount, -1},  {25000, 1},  {25000, 2},
+                               {25000, 3},  {kMaxBusyCount, 700}, {10000, 1}};
+    for (const SliceCase &c : cases) {
+        g_machine = ScriptedMachine();
+        g_machine.stopAfterKernels = c.stopInSlice;
+        WorkerThread worker;
+        g_machine.worker = &worker;
+        PhaseRun run = {&worker, c.count};
+        ASSERT_EQ(1, worker.Start(RunOnePhase, &run, 0));
+        ASSERT_TRUE(Ended(worker, 30000)) << c.count;
+        const size_t whole = (c.count + kBusySliceCount - 1) / kBusySliceCount;
+        const size_t ran = c.stopInSlice < 0 ? whole : std::min<size_t>(whole, c.stopInSlice);
+        ASSERT_EQ(ran, g_machine.slices.size()) << c.count << " " << c.stopInSlice;
+        uint64_t total = 0;
+        for (size_t i = 0; i < ran; ++i) {
+            total += g_machine.slices[i];
+            if (i + 1 < whole) {
+                EXPECT_EQ(static_cast<uint32_t>(kBusySliceCount), g_machine.slices[i]) << c.count << " " << i;
+            }
+        }
+        EXPECT_EQ(ran == whole ? 1 : 0, worker.ExitCode()) << c.count << " " << c.stopInSlice;
+        if (ran == whole) {
+            EXPECT_EQ(c.count, total) << c.stopInSlice;
+        }
+    }
+}
+
+// Wherever a stop comes (in a sleep, in the first or a late slice of a long phase, at 0 and 100 %), the loop
+// ends before another slice or sleep.
+TEST_F(ScriptedLoop, StopIsSeenWithinOneSliceWhereverItComes) {
+    const StopCase cases[] = {{99, 20, 1}, {99, 20, 300}, {90, 20, 40}, {50, 20, 3},
+                              {99, 20, 0}, {0, 3, 0},     {100, 1, 5}};
+    for (const StopCase &c : cases) {
+        // The same machine without the stop tells how long the stopped phase would have been.
+        uint32_t fullPhase = 0;
+        if (c.percent > 0 && c.percent < 100) {
+            g_machine = ScriptedMachine();
+            g_machine.usPerIteration = 0.25;
+            g_machine.stopAfterSleeps = c.phase + 1;
+            ASSERT_EQ(1, RunOnMachine(c.percent));
+            ASSERT_EQ(static_cast<size_t>(c.phase), g_machine.counts.size());
+            fullPhase = g_machine.counts.back();
+            // Otherwise the stop would not come in the middle of the phase.
+            ASSERT_GT(fullPhase, static_cast<uint32_t>(c.slice + 1) * kBusySliceCount) << c.percent;
+        }
+        g_machine = ScriptedMachine();
+        g_machine.usPerIteration = 0.25;
+        g_machine.stopInPhase = c.phase;
+        g_machine.stopAtSlice = c.slice;
+        ASSERT_EQ(1, RunOnMachine(c.percent)) << c.percent;
+        if (c.percent >= 100) {
+            EXPECT_EQ(static_cast<size_t>(c.slice), g_machine.slices.size());
+            EXPECT_TRUE(g_machine.sleeps.empty());
+            continue;
+        }
+        EXPECT_EQ(static_cast<size_t>(c.phase), g_machine.sleeps.size()) << c.percent << " " << c.slice;
+        const int phases = c.percent == 0 ? 0 : (c.slice == 0 ? c.phase - 1 : c.phase);
+        ASSERT_EQ(static_cast<size_t>(phases), g_machine.counts.size()) << c.percent << " " << c.slice;
+        if (c.slice > 0) {
+            EXPECT_EQ(c.slice, g_machine.slicesInPhase) << c.percent;
+            EXPECT_EQ(static_cast<uint32_t>(c.slice) * kBusySliceCount, g_machine.counts.back()) << c.percent;
+        }
     }
 }
 
@@ -372,7 +486,7 @@ TEST(RealLoadWorker, HalfLoadRoughlyHalfAndStopsPromptly) {
     ASSERT_EQ(1, record.worker.Start(LoadWorker, &record, 50));
     const double share = MeasuredShare(record);
     ASSERT_EQ(1, record.worker.RequestStop());
-    // Seen at the end of the current cycle: about 20 ms of sleep and 20 ms of kernel.
+    // Seen after the current sleep or kernel slice.
     EXPECT_TRUE(Ended(record.worker, 5000));
     EXPECT_EQ(0, record.worker.ExitCode());
     // Other programs on the machine slow the kernel down; the loop then runs fewer iterations, so only
