@@ -71,6 +71,16 @@ tarvex_choose_program() {
     export TARVEX_ARCH TARVEX_ARCH_BUILD TARVEX_ARCH_EXE
 }
 
+# Tests and benchmarks talk to loopback only. Wine asks the name server by itself: its WMI fills in the
+# DNSHostName of Win32_NetworkAdapterConfiguration by a reverse lookup of each adapter's first address, and
+# the machine identifier asks WMI for the adapters. With no attempts allowed the C library's resolver sends
+# nothing, and names come from /etc/hosts alone. WinINet honours the proxy variables; the loopback server
+# is reached directly.
+tarvex_loopback_only() {
+    export RES_OPTIONS="attempts:0"
+    unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
+}
+
 # The Windows name of a Unix path under Wine's Z: drive.
 tarvex_windows_path() {
     printf 'Z:%s' "$1" | tr / '\\'

@@ -11,7 +11,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok ins
 for p in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev \
     libz-mingw-w64-dev wine wine32:i386 wine64 \
     fonts-wine xvfb xauth imagemagick cmake googletest python3 python3-nacl x11-utils \
-    autoconf automake libtool make; do
+    autoconf automake libtool make strace; do
     have "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then

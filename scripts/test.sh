@@ -7,8 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
 export DISPLAY="$TARVEX_TEST_DISPLAY"
-# The tests talk to their own server on 127.0.0.1; Wine's WinINet would send that through a proxy.
-unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
+tarvex_loopback_only
 
 status=0
 suites=$(tarvex_test_suites)
