@@ -211,8 +211,12 @@ TEST_P(Shown, TextsLinksHeadingAndColours) {
         EXPECT_FALSE(fits(height + 1)) << height;
     }
     ReleaseDC(data.heading.Window(), dc);
-    EXPECT_GT(ScreenCapture(data.heading.Window()).Count(ProblemReportDialog::kHeadingColour), 0);
-    EXPECT_GT(ScreenCapture(data.descriptionLabel.Window()).Count(ProblemReportDialog::kLabelColour), 0);
+    // The dialog's first window of the process can reach the screen a moment after it is found.
+    const auto painted = [](HWND window, COLORREF colour) {
+        return CrashRunner::WaitUntil(2000, [&] { return ScreenCapture(window).Count(colour) > 0; });
+    };
+    EXPECT_EQ(1, painted(data.heading.Window(), ProblemReportDialog::kHeadingColour));
+    EXPECT_EQ(1, painted(data.descriptionLabel.Window(), ProblemReportDialog::kLabelColour));
     EXPECT_EQ("Can you please describe what you were doing when the problem occurred?",
               std::string(data.descriptionLabel.Text()));
     EXPECT_EQ("Your E-mail address:", std::string(data.emailLabel.Text()));
