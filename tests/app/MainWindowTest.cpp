@@ -247,9 +247,7 @@ TEST_F(MainWindow, UntickedBoxIsStoredAtExitAndShownAtTheNextStart) {
         // The close box takes the same path as Exit.
         driver.PostClose();
         ExpectClosedCleanly(driver);
-        DWORD value = 77;
-        ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
-        EXPECT_EQ(1u, value);
+        ExpectAutoUpdateStored(1);
     }
 }
 
@@ -260,9 +258,7 @@ TEST_F(MainWindow, ValueOtherThanOneLeavesTheBoxUnticked) {
     EXPECT_EQ(0, driver.Checked(IDC_AUTOUPDATE));
     driver.Click(IDC_EXIT);
     ExpectClosedCleanly(driver);
-    DWORD value = 77;
-    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
-    EXPECT_EQ(0u, value);
+    ExpectAutoUpdateStored(0);
 }
 
 // ---- closing and stopping ----
@@ -346,9 +342,7 @@ TEST_F(MainWindow, QuitMessageStoresTheBoxAndStopsEveryWorkerBeforeTheWindowGoes
         CloseHandle(worker);
     }
     ExpectClosedCleanly(driver);
-    DWORD value = 77;
-    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
-    EXPECT_EQ(0u, value);
+    ExpectAutoUpdateStored(0);
 }
 
 TEST_F(MainWindow, SecondStopWhileStoppingIsIgnored) {
@@ -386,9 +380,7 @@ TEST_F(MainWindow, CloseDuringStopClosesAfterTheStop) {
     driver.PostClose();
     driver.PostCommand(IDC_EXIT);
     ExpectClosedCleanly(driver);
-    DWORD value = 77;
-    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
-    EXPECT_EQ(0u, value);
+    ExpectAutoUpdateStored(0);
 }
 
 TEST_F(MainWindow, EscapeClosesLikeExit) {
@@ -399,9 +391,7 @@ TEST_F(MainWindow, EscapeClosesLikeExit) {
     ASSERT_EQ(1, TarvexDriver::WaitUntil(5000, [&] { return driver.Checked(IDC_AUTOUPDATE) == 0; }));
     driver.PostCommand(IDCANCEL);
     ExpectClosedCleanly(driver);
-    DWORD value = 77;
-    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
-    EXPECT_EQ(0u, value);
+    ExpectAutoUpdateStored(0);
 }
 
 // ---- the link ----

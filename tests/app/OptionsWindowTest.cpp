@@ -37,9 +37,7 @@ TEST_F(OptionsWindow, TimedLoadWithQuitClosesByItselfAndStoresTheSettings) {
     EXPECT_EQ(0u, code);
     EXPECT_GE(ran, 3000u);
     // The close path wrote the box (ticked, as a missing value means).
-    DWORD value = 77;
-    ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
-    EXPECT_EQ(1u, value);
+    ExpectAutoUpdateStored(1);
 }
 
 TEST_F(OptionsWindow, TimedLoadWithoutQuitReturnsToGrabAndTimesEveryGrab) {

@@ -28,5 +28,12 @@ protected:
         EXPECT_EQ(0u, code);
     }
 
+    // The close path wrote the update box as expected (1 ticked, 0 not).
+    void ExpectAutoUpdateStored(DWORD expected) {
+        DWORD value = 77;
+        ASSERT_EQ(1, ReadUserDword(kSettingsKey, "AutoUpdate", &value));
+        EXPECT_EQ(expected, value);
+    }
+
     SavedRegistryValue autoUpdate_;
 };
