@@ -113,8 +113,7 @@ TEST_F(OptionsWindow, UsageBoxNamesTheMistakeFirst) {
     const std::string last = std::to_string(TarvexDriver::MachineProcessors() - 1);
     const std::string inFile = "@\"" + file + "\"";
 
-    // One of each kind of mistake the window adds or passes on; every sentence is checked by the parser's
-    // tests.
+    // One case per kind of mistake: the parser's sentences are all checked by the parser's own tests.
     const struct {
         std::string arguments, firstLine;
     } cases[] = {
