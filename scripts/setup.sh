@@ -20,8 +20,17 @@ if [ ${#need[@]} -gt 0 ]; then
     [ "$(id -u)" = 0 ] || sudo_=sudo
     export DEBIAN_FRONTEND=noninteractive
     dpkg --print-foreign-architectures | grep -qx i386 || $sudo_ dpkg --add-architecture i386
-    $sudo_ apt-get update -q
-    $sudo_ apt-get install -y -q --no-install-recommends "${need[@]}"
+    # A mirror in the middle of a sync fails one index now and then; try again, and go on with what was
+    # fetched when it keeps failing (the install below says what it could not find).
+    for try in 1 2 3; do
+        $sudo_ apt-get update -q && break
+        echo "setup: apt-get update failed (try $try of 3)" >&2
+        sleep $((try * 5))
+    done
+    # wine32 needs the same version of every shared library for both widths. When one width's index of
+    # the security archive is missing, the two widths' candidates differ; the main archive's are the same.
+    $sudo_ apt-get install -y -q --no-install-recommends "${need[@]}" ||
+        $sudo_ apt-get install -y -q --no-install-recommends -t bookworm "${need[@]}"
 fi
 
 # The ZIP library the update client extracts archives with, built once for each program from Debian's source
