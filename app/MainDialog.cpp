@@ -2,14 +2,17 @@
 #include "app/MainDialog.h"
 
 #include "base/CommandLine.h"
+#include "base/EventObject.h"
 #include "base/ProcessorGroups.h"
 #include "base/Wow64.h"
 #include "base/RegistryKey.h"
 #include "base/TextString.h"
 #include "load/LoadWorker.h"
+#include "load/ProcessorClock.h"
 #include "load/ProcessorRecord.h"
 #include "res/ResourceIds.h"
 #include <commctrl.h>
+#include <vector>
 
 const char MainDialog::kTitle[] = "Tarvex";
 const char MainDialog::kSettingsKey[] = "Software\\Qelmarch\\Tarvex";
@@ -37,7 +40,9 @@ const ColumnSpec kColumns[] = {
     {"Name", 280, 0},
     {"Vendor", 110, 0},
     {"Speed", 110, 0},
-    {"Usage", 80, ListViewControl::kAutosizeUseHeader},
+    {"Usage", 110, 0},
+    // The clock under load, as the power manager reports it now; the Speed column is the rated clock.
+    {"Clock", 80, ListViewControl::kAutosizeUseHeader},
 };
 
 // The window grows on big machines: the list takes the room, the slider the width; the buttons and the
@@ -52,6 +57,34 @@ const ControlAnchors::Anchor kAnchors[] = {
     {IDC_AUTOUPDATE, ControlAnchors::kLeft | ControlAnchors::kBottom},
     {IDC_LINK, ControlAnchors::kLeft | ControlAnchors::kBottom},
 };
+
+// A scripted run's mistake goes where the script sees it: the standard error handle the program was given
+// (a redirected one, or a Unix parent's under Wine), else the console of the window it was started from.
+void WriteToStandardError(const char *text) {
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    OwnedHandle console;
+    if (!handle || handle == INVALID_HANDLE_VALUE) {
+        if (!AttachConsole(ATTACH_PARENT_PROCESS))
+            return;
+        console.Reset(CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+        if (!console.IsValid())
+            return;
+        handle = console.Get();
+    }
+    TextString line;
+    line.Format("Tarvex: %s\r\n", text);
+    DWORD written = 0;
+    WriteFile(handle, line.Text(), static_cast<DWORD>(line.Length()), &written, nullptr);
+}
+
+// 1 when this program can pin a worker to the record's processor (a 32-bit program names 32 processors of
+// its own group at the most).
+int CanLoad(const ProcessorRecord &record) {
+    uint16_t group = 0;
+    DWORD_PTR mask = 0;
+    return record.sampler.Groups().Locate(record.index, &group, &mask);
+}
 
 } // namespace
 
@@ -90,13 +123,16 @@ int MainDialog::OnInitDialog() {
     anchors_.Attach(window_, kAnchors, static_cast<int>(sizeof kAnchors / sizeof kAnchors[0]));
     KeepSizeAsMinimum();
 
-    if (ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, 1) == 1) {
-        CheckItem(IDC_AUTOUPDATE, 1);
-        StartUpdateCheck(1);
-    }
+    // The box is set before anything can close the window: every close stores it.
+    const int autoUpdate = ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, 1) == 1;
+    CheckItem(IDC_AUTOUPDATE, autoUpdate);
 
     running_ = 0;
     loadEnd_ = 0;
+    loadStarted_ = 0;
+    loadCompleted_ = 0;
+    placeFailed_ = 0;
+    runStart_ = TickCount64();
 
     CommandLine commandLine;
     TextString problem;
@@ -105,10 +141,31 @@ int MainDialog::OnInitDialog() {
     processors_.Reset();
     AddProcessors();
     TickPlannedProcessors(problem);
-    if (problem.Length() > 0)
+    if (problem.Length() > 0) {
+        if (scripted_) {
+            // Nobody is there to read a box: the script is told, and told by the exit code.
+            WriteToStandardError(problem.Text());
+            log_.WriteNote(problem.Text());
+            EndRun(kExitMistake);
+            return kInitDone;
+        }
         ShowUsage(commandLine, problem);
-    TellAboutWideMachine();
+    }
+    // A scripted run asks nothing: the weekly check and the notice wait for the next start by a person
+    // (the time of the last check stays as it was).
+    if (!scripted_) {
+        if (autoUpdate)
+            StartUpdateCheck(1);
+        TellAboutWideMachine();
+    }
 
+    if (log_.IsOpen()) {
+        uint32_t count = 0;
+        for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
+            ++count;
+        log_.WriteHeader(count);
+    }
+    lastRowTick_ = TickCount64();
     SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
     if (commandLine.Value("s") == 1)
         StartStopLoad(1);
@@ -124,8 +181,18 @@ void MainDialog::ReadCommandLine(CommandLine &commandLine, TextString &problem) 
     commandLine.AddOption("q", SwitchOption, 0, "quit when the timed grabbing has ended");
     commandLine.AddTextOption("p", "", "list: grab only these cpus, from 0: 0,2-3",
                               LoadPlan::IsProcessorList);
-    if (!commandLine.Parse())
+    commandLine.AddTextOption("l", "", "file: log every second of the run to this CSV file");
+    const int parsed = commandLine.Parse();
+    // Read before anything else: a scripted run never shows a box, its own mistakes included.
+    scripted_ = commandLine.Value("q") == 1;
+    if (!parsed)
         problem.Assign(commandLine.Problem());
+    const char *logPath = commandLine.Text("l");
+    if (logPath && *logPath) {
+        TextString logProblem;
+        if (!log_.Open(logPath, logProblem) && problem.Length() == 0)
+            problem.Assign(&logProblem);
+    }
 
     // The checks above let only well-formed values through.
     plan_.SetDuration(commandLine.Text("t"));
@@ -165,25 +232,28 @@ void MainDialog::TickPlannedProcessors(TextString &problem) {
     }
     for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
         auto *record = static_cast<ProcessorRecord *>(entry);
-        list_.SetItemChecked(record->row, plan_.Includes(record->index));
+        list_.SetItemChecked(record->row, plan_.Includes(record->index) && CanLoad(*record));
     }
 }
 
 void MainDialog::TellAboutWideMachine() {
-    // A 32-bit program names 32 processors at the most: on a bigger machine the processors above share the
-    // first 32 with the others, and the 64-bit program is the one that loads them all. Said once per user.
+    // A 32-bit program names 32 processors of its own group at the most: on a bigger machine the rows of
+    // the others show their usage but cannot be ticked, and the 64-bit program is the one that loads them
+    // all. Said once per user.
     if (sizeof(void *) != 4 || !IsWow64())
         return;
+    uint32_t loadable = 0;
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
+        loadable += CanLoad(*static_cast<ProcessorRecord *>(entry));
     const uint32_t machine = ProcessorGroups::MachineProcessors();
-    if (machine <= ProcessorGroups::kMaskBits ||
-        ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kWideMachineNoticeValue, 0) == 1)
+    if (machine <= loadable || ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kWideMachineNoticeValue, 0) == 1)
         return;
     ShowMessage(
         0, kTitle,
-        "This machine has %u logical processors, but this 32-bit Tarvex.exe can load only 32 of them: "
-        "the processors above 31 are loaded on the first 32 instead.\r\n\r\nTo load every processor, "
-        "run Tarvex64.exe, the 64-bit Tarvex.",
-        machine);
+        "This machine has %u logical processors, but this 32-bit Tarvex.exe can load only %u of them: "
+        "the rows of the others show their usage but cannot be ticked.\r\n\r\nTo load every "
+        "processor, run Tarvex64.exe, the 64-bit Tarvex.",
+        machine, loadable);
     WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kWideMachineNoticeValue, 1);
 }
 
@@ -229,13 +299,19 @@ void MainDialog::StartStopLoad(int start) {
         int started = 0;
         for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
             auto *record = static_cast<ProcessorRecord *>(entry);
-            if (!list_.IsItemChecked(record->row))
+            if (!list_.IsItemChecked(record->row) || !CanLoad(*record))
                 continue;
             // A worker still running keeps running; Start refuses it.
             record->worker.Start(&LoadWorker, record, position);
             started = 1;
         }
         if (!started && processors_.First()) {
+            if (scripted_) {
+                // Nothing could be loaded as asked; a script learns it from the exit code.
+                placeFailed_ = 1;
+                EndRun(RunResult());
+                return;
+            }
             ShowMessage(0, kTitle,
                         "No processor is ticked in the list: tick the processors to load, then Grab.");
             return;
@@ -244,7 +320,10 @@ void MainDialog::StartStopLoad(int start) {
         SetItemText(IDC_GRAB, "Stop");
         EnableItem(IDC_PERCENT_SLIDER, 0);
         running_ = 1;
-        loadStart_ = GetTickCount64();
+        loadStarted_ = 1;
+        loadCompleted_ = 0;
+        loadPercent_ = position;
+        loadStart_ = TickCount64();
         loadEnd_ = plan_.Seconds() ? loadStart_ + static_cast<uint64_t>(plan_.Seconds()) * 1000 : 0;
         ArmEndTimer();
         ShowLoadTime();
@@ -285,7 +364,7 @@ void MainDialog::MoveFocusOff(int id, int target) {
 void MainDialog::ArmEndTimer() {
     if (!loadEnd_)
         return;
-    const uint64_t now = GetTickCount64();
+    const uint64_t now = TickCount64();
     const uint64_t left = loadEnd_ > now ? loadEnd_ - now : 0;
     // A timer waits about 24 days at the most; a longer load is re-armed when it fires.
     SetTimer(window_, kEndTimer, static_cast<UINT>(left > USER_TIMER_MAXIMUM ? USER_TIMER_MAXIMUM : left + 1),
@@ -295,19 +374,26 @@ void MainDialog::ArmEndTimer() {
 void MainDialog::EndTimedLoad() {
     if (!running_ || stopping_ || !loadEnd_)
         return;
-    if (GetTickCount64() < loadEnd_) {
+    if (TickCount64() < loadEnd_) {
         ArmEndTimer();
         return;
     }
+    // The workers say now whether they could be pinned; once stopped they are not asked again.
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
+        auto *record = static_cast<ProcessorRecord *>(entry);
+        if (record->worker.Running() && record->pinFailed.load())
+            placeFailed_ = 1;
+    }
+    loadCompleted_ = 1;
     StartStopLoad(0);
     if (quitAfterTimedLoad_)
-        EndRun(0);
+        EndRun(RunResult());
 }
 
 void MainDialog::ShowLoadTime() {
     if (!running_)
         return;
-    const uint64_t now = GetTickCount64();
+    const uint64_t now = TickCount64();
     const uint64_t ran = (now - loadStart_) / 1000;
     TextString text;
     text.Format("%s - loading for %I64u:%02u:%02u", caption_.Text(), ran / 3600,
@@ -324,12 +410,63 @@ void MainDialog::ShowLoadTime() {
 }
 
 void MainDialog::RefreshUsage() {
+    uint32_t count = 0;
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
+        ++count;
+    clock_.Refresh(count);
+    const uint64_t now = TickCount64();
+    const uint64_t elapsed100ns = (now - lastRowTick_) * 10000;
+    lastRowTick_ = now;
+    std::vector<RunLog::Processor> row;
     TextString text;
     for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
         auto *record = static_cast<ProcessorRecord *>(entry);
-        text.Format("%u %%", record->sampler.Sample(record->index));
+        RunLog::Processor figures = {};
+        figures.usage = record->sampler.Sample(record->index);
+        figures.loaded = record->worker.Running();
+        text.Format("%u %%", figures.usage);
+        // A worker the system would not pin loads some other processor: this row's figure is not its load.
+        if (figures.loaded && record->pinFailed.load())
+            text.Append(" (not pinned)");
         list_.SetItemText(text.Text(), 4, record->row);
+        clock_.Read(record->index, &figures.clock);
+        ProcessorClock::Describe(figures.clock, text);
+        list_.SetItemText(text.Text(), 5, record->row);
+        const uint64_t cpu = figures.loaded ? record->worker.CpuTime() : 0;
+        if (figures.loaded && cpu >= record->loggedCpuTime && elapsed100ns > 0) {
+            const uint64_t share = (cpu - record->loggedCpuTime) * 100 / elapsed100ns;
+            figures.ownShare = static_cast<uint32_t>(share > 100 ? 100 : share);
+        }
+        record->loggedCpuTime = cpu;
+        row.push_back(figures);
     }
+    if (log_.IsOpen()) {
+        SYSTEMTIME local;
+        GetLocalTime(&local);
+        log_.WriteRow(local, (now - runStart_) / 1000, running_ ? static_cast<uint32_t>(loadPercent_) : 0,
+                      row);
+        if (log_.Failed())
+            ShowLogFailure();
+    }
+}
+
+void MainDialog::ShowLogFailure() {
+    // Said once, in the caption, which stays; the load goes on.
+    caption_.Append(" - the log file could not be written");
+    if (!running_)
+        SetText(caption_.Text());
+}
+
+INT_PTR MainDialog::RunResult() const {
+    if (!scripted_)
+        return 0;
+    if (placeFailed_)
+        return kExitNotPlaced;
+    if (!loadCompleted_)
+        return loadStarted_ ? kExitStoppedEarly : kExitOther;
+    if (log_.Failed())
+        return kExitOther;
+    return kExitCompleted;
 }
 
 void MainDialog::PositionChanged(int position, int, void *dialog) {
@@ -341,14 +478,15 @@ void MainDialog::PositionChanged(int position, int, void *dialog) {
 int MainDialog::OnCommand(int id, WPARAM wParam, LPARAM lParam) {
     switch (id) {
     case IDC_EXIT:
-        EndRun(0);
+    case IDCANCEL:
+        EndRun(RunResult());
         return 1;
     case IDC_GRAB:
         StartStopLoad(running_ ? 0 : 1);
         return 1;
     case IDC_AUTOUPDATE:
         // Ticking asks for a check at once and records nothing; the box itself is stored at close.
-        if (IsItemChecked(IDC_AUTOUPDATE))
+        if (IsItemChecked(IDC_AUTOUPDATE) && !scripted_)
             StartUpdateCheck(0);
         return 1;
     default:
@@ -376,6 +514,18 @@ int MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return slider_.HandleScroll(message, wParam, lParam);
     case WM_SIZE:
         return anchors_.OnSize(wParam);
+    case WM_QUERYENDSESSION:
+        // The session may end without another word to this window: the settings are stored now, and the
+        // session is let go.
+        WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue,
+                     IsItemChecked(IDC_AUTOUPDATE) ? 1 : 0);
+        SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
+        return 1;
+    case WM_ENDSESSION:
+        // The process ends as soon as this returns: every worker is stopped and the window closed first.
+        if (wParam)
+            EndRun(RunResult());
+        return 1;
     default:
         return DialogRunner::OnMessage(message, wParam, lParam);
     }
@@ -386,9 +536,24 @@ int MainDialog::OnListChanging(const NMLISTVIEW *change) {
     const int tickChanges = (change->uChanged & LVIF_STATE) &&
                             ((change->uNewState ^ change->uOldState) & LVIS_STATEIMAGEMASK) &&
                             (change->uOldState & LVIS_STATEIMAGEMASK);
-    if (!tickChanges || !(running_ || stopping_))
+    if (!tickChanges)
+        return 0;
+    // A row whose processor this program cannot load cannot be ticked either.
+    const int ticking = (change->uNewState & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+    const ProcessorRecord *record = nullptr;
+    for (ListEntry *entry = processors_.First(); entry && !record; entry = processors_.Next(entry)) {
+        if (static_cast<ProcessorRecord *>(entry)->row == change->iItem)
+            record = static_cast<ProcessorRecord *>(entry);
+    }
+    if (!(running_ || stopping_) && !(ticking && record && !CanLoad(*record)))
         return 0;
     SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
+    return 1;
+}
+
+int MainDialog::OnClose() {
+    // The close box, Alt+F4, or another program asking (taskkill without /f): the same close as Exit.
+    EndRun(RunResult());
     return 1;
 }
 

@@ -9,6 +9,8 @@
 #include "base/RecordList.h"
 #include "base/TextString.h"
 #include "load/LoadPlan.h"
+#include "load/ProcessorClock.h"
+#include "load/RunLog.h"
 #include "load/UsageSampler.h"
 #include "ui/ControlAnchors.h"
 #include "ui/LinkControl.h"
@@ -35,6 +37,15 @@ public:
     // mirror of one's own).
     static const char kUpdateUrlValue[];
     enum { kRefreshTimer = 1, kRefreshMs = 1000, kEndTimer = 2 };
+    // How a scripted run (-q) ended, as its exit code; a run without -q ends with 0.
+    enum : int {
+        kExitCompleted = 0, // the timed load ran its full time on every chosen processor
+        kExitOther = 1,     // anything else: no load was started, the log could not be written
+        kExitMistake = 2,   // a mistake on the command line
+        kExitNotPlaced = 3, // the load could not be placed as asked (a worker not pinned, nothing ticked)
+        kExitStoppedEarly =
+            4, // stopped before its time: Stop, Exit, Escape, the close box, the session's end
+    };
 
     MainDialog() = default;
     ~MainDialog() override;
@@ -42,6 +53,7 @@ public:
     int OnInitDialog() override;
     int CanClose(INT_PTR result) override;
     int OnCommand(int id, WPARAM wParam, LPARAM lParam) override;
+    int OnClose() override;
     int OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // 1: start the worker of every ticked processor at the slider's percentage, for the duration of -t when
@@ -72,6 +84,9 @@ private:
     void TellAboutWideMachine();
     void StartUpdateCheck(int weekly);
     void DeleteRecords();
+    void ShowLogFailure();
+    // The exit code of the run as it stands: see the kExit values.
+    INT_PTR RunResult() const;
 
     ModuleInfo module_;
     RecordList processors_;
@@ -83,8 +98,18 @@ private:
     LoadPlan plan_;
     // -q: close once a timed load has run its time.
     int quitAfterTimedLoad_ = 0;
+    // -q was given (even with a mistake): a script runs Tarvex, and nothing may wait for a person.
+    int scripted_ = 0;
+    int loadStarted_ = 0;
+    int loadCompleted_ = 0; // a timed load ran its full time
+    int placeFailed_ = 0;   // a worker could not be pinned, or nothing could be loaded
+    int loadPercent_ = 0;
+    RunLog log_;
+    ProcessorClock clock_;
+    uint64_t runStart_ = 0;    // TickCount64 at start
+    uint64_t lastRowTick_ = 0; // TickCount64 at the last usage refresh
     TextString caption_;
-    uint64_t loadStart_ = 0; // GetTickCount64 at the start of the load
+    uint64_t loadStart_ = 0; // TickCount64 at the start of the load
     uint64_t loadEnd_ = 0;   // when a timed load ends; 0 for a load without a duration
     ControlAnchors anchors_;
     int running_ = 0;

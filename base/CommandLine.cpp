@@ -93,6 +93,8 @@ int StartsWithPath(const char *text, const char *prefix) {
     return 1;
 }
 
+} // namespace
+
 // Names that the system sends to a device instead of a file: the device namespace ("\\.\", and "\\?\" or
 // "\??\" unless a drive or a UNC share follows) and the reserved DOS names, which count in any folder, with
 // any extension and with trailing spaces or a colon ("C:\x\nul.txt", "COM1:"). Reading one of them can wait
@@ -131,6 +133,8 @@ int IsDeviceName(const char *name) {
     }
     return 0;
 }
+
+namespace {
 
 // Opens a command file that is a regular file on disk. A device, a pipe or a folder is refused like a
 // missing file: the type is asked of the open handle, which does not wait, before anything is read.

@@ -41,6 +41,10 @@ public:
 // keeps the text it had.
 typedef int (*TextCheck)(const char *value);
 
+// 1 when the system sends name to a device rather than a file (the device namespace, or a reserved DOS name
+// such as NUL, CON or COM1 in any folder and with any extension).
+int IsDeviceName(const char *name);
+
 // Types 3 and 4.
 class TextEntry : public OptionEntry {
 public:

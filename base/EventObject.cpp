@@ -2,6 +2,7 @@
 #include "base/EventObject.h"
 #include "base/DynamicLibrary.h"
 #include "base/OsVersion.h"
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -146,13 +147,41 @@ int BuildSecurityAttributes(const char *descriptorText, SECURITY_ATTRIBUTES *att
     return 1;
 }
 
+namespace {
+typedef ULONGLONG(WINAPI *TickCount64Function)();
+// Plain atomics rather than function statics: the program's GetTickCount64 import is served by this
+// function (app/main/SystemImports.cpp), also for the thread library behind static initialisation.
+std::atomic<int> g_tickLookedUp{0};
+std::atomic<TickCount64Function> g_tickCount64{nullptr};
+std::atomic<uint64_t> g_lastTick{0};
+} // namespace
+
 uint64_t TickCount64() {
-    typedef ULONGLONG(WINAPI * TickCount64Fn)();
-    // Looked up once: kernel32 stays loaded for the life of the process, so the library object may stay too.
-    static DynamicLibrary kernel;
-    static TickCount64Fn tickCount64 =
-        kernel.Load("kernel32.dll") ? kernel.Function<TickCount64Fn>("GetTickCount64") : nullptr;
-    if (tickCount64)
+    if (!g_tickLookedUp.load(std::memory_order_acquire)) {
+        // kernel32 is loaded in every process and never unloaded: no library object has to hold it.
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        g_tickCount64.store(kernel ? reinterpret_cast<TickCount64Function>(
+                                         reinterpret_cast<void *>(GetProcAddress(kernel, "GetTickCount64")))
+                                   : nullptr);
+        g_tickLookedUp.store(1, std::memory_order_release);
+    }
+    if (TickCount64Function tickCount64 = g_tickCount64.load())
         return tickCount64();
-    return GetTickCount();
+    // Before Vista only the 32-bit count exists, which wraps every 49.7 days: the wraps are carried into
+    // the high half, as long as the count is read at least once in that time. A reading slightly older
+    // than the last one (another thread stored a later value meanwhile) is no wrap.
+    uint64_t last = g_lastTick.load();
+    for (;;) {
+        const uint32_t low = GetTickCount();
+        const uint32_t lastLow = static_cast<uint32_t>(last);
+        uint64_t high = last >> 32;
+        if (low < lastLow) {
+            if (lastLow - low < 0x80000000u)
+                return last;
+            ++high;
+        }
+        const uint64_t now = high << 32 | low;
+        if (g_lastTick.compare_exchange_weak(last, now))
+            return now;
+    }
 }

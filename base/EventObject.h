@@ -34,5 +34,6 @@ private:
 // caller frees with HeapFree; with no text the descriptor has a present but NULL DACL (open to everyone).
 int BuildSecurityAttributes(const char *descriptorText, SECURITY_ATTRIBUTES *attributes, int inherit);
 
-// Milliseconds since start-up: GetTickCount64 when the system has it, else GetTickCount widened.
+// Milliseconds since start-up: GetTickCount64 when the system has it, else GetTickCount with its wraps
+// carried into the high half.
 uint64_t TickCount64();

@@ -9,11 +9,18 @@
 #ifndef STRICT
 #define STRICT
 #endif
+// The oldest system each program starts on: Windows XP for the 32-bit program, Windows XP x64 and Server
+// 2003 for the 64-bit one. A direct call of anything newer does not compile; such functions are looked up
+// at run time (DynamicLibrary) with a fall-back for the systems that lack them.
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600
+#ifdef _WIN64
+#define _WIN32_WINNT 0x0502
+#else
+#define _WIN32_WINNT 0x0501
+#endif
 #endif
 #ifndef WINVER
-#define WINVER 0x0600
+#define WINVER _WIN32_WINNT
 #endif
 #ifndef _WIN32_IE
 #define _WIN32_IE 0x0600

@@ -120,3 +120,11 @@ void WorkerThread::Terminate() {
     exitCode_.store(0);
     finished_.Close();
 }
+
+uint64_t WorkerThread::CpuTime() const {
+    FILETIME created, exited, kernel, user;
+    if (!thread_.IsValid() || !GetThreadTimes(thread_.Get(), &created, &exited, &kernel, &user))
+        return 0;
+    return (static_cast<uint64_t>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+           (static_cast<uint64_t>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+}

@@ -41,6 +41,8 @@ public:
     int Running() const { return (state_.load() & kRunning) != 0; }
     int32_t ExitCode() const { return exitCode_.load(); }
     DWORD ThreadId() const { return threadId_; }
+    // Processor time the thread has used (kernel and user), in 100-nanosecond units; 0 without a thread.
+    uint64_t CpuTime() const;
 
 private:
     static DWORD WINAPI Entry(void *parameter);

@@ -1,8 +1,6 @@
 // LoadWorker: busy kernel, duty-cycle control and the worker loop.
 #include "load/LoadWorker.h"
 #include "load/ProcessorRecord.h"
-#include "base/DynamicLibrary.h"
-#include "base/ProcessorGroups.h"
 #include "base/WorkerThread.h"
 #include <cmath>
 #include <cstdlib>
@@ -85,34 +83,6 @@ uint32_t NextBusyCount(uint32_t count, uint64_t sleepUs, uint64_t busyUs, uint32
     return static_cast<uint32_t>(static_cast<int64_t>(next));
 }
 
-int PinToProcessor(uint32_t index) {
-#ifdef _WIN64
-    // Beyond 64 processors a thread is placed in a group and on a bit of that group's mask.
-    ProcessorGroups groups;
-    uint16_t group = 0;
-    DWORD_PTR mask = 0;
-    groups.Locate(index, &group, &mask);
-    if (groups.GroupCount() > 1) {
-        typedef BOOL(WINAPI * SetGroupAffinityFunction)(HANDLE, const GROUP_AFFINITY *, GROUP_AFFINITY *);
-        DynamicLibrary kernel;
-        SetGroupAffinityFunction setGroupAffinity =
-            kernel.Load("kernel32.dll") ? kernel.Function<SetGroupAffinityFunction>("SetThreadGroupAffinity")
-                                        : nullptr;
-        if (setGroupAffinity) {
-            GROUP_AFFINITY affinity;
-            ZeroMemory(&affinity, sizeof(affinity));
-            affinity.Mask = mask;
-            affinity.Group = group;
-            return setGroupAffinity(GetCurrentThread(), &affinity, nullptr) ? 1 : 0;
-        }
-    }
-    return SetThreadAffinityMask(GetCurrentThread(), mask) != 0;
-#else
-    // A 32-bit program names 32 processors at the most: the ones above wrap onto them.
-    return SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(1) << (index & 31)) != 0;
-#endif
-}
-
 int RunBusyPhase(uint32_t count, const WorkerThread &worker, const LoadHooks &hooks) {
     // At 99 % a phase lasts up to two seconds; polled only at its end, a stop would wait that long. One
     // slice is a few milliseconds of kernel, and one atomic read per slice costs nothing the load shows.
@@ -126,10 +96,9 @@ int RunBusyPhase(uint32_t count, const WorkerThread &worker, const LoadHooks &ho
     return 1;
 }
 
-int32_t RunLoad(uint32_t index, const WorkerThread &worker, int32_t percent, const LoadHooks *hooks) {
+int32_t RunLoad(const WorkerThread &worker, int32_t percent, const LoadHooks *hooks) {
     if (!hooks)
         hooks = &kRealHooks;
-    PinToProcessor(index);
 
     if (percent >= 100) {
         while (!worker.StopRequested())
@@ -169,5 +138,8 @@ int32_t LoadWorker(void *record, int32_t percent) {
     ProcessorRecord *processor = static_cast<ProcessorRecord *>(record);
     if (!processor)
         return 0;
-    return RunLoad(processor->index, processor->worker, percent, nullptr);
+    // Pinned by the layout its row's usage is measured by. A worker the system would not pin still loads
+    // (somewhere), and its row says so.
+    processor->pinFailed.store(processor->sampler.Groups().Pin(processor->index) ? 0 : 1);
+    return RunLoad(processor->worker, percent, nullptr);
 }

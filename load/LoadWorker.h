@@ -1,6 +1,6 @@
 // LoadWorker: the floating-point busy kernel and the per-processor duty-cycle loop that a WorkerThread runs.
 //
-// Functions: BusyKernel, LoadWorker, PinToProcessor, RunLoad, RunBusyPhase, NextBusyCount.
+// Functions: BusyKernel, LoadWorker, RunLoad, RunBusyPhase, NextBusyCount.
 #pragma once
 
 #include "base/Win.h"
@@ -20,7 +20,8 @@ enum : uint32_t {
 // Its result only carries the data dependency from one iteration to the next; callers discard it.
 long double BusyKernel(uint32_t count);
 
-// The WorkerThread routine: record is the ProcessorRecord whose processor it loads, percent 0 to 100.
+// The WorkerThread routine: record is the ProcessorRecord whose processor it loads, percent 0 to 100. It pins
+// itself to that processor first and notes in the record when the system refused.
 int32_t LoadWorker(void *record, int32_t percent);
 
 // What one load cycle calls; tests replace them to drive the loop with a clock of their own.
@@ -30,14 +31,10 @@ struct LoadHooks {
     Stopwatch::ClockFunction clock; // null: the multimedia clock
 };
 
-// Pins the calling thread to processor index as the processor list numbers them: in a 64-bit program to
-// its group and bit (processor groups beyond 64), in a 32-bit one to bit index modulo 32. 1 when the
-// system took it.
-int PinToProcessor(uint32_t index);
-
-// The loop behind LoadWorker, for the processor index, polling worker for its stop request.
+// The duty-cycle loop behind LoadWorker, on the processor the thread is pinned to, polling worker for its
+// stop request.
 // hooks null means the real Sleep, BusyKernel and clock.
-int32_t RunLoad(uint32_t index, const WorkerThread &worker, int32_t percent, const LoadHooks *hooks);
+int32_t RunLoad(const WorkerThread &worker, int32_t percent, const LoadHooks *hooks);
 
 // One busy phase of count kernel iterations, run in slices of at most kBusySliceCount with the stop request
 // polled before each: 1 when all of it ran, 0 when a stop cut it short.

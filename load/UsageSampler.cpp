@@ -43,7 +43,8 @@ UsageSampler::UsageSampler(int nt, SystemInfoQuery::QueryFunction function)
 }
 
 UsageSampler::UsageSampler(int nt, SystemInfoQuery::QueryFunction function,
-                           SystemInfoQuery::QueryExFunction exFunction, const ProcessorGroups::Functions &groups)
+                           SystemInfoQuery::QueryExFunction exFunction,
+                           const ProcessorGroups::Functions &groups)
     : query_(nullptr, function, exFunction), groups_(groups) {
     Initialize(nt);
 }
@@ -66,8 +67,9 @@ void UsageSampler::Initialize(int nt) {
     if (query_.Query(kBasicInformation, &basicInformation_, sizeof(basicInformation_), nullptr) != 0)
         memset(&basicInformation_, 0, sizeof(basicInformation_));
     // One group's entries at a time: the system's count, or a whole group where there are several.
-    const uint32_t entries = groups_.GroupCount() > 1 ? static_cast<uint32_t>(ProcessorGroups::kGroupSize)
-                                                      : static_cast<uint32_t>(basicInformation_.processorCount);
+    const uint32_t entries = groups_.GroupCount() > 1
+                                 ? static_cast<uint32_t>(ProcessorGroups::kGroupSize)
+                                 : static_cast<uint32_t>(basicInformation_.processorCount);
     if (ProcessorCount())
         times_ = static_cast<ProcessorTimesEntry *>(malloc(entries * sizeof(ProcessorTimesEntry)));
     previousTotal_ = 0;
@@ -106,19 +108,15 @@ const ProcessorTimesEntry *UsageSampler::QueryTimes(uint32_t index) {
         return &times_[index];
     }
     // Beyond one group the plain query answers for the caller's group only; the group-aware one is asked
-    // about the group that holds index.
-    uint32_t first = 0;
-    for (uint32_t group = 0; group < groups_.GroupCount(); ++group) {
-        const uint32_t count = groups_.CountInGroup(group);
-        if (index < first + count) {
-            if (query_.QueryGroup(kProcessorTimes, static_cast<uint16_t>(group), times_,
-                                  count * sizeof(ProcessorTimesEntry), nullptr) != 0)
-                return nullptr;
-            return &times_[index - first];
-        }
-        first += count;
-    }
-    return nullptr;
+    // about the group that holds index, whose entries are numbered by the bits of the group's mask.
+    uint16_t group = 0;
+    uint32_t bit = 0;
+    if (!groups_.Place(index, &group, &bit) || bit >= ProcessorGroups::kGroupSize)
+        return nullptr;
+    if (query_.QueryGroup(kProcessorTimes, group, times_,
+                          ProcessorGroups::kGroupSize * sizeof(ProcessorTimesEntry), nullptr) != 0)
+        return nullptr;
+    return &times_[bit];
 }
 
 uint32_t UsageSampler::SampleProcessor(uint32_t index) {

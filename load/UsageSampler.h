@@ -40,7 +40,8 @@ struct PerformanceRecord { // class 2
 // Three pointer-sized fields move the count: 44 bytes with the count at 40 in a 32-bit program, 64 bytes
 // with it at 56 in a 64-bit one.
 static_assert(sizeof(SystemBasicRecord) == (sizeof(void *) == 8 ? 64 : 44), "class 0 record");
-static_assert(offsetof(SystemBasicRecord, processorCount) == (sizeof(void *) == 8 ? 56 : 40), "class 0 count");
+static_assert(offsetof(SystemBasicRecord, processorCount) == (sizeof(void *) == 8 ? 56 : 40),
+              "class 0 count");
 static_assert(sizeof(ProcessorTimesEntry) == 48, "class 8 entry");
 static_assert(sizeof(TimeOfDayRecord) == 32, "class 3 record");
 static_assert(sizeof(PerformanceRecord) == 312, "class 2 record");
@@ -72,6 +73,9 @@ public:
     // Processors the sampler can measure: those of every group where the system has groups, else the
     // system's own count.
     uint32_t ProcessorCount() const;
+    // The group layout the sampler measures by; workers pin by the same one, so that a row's usage is the
+    // usage of the processor its worker runs on.
+    const ProcessorGroups &Groups() const { return groups_; }
 
 private:
     void Initialize(int nt);

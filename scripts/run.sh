@@ -2,7 +2,8 @@
 # The run command: sets up what is missing, builds Tarvex and starts it under Wine, passing the arguments
 # on (e.g. scripts/run.sh -u 30 -s). Runs the 32-bit Tarvex.exe where the host executes 32-bit programs and
 # the 64-bit Tarvex64.exe elsewhere; a first argument --32 or --64 chooses. Uses the caller's display when it
-# answers, else a private Xvfb. Ctrl+C or TERM ends the Tarvex it started (and the private display).
+# answers, else a private Xvfb. Ctrl+C or TERM closes the Tarvex it started (its window first, so that it
+# stores its settings; by force only when that does not end it) and stops the private display.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/env.sh"
@@ -51,8 +52,15 @@ fi
 tarvex=$!
 stop() {
     trap - INT TERM
-    kill -TERM "$tarvex" 2>/dev/null || true
+    # First the window is asked to close, as taskkill without /f asks it (a WM_CLOSE): it stores its
+    # settings and stops its workers. Only a Tarvex that has not ended after a few seconds is killed.
+    timeout 10 "$root/scripts/wine-exec" 64 taskkill /im "$TARVEX_ARCH_EXE" >/dev/null 2>&1 || true
     for _ in $(seq 1 50); do
+        kill -0 "$tarvex" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -TERM "$tarvex" 2>/dev/null || true
+    for _ in $(seq 1 20); do
         kill -0 "$tarvex" 2>/dev/null || break
         sleep 0.1
     done

@@ -113,21 +113,38 @@ TEST_F(OptionsWindow, UsageBoxNamesTheMistakeFirst) {
     const std::string last = std::to_string(TarvexDriver::MachineProcessors() - 1);
     const std::string inFile = "@\"" + file + "\"";
 
-    // One case per kind of mistake: the parser's sentences are all checked by the parser's own tests.
+    const std::string log =
+        std::string(folder) + "TarvexMistake-" + std::to_string(GetCurrentProcessId()) + ".csv";
+    // One case per kind of mistake: the parser's sentences are all checked by the parser's own tests. A
+    // scripted run (-q) shows no box: it ends at once with exit code 2, the sentence in its log.
     const struct {
         std::string arguments, firstLine;
+        int scripted;
     } cases[] = {
         {"-t 5x -s", "\"5x\" is no value for option \"-t\"."},
         {"-p 1,", "\"1,\" is no value for option \"-p\"."},
         {"-p 4000",
          "Option \"-p\" names no processor of this machine, which has processors 0 to " + last + "."},
-        {"-q -s", "Option \"-q\" needs a duration given with \"-t\"."},
+        {"-q -s -l \"" + log + "\"", "Option \"-q\" needs a duration given with \"-t\".", 1},
+        {"-u 50 -s -t 5x -q -l \"" + log + "\"", "\"5x\" is no value for option \"-t\".", 1},
         {"-u 99999999999", "The number \"99999999999\" of option \"-u\" is out of range."},
         {inFile, "Unknown option \"-z\" in " + file + ", line 2."},
     };
     for (const auto &c : cases) {
         TarvexDriver driver;
         ASSERT_EQ(1, driver.Start(c.arguments.c_str()));
+        if (c.scripted) {
+            DWORD code = 0;
+            ASSERT_EQ(1, driver.WaitForExit(kStartMs, &code)) << c.arguments;
+            EXPECT_EQ(2u, code) << c.arguments;
+            std::string text(4096, '\0');
+            FILE *in = fopen(log.c_str(), "rb");
+            ASSERT_TRUE(in) << c.arguments;
+            text.resize(fread(&text[0], 1, text.size(), in));
+            fclose(in);
+            EXPECT_EQ("# " + c.firstLine + "\r\n", text) << c.arguments;
+            continue;
+        }
         HWND box = driver.WaitForMessageBox("Tarvex", kStartMs);
         ASSERT_TRUE(box) << c.arguments;
         char text[2048] = {};
@@ -144,6 +161,7 @@ TEST_F(OptionsWindow, UsageBoxNamesTheMistakeFirst) {
         ExitCleanly(driver);
     }
     DeleteFileA(file.c_str());
+    DeleteFileA(log.c_str());
 }
 
 // ---- the keyboard and the caption while loading ----

@@ -4,6 +4,7 @@
 // holds the exception. Then where the files go (a link at the report's name, a write-protected folder), and
 // the real Tarvex.exe made to fault from outside.
 #include "base/OsVersion.h"
+#include "tests/common/SavedRegistryValue.h"
 #include "tests/common/ClosedUpdateUrl.h"
 #include "tests/common/LoopbackServer.h"
 #include "tests/common/TempFolder.h"
@@ -29,13 +30,14 @@ const char kAddress[] = "0x([0-9A-F]{16})";
 const char kAnyAddress[] = "0x[0-9A-F]{16}";
 const char kImageBase[] = "0x0000000140000000";
 const char kArchitecture[] = "x64";
-const char kRegisters[] = "\r\nRAX=0x[0-9A-F]{16}, RBX=0x[0-9A-F]{16}, RCX=0x[0-9A-F]{16}, RDX=0x[0-9A-F]{16}\r\n"
-                          "RSI=0x[0-9A-F]{16}, RDI=0x[0-9A-F]{16}, RBP=0x[0-9A-F]{16}, RSP=0x[0-9A-F]{16}\r\n"
-                          "R8 =0x[0-9A-F]{16}, R9 =0x[0-9A-F]{16}, R10=0x[0-9A-F]{16}, R11=0x[0-9A-F]{16}\r\n"
-                          "R12=0x[0-9A-F]{16}, R13=0x[0-9A-F]{16}, R14=0x[0-9A-F]{16}, R15=0x[0-9A-F]{16}\r\n"
-                          "RIP=0x\\2, Flags=0x[0-9A-F]{8}\r\n"
-                          "CS=0x[0-9A-F]{4}, SS=0x[0-9A-F]{4}, DS=0x[0-9A-F]{4}, ES=0x[0-9A-F]{4}, "
-                          "FS=0x[0-9A-F]{4}, GS=0x[0-9A-F]{4}\r\n";
+const char kRegisters[] =
+    "\r\nRAX=0x[0-9A-F]{16}, RBX=0x[0-9A-F]{16}, RCX=0x[0-9A-F]{16}, RDX=0x[0-9A-F]{16}\r\n"
+    "RSI=0x[0-9A-F]{16}, RDI=0x[0-9A-F]{16}, RBP=0x[0-9A-F]{16}, RSP=0x[0-9A-F]{16}\r\n"
+    "R8 =0x[0-9A-F]{16}, R9 =0x[0-9A-F]{16}, R10=0x[0-9A-F]{16}, R11=0x[0-9A-F]{16}\r\n"
+    "R12=0x[0-9A-F]{16}, R13=0x[0-9A-F]{16}, R14=0x[0-9A-F]{16}, R15=0x[0-9A-F]{16}\r\n"
+    "RIP=0x\\2, Flags=0x[0-9A-F]{8}\r\n"
+    "CS=0x[0-9A-F]{4}, SS=0x[0-9A-F]{4}, DS=0x[0-9A-F]{4}, ES=0x[0-9A-F]{4}, "
+    "FS=0x[0-9A-F]{4}, GS=0x[0-9A-F]{4}\r\n";
 #else
 #define ZERO_ADDRESS "0x00000000"
 const char kAddress[] = "0x([0-9A-F]{8})";
@@ -101,13 +103,13 @@ const FaultCase kFaults[] = {
     {"divide", "Integer Divide by Zero", 0xC0000094, nullptr, "CrashDivideByZero", 1, "main"},
     {"cpp", "Microsoft C++ Exception", 0xE06D7363, nullptr, "CrashThrowUncaught", 0, "main"},
     {"raise", "Exception", 0xE0C0FFEE, nullptr, "CrashRaiseUnknown", 0, "main"},
-    {"thread", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashThreadMain", 1,
-     "worker"},
-    {"twothreads", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashThreadMain", 1,
-     "worker"},
+    {"thread", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashThreadMain",
+     1, "worker"},
+    {"twothreads", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n",
+     "CrashThreadMain", 1, "worker"},
     {"overflow", "Stack Overflow", 0xC00000FD, nullptr, "CrashRecurse", 1, "main"},
-    {"log", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashWriteNull", 1, "main",
-     "first log line\r\nsecond %s line\r\n"},
+    {"log", "Access Violation", 0xC0000005, "Write to location " ZERO_ADDRESS ".\r\n", "CrashWriteNull", 1,
+     "main", "first log line\r\nsecond %s line\r\n"},
 };
 
 class Faults : public ::testing::TestWithParam<FaultCase> {};
@@ -128,9 +130,8 @@ TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
 
     // Exception line (one only), location line, four register lines with the instruction pointer there.
     std::smatch m;
-    std::string pattern = "^" + Escaped(c.name) +
-                          " \\[0x([0-9A-F]{8})\\] at " + kAddress + " in Thread (\\d+)\\.\r\n" +
-                          Escaped(c.location ? c.location : "") + kRegisters;
+    std::string pattern = "^" + Escaped(c.name) + " \\[0x([0-9A-F]{8})\\] at " + kAddress +
+                          " in Thread (\\d+)\\.\r\n" + Escaped(c.location ? c.location : "") + kRegisters;
     ASSERT_TRUE(std::regex_search(head, m, std::regex(pattern))) << head;
     EXPECT_EQ(c.code, std::stoul(m[1].str(), nullptr, 16));
     unsigned long long address = std::stoull(m[2].str(), nullptr, 16), thread = std::stoull(m[3].str());
@@ -159,7 +160,8 @@ TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
     char osName[256], expected[600];
     snprintf(expected, sizeof(expected), "\r\n%s [%lu.%lu] Build %lu %s\r\n%s Ansi\r\n",
              OsName(osName, QueryEdition()), version.dwMajorVersion, version.dwMinorVersion,
-             version.dwBuildNumber, version.szCSDVersion, (std::string(kArchitecture) + (wow ? " WOW64" : "")).c_str());
+             version.dwBuildNumber, version.szCSDVersion,
+             (std::string(kArchitecture) + (wow ? " WOW64" : "")).c_str());
     EXPECT_EQ(expected, rest);
 
     // The stack names the faulting function with its source file; the log only when one was set.
@@ -181,8 +183,8 @@ TEST_P(Faults, LeaveBothFilesWithTheLayoutsValues) {
     EXPECT_EQ(0u, threadList.find("Id         StackBase  StackEnd   StartAddress\r\n"));
     auto row = [&](unsigned long long id) {
         std::smatch found;
-        std::regex line("\n(" + std::to_string(id) + " *)" + kAnyAddress + " " + kAnyAddress + " " + kAnyAddress +
-                        " ([^\r\n]*)\r\n");
+        std::regex line("\n(" + std::to_string(id) + " *)" + kAnyAddress + " " + kAnyAddress + " " +
+                        kAnyAddress + " ([^\r\n]*)\r\n");
         return std::regex_search(threadList, found, line) && found[1].length() == 11 ? found[2].str()
                                                                                      : "<no row>";
     };
@@ -314,8 +316,7 @@ struct Injection {
 
 const Injection kInjections[] = {
     // A jump to 0 is an execute fault at 0.
-    {"AtAddressZero", nullptr, 0,
-     "Access Violation [0xC0000005] at " ZERO_ADDRESS " in Thread ", nullptr},
+    {"AtAddressZero", nullptr, 0, "Access Violation [0xC0000005] at " ZERO_ADDRESS " in Thread ", nullptr},
     // A thread routine of ours handed an object that is not there: the stack names it and its source line.
     {"InOurOwnCode", "WorkerThread::Entry", 0x10, "Access Violation [0xC0000005] at 0x",
      "WorkerThread::Entry(0x"},
@@ -470,30 +471,6 @@ TEST(SecondFault, WhileTheDialogIsUpWritesNothingAndEndsTheProcess) {
 
 // ---- a fault while the update check downloads ----
 
-// A DWORD value of Tarvex's key, put back (or removed) when the test ends.
-class SavedTarvexDword {
-public:
-    SavedTarvexDword(const char *name, const DWORD *value) : name_(name) {
-        DWORD size = sizeof(previous_);
-        existed_ = RegGetValueA(HKEY_CURRENT_USER, kTarvexKey, name, RRF_RT_REG_DWORD, nullptr, &previous_,
-                                &size) == ERROR_SUCCESS;
-        Set(value);
-    }
-    ~SavedTarvexDword() { Set(existed_ ? &previous_ : nullptr); }
-
-private:
-    void Set(const DWORD *value) {
-        if (value)
-            RegSetKeyValueA(HKEY_CURRENT_USER, kTarvexKey, name_, REG_DWORD, value, sizeof(*value));
-        else
-            RegDeleteKeyValueA(HKEY_CURRENT_USER, kTarvexKey, name_);
-    }
-    static constexpr const char *kTarvexKey = "Software\\Qelmarch\\Tarvex";
-    const char *name_;
-    DWORD previous_ = 0;
-    int existed_ = 0;
-};
-
 TEST(TarvexFaultDuringUpdate, ReportCompletesAndTheProcessEndsWhileTheAnswerTrickles) {
     LoopbackServer server;
     ASSERT_TRUE(server.Start()) << server.Problem();
@@ -501,10 +478,12 @@ TEST(TarvexFaultDuringUpdate, ReportCompletesAndTheProcessEndsWhileTheAnswerTric
     ASSERT_TRUE(server.SetRoute("/data/update.php", 200, std::string(64 * 1024, ' '), "slow:16:200"));
     ClosedUpdateUrl savedUrl;
     std::string url = server.Url("/data/update.php?p=tarvex");
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Qelmarch\\Tarvex", "UpdateUrl",
-                                             REG_SZ, url.c_str(), static_cast<DWORD>(url.size() + 1)));
-    const DWORD on = 1;
-    SavedTarvexDword autoUpdate("AutoUpdate", &on), lastCheck("LastCheck", nullptr);
+    const char *const kTarvexKey = "Software\\Qelmarch\\Tarvex";
+    ASSERT_EQ(1, WriteUserString(kTarvexKey, "UpdateUrl", url.c_str()));
+    SavedRegistryValue autoUpdate(HKEY_CURRENT_USER, kTarvexKey, "AutoUpdate");
+    SavedRegistryValue lastCheck(HKEY_CURRENT_USER, kTarvexKey, "LastCheck");
+    ASSERT_EQ(1, WriteUserDword(kTarvexKey, "AutoUpdate", 1));
+    ASSERT_EQ(1, DeleteUserValue(kTarvexKey, "LastCheck"));
 
     Crash crash;
     std::string copy = crash.folder.File(TARVEX_PROGRAM_FILE);

@@ -199,36 +199,26 @@ long double MachineKernel(uint32_t count) {
 const LoadHooks kMachineHooks = {MachineSleep, MachineKernel, MachineClock};
 
 struct LoopRun {
-    uint32_t index = 0;
     WorkerThread *worker = nullptr;
     EventObject *go = nullptr; // when set, the loop starts only once it is signalled
-    DWORD previousMask = 0;
 };
 
 int32_t RunScriptedLoop(void *context, int32_t percent) {
     LoopRun *run = static_cast<LoopRun *>(context);
     if (run->go && !run->go->Wait(10000))
         return -1;
-    const int32_t result = RunLoad(run->index, *run->worker, percent, &kMachineHooks);
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    run->previousMask =
-        static_cast<DWORD>(SetThreadAffinityMask(GetCurrentThread(), info.dwActiveProcessorMask));
-    return result;
+    return RunLoad(*run->worker, percent, &kMachineHooks);
 }
 
 // Runs the loop at percent on a real thread against the scripted machine; 1 when it ended by itself.
-int RunOnMachine(int32_t percent, uint32_t index = 0, DWORD *previousMask = nullptr) {
+int RunOnMachine(int32_t percent) {
     WorkerThread worker;
     g_machine.worker = &worker;
     LoopRun run;
-    run.index = index;
     run.worker = &worker;
     if (!worker.Start(RunScriptedLoop, &run, percent))
         return 0;
     const int ended = Ended(worker, 30000);
-    if (previousMask)
-        *previousMask = run.previousMask;
     return ended && worker.ExitCode() == 0;
 }
 
@@ -425,21 +415,6 @@ TEST_F(ScriptedLoop, StopIsSeenWithinOneSliceWhereverItComes) {
             EXPECT_EQ(c.slice, g_machine.slicesInPhase) << c.percent;
             EXPECT_EQ(static_cast<uint32_t>(c.slice) * kBusySliceCount, g_machine.counts.back()) << c.percent;
         }
-    }
-}
-
-// A 32-bit program's mask has 32 bits, a 64-bit one's 64: numbers past them wrap.
-TEST_F(ScriptedLoop, PinsItselfToItsProcessorWrappingPastTheMask) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const uint32_t bits = ProcessorGroups::kMaskBits;
-    const uint32_t last = info.dwNumberOfProcessors > bits ? bits - 1 : info.dwNumberOfProcessors - 1;
-    for (uint32_t index : {last, last + bits}) {
-        g_machine = ScriptedMachine();
-        g_machine.stopAfterKernels = 1;
-        DWORD previous = 0;
-        ASSERT_EQ(1, RunOnMachine(100, index, &previous));
-        EXPECT_EQ(static_cast<DWORD>(1) << last, previous) << index;
     }
 }
 

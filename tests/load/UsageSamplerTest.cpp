@@ -364,7 +364,9 @@ TEST(RealUsageSampler, WholeMachineWithEveryProcessorLoaded) {
     EXPECT_LE(usage, 100u);
 }
 
-// ---- A simulated machine with 128 processors in two groups of 64 -------------------------------------
+// ---- Simulated machines with processor groups ------------------------------------------------------
+// Two groups of 64; and two of 40, the second with processors 20 to 23 of its mask offline and the process
+// in group 1, so that processor 40 is group 1, bit 0 and processor 60 is group 1, bit 24.
 
 namespace {
 WORD WINAPI TwoGroups() {
@@ -373,7 +375,24 @@ WORD WINAPI TwoGroups() {
 DWORD WINAPI SixtyFourPerGroup(WORD group) {
     return group < 2 ? 64 : 0;
 }
-const ProcessorGroups::Functions kBigMachine = {TwoGroups, SixtyFourPerGroup};
+DWORD WINAPI FortyPerGroup(WORD group) {
+    return group < 2 ? 40 : 0;
+}
+uint64_t FortyWithAGap(WORD group) {
+    return group == 0 ? 0xFFFFFFFFFFull : 0xFFFFF0FFFFFull;
+}
+BOOL WINAPI InGroupOne(HANDLE, GROUP_AFFINITY *affinity) {
+    affinity->Group = 1;
+    return TRUE;
+}
+GROUP_AFFINITY g_pinned;
+BOOL WINAPI RecordPin(HANDLE, const GROUP_AFFINITY *affinity, GROUP_AFFINITY *) {
+    g_pinned = *affinity;
+    return TRUE;
+}
+const ProcessorGroups::Functions kBigMachine = {TwoGroups, SixtyFourPerGroup, nullptr, nullptr, RecordPin};
+const ProcessorGroups::Functions kUnevenMachine = {TwoGroups, FortyPerGroup, FortyWithAGap, InGroupOne,
+                                                   RecordPin};
 
 // Processor p is busy p % 100 percent of the time; every call of the group query is one more second.
 struct BigMachine {
@@ -414,45 +433,73 @@ LONG WINAPI BigMachineGroupQuery(ULONG infoClass, void *input, ULONG inputLength
 }
 } // namespace
 
-TEST(ProcessorGroups, NumbersMapOntoGroupsAndMaskBits) {
-    const ProcessorGroups groups(kBigMachine);
-    EXPECT_EQ(1, groups.Known());
-    EXPECT_EQ(2u, groups.GroupCount());
-    EXPECT_EQ(128u, groups.Count());
+TEST(ProcessorGroups, NumbersMapOntoGroupsAndActiveBitsAndWorkersPinThere) {
     const bool wide = ProcessorGroups::kMaskBits == 64;
+    const ProcessorGroups::Functions *big = &kBigMachine, *uneven = &kUnevenMachine;
+    EXPECT_EQ(128u, ProcessorGroups(kBigMachine).Count());
+    EXPECT_EQ(80u, ProcessorGroups(kUnevenMachine).Count());
+    // loads: where a worker of this program can load the processor (a 32-bit one only in the process's own
+    // group, and only on the 32 bits of its mask). The row's usage comes from the same group and bit.
     struct {
+        const ProcessorGroups::Functions *machine;
         uint32_t index;
-        int located;
+        int placed;
         uint16_t group;
         uint32_t bit;
+        int loads;
     } const cases[] = {
-        {0, 1, 0, 0},
-        {31, 1, 0, 31},
-        // A 32-bit program's mask ends at 31: the rest of the group wraps onto it.
-        {32, wide ? 1 : 0, 0, 32 % ProcessorGroups::kMaskBits},
-        {63, wide ? 1 : 0, 0, 63 % ProcessorGroups::kMaskBits},
-        {64, 1, 1, 0},
-        {100, wide ? 1 : 0, 1, wide ? 36u : 100 % ProcessorGroups::kMaskBits},
-        {127, wide ? 1 : 0, wide ? uint16_t(1) : uint16_t(0), 127 % ProcessorGroups::kMaskBits},
-        {128, 0, 0, 128 % ProcessorGroups::kMaskBits},
+        {big, 31, 1, 0, 31, 1},       {big, 32, 1, 0, 32, wide}, {big, 64, 1, 1, 0, wide},
+        {big, 127, 1, 1, 63, wide},   {big, 128, 0, 0, 0, 0},    {uneven, 0, 1, 0, 0, wide},
+        {uneven, 39, 1, 0, 39, wide}, {uneven, 40, 1, 1, 0, 1},  {uneven, 59, 1, 1, 19, 1},
+        {uneven, 60, 1, 1, 24, 1},    {uneven, 67, 1, 1, 31, 1}, {uneven, 68, 1, 1, 32, wide},
+        {uneven, 79, 1, 1, 43, wide}, {uneven, 80, 0, 0, 0, 0},
     };
     for (const auto &c : cases) {
+        const ProcessorGroups groups(*c.machine);
         uint16_t group = 99;
+        uint32_t bit = 99;
+        ASSERT_EQ(c.placed, groups.Place(c.index, &group, &bit)) << c.index;
+        if (c.placed) {
+            EXPECT_EQ(c.group, group) << c.index;
+            EXPECT_EQ(c.bit, bit) << c.index;
+            g_big = BigMachine();
+            UsageSampler sampler(1, BigMachineQuery, BigMachineGroupQuery, *c.machine);
+            sampler.Sample(c.index);
+            EXPECT_EQ((c.group * 64u + c.bit) % 100, sampler.Sample(c.index)) << c.index;
+        }
         DWORD_PTR mask = 0;
-        EXPECT_EQ(c.located, groups.Locate(c.index, &group, &mask)) << c.index;
-        // A wrapped number stays in group 0, as a plain affinity mask would put it.
-        EXPECT_EQ(c.located ? c.group : 0, group) << c.index;
-        EXPECT_EQ(static_cast<DWORD_PTR>(1) << c.bit, mask) << c.index;
+        EXPECT_EQ(c.loads, groups.Locate(c.index, &group, &mask)) << c.index;
+        g_pinned = GROUP_AFFINITY();
+        g_pinned.Group = 99;
+        EXPECT_EQ(c.loads, groups.Pin(c.index)) << c.index;
+        if (c.loads) {
+            EXPECT_EQ(c.group, g_pinned.Group) << c.index;
+            EXPECT_EQ(static_cast<DWORD_PTR>(1) << c.bit, g_pinned.Mask) << c.index;
+        }
     }
-    // Without the system's answers (before Windows 7) everything is group 0 of one mask.
-    const ProcessorGroups none(ProcessorGroups::Functions{nullptr, nullptr});
+}
+
+// Without groups (before Windows 7) the system affinity mask names the processors; a number past it is no
+// processor this program can load, and a real thread is pinned to the last one.
+TEST(ProcessorGroups, WithoutGroupsTheSystemMaskNamesTheProcessors) {
+    const ProcessorGroups none(ProcessorGroups::Functions{});
     EXPECT_EQ(0, none.Known());
-    EXPECT_EQ(1u, none.GroupCount());
+    DWORD_PTR process = 0, system = 0;
+    ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
+    uint32_t count = 0;
+    for (DWORD_PTR bits = system; bits; bits &= bits - 1)
+        ++count;
+    ASSERT_EQ(count, none.CountInGroup(0));
     uint16_t group = 5;
     DWORD_PTR mask = 0;
-    EXPECT_EQ(0, none.Locate(ProcessorGroups::kMaskBits + 3, &group, &mask));
+    EXPECT_EQ(0, none.Locate(count, &group, &mask));
+    EXPECT_EQ(0, none.Pin(count));
+    ASSERT_EQ(1, none.Locate(count - 1, &group, &mask));
     EXPECT_EQ(0u, group);
-    EXPECT_EQ(static_cast<DWORD_PTR>(8), mask);
+    EXPECT_NE(0u, mask & system);
+    const DWORD_PTR before = SetThreadAffinityMask(GetCurrentThread(), system);
+    ASSERT_EQ(1, none.Pin(count - 1));
+    EXPECT_EQ(mask, SetThreadAffinityMask(GetCurrentThread(), before));
 }
 
 TEST(ProcessorGroups, BigMachineGivesARowAndAUsageValuePerProcessor) {
