@@ -46,6 +46,35 @@ int ParseVersion(const char *text, uint32_t *major, uint32_t *minor) {
     return 1;
 }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        return (c | 0x20) - 'a' + 10;
+    return -1;
+}
+
+// "%XX" as the byte it stands for, the bytes read as UTF-8, in the system code page; 0 for a name too long
+// or not UTF-8.
+int PercentDecoded(const char *text, TextString &out) {
+    char bytes[MAX_PATH];
+    size_t n = 0;
+    for (const char *p = text; *p; ++p) {
+        if (n + 1 >= sizeof bytes)
+            return 0;
+        int high = 0, low = 0;
+        if (*p == '%' && (high = HexValue(p[1])) >= 0 && (low = HexValue(p[2])) >= 0) {
+            bytes[n++] = static_cast<char>(high * 16 + low);
+            p += 2;
+        } else {
+            bytes[n++] = *p;
+        }
+    }
+    bytes[n] = 0;
+    TextString utf8;
+    return utf8.Assign(bytes) && utf8.DecodeUtf8To(out) && out.Length() > 0;
+}
+
 } // namespace
 
 // ---- starting and stopping ----
@@ -128,6 +157,10 @@ const char *UpdateClient::ProgramArchitecture() {
 #else
     return nullptr;
 #endif
+}
+
+const char *UpdateClient::ProgramKind() {
+    return ProgramArchitecture() ? ProgramArchitecture() : "x86";
 }
 
 void UpdateClient::StagedName(const char *name, const char *suffix, TextString &out) {
@@ -253,7 +286,12 @@ int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, 
     auto entry = std::unique_ptr<UpdateEntry>(new (std::nothrow) UpdateEntry);
     if (!entry)
         return 1;
-    TextString size;
+    // An entry for the other program is none of this one's business: one answer serves both.
+    TextString size, arch;
+    if (document->ReadValue("arch", arch, node) && lstrcmpiA(arch.Text(), ProgramKind()) != 0) {
+        self->passResult_ = 1;
+        return 0;
+    }
     document->ReadValue("name", entry->name, node);
     document->ReadValue("zip", entry->zip, node);
     if (!document->ReadValue("size", size, node) || !document->ReadValue("sha256", entry->sha256, node) ||
@@ -280,12 +318,16 @@ int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, 
             if (*p == '/' || *p == '\\')
                 last = p + 1;
         }
+        // A name with blanks or letters outside ASCII travels percent-encoded as UTF-8.
+        TextString named;
+        if (strchr(last, '%') ? !PercentDecoded(last, named) : !named.Assign(last))
+            return 1;
         char desktop[MAX_PATH];
-        if (!IsPlainFileName(last) || !SpecialFolder(0, desktop))
+        if (!IsPlainFileName(named.Text()) || !SpecialFolder(0, desktop))
             return 1;
         TextString staged;
-        StagedName(last, "_new", staged);
-        entry->target.Format("%s\\%s", desktop, last);
+        StagedName(named.Text(), "_new", staged);
+        entry->target.Format("%s\\%s", desktop, named.Text());
         entry->staged.Format("%s\\%s", desktop, staged.Text());
     } else {
         self->Path(entry->zip.Length() > 0 ? entry->zip.Text() : entry->name.Text(), "_new", entry->staged);

@@ -113,6 +113,8 @@ public:
                            const char *architecture, TextString &out);
     // What the program names in its query: "x64" for the 64-bit program, null for the 32-bit one.
     static const char *ProgramArchitecture();
+    // The "arch" of the answer's entries for this program: "x64" or "x86". Entries without one are for both.
+    static const char *ProgramKind();
     // The staged names of a file name: stem + "_new" + extension, as "readme.html" -> "readme.html_new.html".
     static void StagedName(const char *name, const char *suffix, TextString &out);
     // A download address of the answer: absolute "http://" or "https://" ones as they are; a path from

@@ -392,6 +392,47 @@ TEST(UpdateAnswerRules, FirstRuleBrokenIsNamed) {
     }
 }
 
+// The corpus both judges read (see AnswerCorpus.txt): each answer must be named by the rule given there.
+TEST(UpdateAnswerRules, CorpusAgreesWithThePublishingTool) {
+    const char *const rules[] = {"good",    "too-long",   "unsigned",  "not-xml", "stale",
+                                 "no-info", "no-version", "bad-entry", "no-files"};
+    std::ifstream in(std::string("Z:") + TARVEX_SOURCE_DIR + "/tests/update/AnswerCorpus.txt",
+                     std::ios::binary);
+    std::vector<std::pair<std::string, std::string>> cases; // "rule flags", document
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 3, "== ") == 0)
+            cases.push_back({line.substr(3), ""});
+        else if (!cases.empty() && line[0] != '#')
+            cases.back().second += line + "\n";
+    }
+    ASSERT_GE(cases.size(), 17u);
+    const uint64_t now = 1800000000;
+    const std::string own = UpdateClient::ProgramKind(), other = own == "x64" ? "x86" : "x64";
+    const std::pair<const char *, std::string> fills[] = {{"{ahead}", std::to_string(now + 3600)},
+                                                          {"{past}", std::to_string(now - 1)},
+                                                          {"{hash}", std::string(64, 'a')},
+                                                          {"{own}", own},
+                                                          {"{other}", other}};
+    for (auto &c : cases) {
+        for (const auto &fill : fills) {
+            for (size_t at; (at = c.second.find(fill.first)) != std::string::npos;)
+                c.second.replace(at, strlen(fill.first), fill.second);
+        }
+        const std::string rule = c.first.substr(0, c.first.find(' '));
+        std::string answer =
+            c.first.find("nosign") != std::string::npos ? c.second : SignedWithTestKey(c.second);
+        if (c.first.find("blank") != std::string::npos)
+            answer += "  ";
+        UpdateClient client;
+        ASSERT_EQ(1, client.StartCheck("http://127.0.0.1:1/data/update.php", nullptr, HKEY_CURRENT_USER,
+                                       nullptr, nullptr, UpdateClient::kNoThread, nullptr, "1"));
+        XmlDocument document;
+        XmlNode *base = nullptr;
+        EXPECT_EQ(rule, rules[client.JudgeAnswer(answer.data(), answer.size(), now, document, &base)])
+            << c.second;
+    }
+}
+
 // ---- installs ----
 
 // Box texts are kept from the update client's boxes, each answered Yes (or OK) from another thread.
@@ -577,17 +618,19 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"UI-empty.txt", ""}, {"UI-empty_old.txt", "old"}, {"UI-full.txt", "new full"}},
                     {},
                     {"New"}},
+        // The archive puts UI-b.txt in place before the entry of that name, whose move then fails.
         InstallCase{"FoldersTheArchiveMadeAreRemoved",
-                    {{"UI-named.txt", "old named"}},
-                    {{"UI-pack.zip", ""}},
-                    "--version 9.01 --entry zip:UI-pack.zip:UI-named.txt",
+                    {{"UI-named.txt", "old named"}, {"UI-b.txt", "old b"}},
+                    {{"UI-pack.zip", ""}, {"UI-b.txt", "new b"}},
+                    "--version 9.01 --entry zip:UI-pack.zip:UI-named.txt --entry file:UI-b.txt",
                     nullptr,
                     {{"UI-named.txt", "old named"},
+                     {"UI-b.txt", "old b"},
                      {"UI-pack.zip", "\x01"},
                      {"UI-dir\\", "\x01"},
                      {"UI-dir\\deeper\\", "\x01"},
                      {"UI-dir\\deeper\\x.txt", "\x01"}},
-                    {{"UI-dir/deeper/x.txt", "x"}},
+                    {{"UI-named.txt", "new named"}, {"UI-dir/deeper/x.txt", "x"}, {"UI-b.txt", "zipped b"}},
                     {"New", kFailed}},
         InstallCase{"DownloadCutPastItsSize",
                     {{"UI-long.txt", "old long"}},
