@@ -513,7 +513,21 @@ protected:
         ASSERT_EQ(1, PublishTool::MakeAnswer(work, kTestKey, release, "--info en=New " + arguments, answer));
         ASSERT_TRUE(server_.SetRoute("/data/update.php", 200, answer));
         for (const auto &file : release)
-            ASSERT_TRUE(server_.SetRoute(("/data/" + file.first).c_str(), 200, file.second));
+            ASSERT_TRUE(server_.SetRoute(("/data/" + Encoded(file.first)).c_str(), 200, file.second));
+    }
+    // A name as the tool puts it in an address: its UTF-8 bytes, percent-encoded but for letters, digits
+    // and "-._~".
+    static std::string Encoded(const std::string &name) {
+        wchar_t wide[MAX_PATH] = {};
+        char utf8[MAX_PATH * 3] = {}, hex[4];
+        MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wide, MAX_PATH);
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+        std::string out;
+        for (const unsigned char *p = reinterpret_cast<unsigned char *>(utf8); *p; ++p) {
+            snprintf(hex, sizeof hex, "%%%02X", *p);
+            out += isalnum(*p) || strchr("-._~", *p) ? std::string(1, static_cast<char>(*p)) : hex;
+        }
+        return out;
     }
     // Runs one check to its end; 0 when it did not end within the time limit (the server is then stopped,
     // which ends any download).
@@ -637,6 +651,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"UI-long.txt", "old long"}, {"UI-long_new.txt", "\x01"}},
                     {},
                     {"New", kFailed}},
+        InstallCase{"NameWithBlanksAndLettersOutsideAscii",
+                    {{"UI-a b \xe4.txt", "old"}},
+                    {{"UI-a b \xe4.txt", "new"}},
+                    "--version 9.01",
+                    nullptr,
+                    {{"UI-a b \xe4.txt", "new"}},
+                    {},
+                    {"New"}},
         InstallCase{"QuietAsksNothing",
                     {{"UI-quiet.txt", "old quiet"}},
                     {{"UI-quiet.txt", "new quiet"}},
