@@ -80,20 +80,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpdateGate,
 
 // ---- the declined version ----
 
-struct BoxSearch {
+// The update client's boxes on a thread, answered from another thread (button, or Yes and else OK when 0),
+// their texts kept.
+struct BoxAnswers {
     DWORD thread;
-    HWND box;
+    int button;
+    std::set<HWND> seen;
+    std::vector<std::string> texts;
 };
 
-BOOL CALLBACK FindBox(HWND window, LPARAM context) {
-    auto *search = reinterpret_cast<BoxSearch *>(context);
+BOOL CALLBACK AnswerBox(HWND window, LPARAM context) {
+    auto *answers = reinterpret_cast<BoxAnswers *>(context);
     char name[16] = {};
     GetClassNameA(window, name, sizeof name);
-    if (GetWindowThreadProcessId(window, nullptr) == search->thread && strcmp(name, "#32770") == 0 &&
-        IsWindowVisible(window)) {
-        search->box = window;
-        return FALSE;
-    }
+    if (GetWindowThreadProcessId(window, nullptr) != answers->thread || strcmp(name, "#32770") != 0 ||
+        !IsWindowVisible(window) || !answers->seen.insert(window).second)
+        return TRUE;
+    char text[512] = {};
+    GetDlgItemTextA(window, 0xFFFF, text, sizeof text); // a message box's text
+    answers->texts.push_back(text);
+    HWND button = answers->button ? GetDlgItem(window, answers->button) : GetDlgItem(window, IDYES);
+    PostMessageA(button ? button : GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
     return TRUE;
 }
 
@@ -118,16 +125,11 @@ TEST(UpdateDeclined, StoredOnlyWhenTheQuestionWasAnswered) {
     ASSERT_EQ(1, first.StartCheck("http://127.0.0.1:1/", owner, HKEY_CURRENT_USER, key.Path(), nullptr,
                                   UpdateClient::kNoThread, nullptr, "1"));
     // Whatever box comes up on this thread is answered No from another thread, within a time limit.
-    std::atomic<int> clicked(0), done(0);
-    const DWORD windowThread = GetCurrentThreadId();
+    std::atomic<int> done(0);
+    BoxAnswers answers{GetCurrentThreadId(), IDNO, {}, {}};
     std::thread clicker([&] {
         for (int i = 0; i < 600 && !done; ++i) {
-            BoxSearch search = {windowThread, nullptr};
-            EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
-            if (search.box) {
-                PostMessageA(GetDlgItem(search.box, IDNO), BM_CLICK, 0, 0);
-                clicked = 1;
-            }
+            EnumWindows(&AnswerBox, reinterpret_cast<LPARAM>(&answers));
             Sleep(50);
         }
     });
@@ -136,7 +138,7 @@ TEST(UpdateDeclined, StoredOnlyWhenTheQuestionWasAnswered) {
     second.StopCheck(); // waits for the check, dispatching the question meanwhile
     done = 1;
     clicker.join();
-    EXPECT_EQ(1, clicked) << "the question never came";
+    EXPECT_FALSE(answers.texts.empty()) << "the question never came";
     std::string value;
     EXPECT_FALSE(key.GetRaw(nullptr, "LastCheckVersion", nullptr, &value)) << "stored: " << value;
     first.StopCheck();
@@ -430,28 +432,6 @@ TEST(UpdateAnswerRules, CorpusAgreesWithThePublishingTool) {
 
 // ---- installs ----
 
-// Box texts are kept from the update client's boxes, each answered Yes (or OK) from another thread.
-struct BoxAnswers {
-    DWORD thread;
-    std::set<HWND> seen;
-    std::vector<std::string> texts;
-};
-
-BOOL CALLBACK AnswerBox(HWND window, LPARAM context) {
-    auto *answers = reinterpret_cast<BoxAnswers *>(context);
-    char name[16] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (GetWindowThreadProcessId(window, nullptr) != answers->thread || strcmp(name, "#32770") != 0 ||
-        !IsWindowVisible(window) || !answers->seen.insert(window).second)
-        return TRUE;
-    char text[512] = {};
-    GetDlgItemTextA(window, 0xFFFF, text, sizeof text); // a message box's text
-    answers->texts.push_back(text);
-    HWND button = GetDlgItem(window, IDYES) ? GetDlgItem(window, IDYES) : GetDlgItem(window, IDOK);
-    PostMessageA(button, BM_CLICK, 0, 0);
-    return TRUE;
-}
-
 // One install in the folder of this program, which is the update client's folder: the user's files are
 // written there under names of this test's own (and removed at the end, with their staged and kept
 // names), the answer and its files are served on loopback, and the check runs on a thread of its own
@@ -541,8 +521,7 @@ protected:
             client->CheckAndInstall();
             done = 1;
         });
-        BoxAnswers answers;
-        answers.thread = GetCurrentThreadId();
+        BoxAnswers answers{GetCurrentThreadId(), 0, {}, {}};
         std::thread answering([&] {
             while (!done) {
                 EnumWindows(&AnswerBox, reinterpret_cast<LPARAM>(&answers));
