@@ -3,10 +3,19 @@
 // Classes: none (resource ids and the version numbers).
 #pragma once
 
-// The program's version: the version resource's "FileVersion" and the caption's "[major.minor]".
+// The program's version, set here and nowhere else: the version resource's numbers, its "FileVersion" text
+// (major "." two-digit minor, as "1.00"), the caption's "[major.minor]" and the update check's own version.
+// The minor number runs from 0 to 99.
 #define TARVEX_VERSION_MAJOR 1
 #define TARVEX_VERSION_MINOR 0
-#define TARVEX_VERSION_TEXT "1.00"
+
+#define TARVEX_STRING_OF(x) #x
+#define TARVEX_STRING(x) TARVEX_STRING_OF(x)
+#if TARVEX_VERSION_MINOR < 10
+#define TARVEX_VERSION_TEXT TARVEX_STRING(TARVEX_VERSION_MAJOR) ".0" TARVEX_STRING(TARVEX_VERSION_MINOR)
+#else
+#define TARVEX_VERSION_TEXT TARVEX_STRING(TARVEX_VERSION_MAJOR) "." TARVEX_STRING(TARVEX_VERSION_MINOR)
+#endif
 
 #define IDI_TARVEX 101
 #define IDD_MAIN 102

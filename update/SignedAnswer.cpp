@@ -8,9 +8,11 @@ const char SignedAnswer::kSignatureEnd[] = " -->";
 
 int SignedAnswer::SetKey(const unsigned char *key, size_t size) {
     hasKey_ = 0;
-    if (!key || size != kKeyBytes || sodium_init() < 0)
+    keyCount_ = 0;
+    if (!key || !size || size % kKeyBytes != 0 || size > sizeof key_ || sodium_init() < 0)
         return 0;
-    memcpy(key_, key, kKeyBytes);
+    memcpy(key_, key, size);
+    keyCount_ = size / kKeyBytes;
     hasKey_ = 1;
     return 1;
 }
@@ -56,8 +58,11 @@ int SignedAnswer::Verify(const char *answer, size_t length, TextString &document
                           nullptr, &decoded, &textEnd, sodium_base64_VARIANT_ORIGINAL) != 0 ||
         decoded != kSignatureBytes || textEnd != answer + end - endLength)
         return 0;
-    if (crypto_sign_verify_detached(signature, reinterpret_cast<const unsigned char *>(answer), at, key_) !=
-        0)
+    int verified = 0;
+    for (size_t k = 0; k < keyCount_ && !verified; ++k)
+        verified = crypto_sign_verify_detached(signature, reinterpret_cast<const unsigned char *>(answer), at,
+                                               key_ + k * kKeyBytes) == 0;
+    if (!verified)
         return 0;
     // A zero byte in the signed part would cut the text the parser sees short of what was signed.
     if (memchr(answer, 0, at))

@@ -23,6 +23,7 @@ const char kAgent[] = "AutoUpdate";
 const char kAcceptAll[] = "Accept: */*\r\n\r\n";
 const char kInventoryBase[] = "Quillon\\Updates\\xml";
 const UINT kQuestionStyle = MB_YESNO | MB_ICONQUESTION;
+const char kInstallFailed[] = "The update could not be installed; Tarvex is unchanged.";
 
 // The ISO 639 name of the user's default language, "en" when the system cannot tell.
 void UserLanguage(char *language, int size) {
@@ -43,6 +44,35 @@ int ParseVersion(const char *text, uint32_t *major, uint32_t *minor) {
     *major = a;
     *minor = b;
     return 1;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        return (c | 0x20) - 'a' + 10;
+    return -1;
+}
+
+// "%XX" as the byte it stands for, the bytes read as UTF-8, in the system code page; 0 for a name too long
+// or not UTF-8.
+int PercentDecoded(const char *text, TextString &out) {
+    char bytes[MAX_PATH];
+    size_t n = 0;
+    for (const char *p = text; *p; ++p) {
+        if (n + 1 >= sizeof bytes)
+            return 0;
+        int high = 0, low = 0;
+        if (*p == '%' && (high = HexValue(p[1])) >= 0 && (low = HexValue(p[2])) >= 0) {
+            bytes[n++] = static_cast<char>(high * 16 + low);
+            p += 2;
+        } else {
+            bytes[n++] = *p;
+        }
+    }
+    bytes[n] = 0;
+    TextString utf8;
+    return utf8.Assign(bytes) && utf8.DecodeUtf8To(out) && out.Length() > 0;
 }
 
 } // namespace
@@ -129,6 +159,10 @@ const char *UpdateClient::ProgramArchitecture() {
 #endif
 }
 
+const char *UpdateClient::ProgramKind() {
+    return ProgramArchitecture() ? ProgramArchitecture() : "x86";
+}
+
 void UpdateClient::StagedName(const char *name, const char *suffix, TextString &out) {
     char stem[MAX_PATH];
     lstrcpynA(stem, name, sizeof stem);
@@ -201,6 +235,10 @@ int UpdateClient::ReadLocalizedText(XmlDocument &document, const char *path, Tex
 
 int UpdateClient::Ask(WPARAM question, int &answered) {
     answered_ = 0;
+    answered = 0;
+    // A quiet client asks nothing and shows nothing; no answer is no Yes.
+    if (quiet_)
+        return 0;
     const LRESULT result = SendMessageA(owner_, checkMessage_, question, 0);
     answered = answered_;
     return result == 1;
@@ -213,7 +251,10 @@ int UpdateClient::OnCheckMessage(HWND window, UINT message, WPARAM wParam, LPARA
         self->boxShowing_ = 1;
         UINT style = kQuestionStyle;
         const char *text = self->restartText_.Text();
-        if (wParam == 0) {
+        if (wParam == kNoticeFailed) {
+            style = MB_OK | MB_ICONWARNING;
+            text = kInstallFailed;
+        } else if (wParam == kAskInstall) {
             text = self->infoText_.Text();
             if (IsWebAddress(self->helpUrl_.Text()))
                 style |= MB_HELP;
@@ -245,7 +286,12 @@ int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, 
     auto entry = std::unique_ptr<UpdateEntry>(new (std::nothrow) UpdateEntry);
     if (!entry)
         return 1;
-    TextString size;
+    // An entry for the other program is none of this one's business: one answer serves both.
+    TextString size, arch;
+    if (document->ReadValue("arch", arch, node) && lstrcmpiA(arch.Text(), ProgramKind()) != 0) {
+        self->passResult_ = 1;
+        return 0;
+    }
     document->ReadValue("name", entry->name, node);
     document->ReadValue("zip", entry->zip, node);
     if (!document->ReadValue("size", size, node) || !document->ReadValue("sha256", entry->sha256, node) ||
@@ -272,12 +318,16 @@ int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, 
             if (*p == '/' || *p == '\\')
                 last = p + 1;
         }
+        // A name with blanks or letters outside ASCII travels percent-encoded as UTF-8.
+        TextString named;
+        if (strchr(last, '%') ? !PercentDecoded(last, named) : !named.Assign(last))
+            return 1;
         char desktop[MAX_PATH];
-        if (!IsPlainFileName(last) || !SpecialFolder(0, desktop))
+        if (!IsPlainFileName(named.Text()) || !SpecialFolder(0, desktop))
             return 1;
         TextString staged;
-        StagedName(last, "_new", staged);
-        entry->target.Format("%s\\%s", desktop, last);
+        StagedName(named.Text(), "_new", staged);
+        entry->target.Format("%s\\%s", desktop, named.Text());
         entry->staged.Format("%s\\%s", desktop, staged.Text());
     } else {
         self->Path(entry->zip.Length() > 0 ? entry->zip.Text() : entry->name.Text(), "_new", entry->staged);
@@ -299,11 +349,13 @@ int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, 
     return 0;
 }
 
-int UpdateClient::ReadEntries(XmlDocument &document, XmlNode *base) {
+UpdateClient::AnswerRule UpdateClient::ReadEntries(XmlDocument &document, XmlNode *base) {
     entries_.clear();
     passResult_ = 1;
     document.ForEachChild("update\\files", &UpdateClient::ReadEntryOf, this, base);
-    return passResult_ == 1 && !entries_.empty();
+    if (passResult_ != 1)
+        return kAnswerBadEntry;
+    return entries_.empty() ? kAnswerNoFiles : kAnswerGood;
 }
 
 // ---- the three passes ----
@@ -314,11 +366,21 @@ int UpdateClient::DownloadPass() {
         if (!staged || !staged->Assign(entry->staged.Text()))
             return 0;
         staged_.push_back(std::move(staged));
-        // One byte over the announced size: a longer file is found while it arrives, and ends the download.
-        const uint32_t limit = static_cast<uint32_t>(entry->size + 1);
-        if (!http_.FetchFile(entry->url.Text(), kAgent, entry->staged.Text(), limit,
-                             &UpdateClient::TransferEvent, this, kAcceptAll, sizeof kAcceptAll - 1))
-            return 0;
+        if (entry->size == 0) {
+            // An empty body reads as no answer at all; an empty file is made here instead, and still has to
+            // have the signed hash below.
+            DiskFile empty;
+            if (!empty.Open(entry->staged.Text(), DiskFile::WriteCreate, FILE_ATTRIBUTE_NORMAL, 0) ||
+                !empty.Close())
+                return 0;
+        } else {
+            // One byte over the announced size: a longer file is found while it arrives, and ends the
+            // download.
+            const uint32_t limit = static_cast<uint32_t>(entry->size + 1);
+            if (!http_.FetchFile(entry->url.Text(), kAgent, entry->staged.Text(), limit,
+                                 &UpdateClient::TransferEvent, this, kAcceptAll, sizeof kAcceptAll - 1))
+                return 0;
+        }
         FileDigest digest;
         if (!digest.Matches(entry->staged.Text(), entry->size, entry->sha256.Text()))
             return 0;
@@ -334,10 +396,11 @@ int UpdateClient::IsKept(const char *current) const {
     return 0;
 }
 
-int UpdateClient::Keep(const char *current, const char *backup) {
+int UpdateClient::Keep(const char *current, const char *backup, int folder) {
     auto kept = std::unique_ptr<KeptFile>(new (std::nothrow) KeptFile);
     if (!kept || !kept->current.Assign(current) || !kept->backup.Assign(backup ? backup : ""))
         return 0;
+    kept->folder = folder;
     if (backup) {
         DeleteFileForced(backup);
         if (!MoveFileA(current, backup))
@@ -353,6 +416,16 @@ int UpdateClient::KeepArchiveFile(const char *path, void *client) {
     self->Path(path, nullptr, current);
     if (self->IsKept(current.Text()))
         return 1;
+    // The folders the extraction will create, outermost first, so that the rollback removes them innermost
+    // first once the files in them are gone.
+    for (const char *slash = strchr(path, '\\'); slash; slash = strchr(slash + 1, '\\')) {
+        TextString folder, relative;
+        relative.Assign(path, static_cast<uint32_t>(slash - path));
+        self->Path(relative.Text(), nullptr, folder);
+        if (!self->IsKept(folder.Text()) && GetFileAttributesA(folder.Text()) == INVALID_FILE_ATTRIBUTES &&
+            !self->Keep(folder.Text(), nullptr, 1))
+            return 0;
+    }
     if (GetFileAttributesA(current.Text()) == INVALID_FILE_ATTRIBUTES)
         return self->Keep(current.Text(), nullptr);
     self->Path(path, "_old", backup);
@@ -418,6 +491,11 @@ void UpdateClient::RollBack() {
     // Newest first: a file replaced already has its new content in place, which goes before the old returns.
     for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) {
         const KeptFile &kept = **it;
+        if (kept.folder) {
+            // Only when empty again: whatever else is in it now was not put there by this install.
+            RemoveDirectoryA(kept.current.Text());
+            continue;
+        }
         if (kept.backup.Length() == 0) {
             DeleteFileForced(kept.current.Text());
             continue;
@@ -435,35 +513,64 @@ void UpdateClient::RollBack() {
 
 // ---- the check ----
 
-int UpdateClient::FetchAnswer(const char *query, XmlDocument &document, XmlNode **base) {
+int UpdateClient::IsFresh(const char *expires, uint64_t now) {
+    if (!expires || !*expires)
+        return 0;
+    uint64_t until = 0;
+    for (const char *p = expires; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return 0;
+        const uint64_t digit = static_cast<uint64_t>(*p - '0');
+        // A number past 64 bits would wrap around into a time that looks fresh.
+        if (until > (UINT64_MAX - digit) / 10)
+            return 0;
+        until = until * 10 + digit;
+    }
+    return until > now && until - now <= kMaxFreshSeconds;
+}
+
+UpdateClient::AnswerRule UpdateClient::JudgeAnswer(const char *answer, size_t length, uint64_t now,
+                                                   XmlDocument &document, XmlNode **base) {
+    *base = nullptr;
+    if (length > kMaxAnswerBytes)
+        return kAnswerTooLong;
     // Without the maker's key nothing can be trusted: no key, no update.
     SignedAnswer signature;
-    if (!signature.LoadKey(nullptr))
-        return 0;
-    // One byte over the limit tells a complete answer of the largest size from a longer one.
-    TextString answer, signedPart;
-    if (!http_.FetchText(query, kAgent, answer, kMaxAnswerBytes + 1, nullptr, &UpdateClient::TransferEvent,
-                         this) ||
-        static_cast<uint32_t>(answer.Length()) > kMaxAnswerBytes)
-        return 0;
-    if (!signature.Verify(answer.Text(), static_cast<size_t>(answer.Length()), signedPart))
-        return 0;
+    TextString signedPart;
+    if (!signature.LoadKey(nullptr) || !signature.Verify(answer, length, signedPart))
+        return kAnswerUnsigned;
     if (!document.Init(kXmlNoValidation | kXmlNoExternals) || !document.LoadUtf8(signedPart.Text()))
-        return 0;
+        return kAnswerNotXml;
     if (flags_ & kInventoryQuery) {
         *base = document.FindOrCreatePath(kInventoryBase);
         if (!*base)
-            return 0;
+            return kAnswerNotXml;
     }
-    // An expired answer counts as unsigned: an old signed answer cannot be replayed for ever.
+    // Every answer expires: the default address is plain HTTP, and an old signed answer served for ever
+    // would keep users on an old release.
     TextString expires;
-    if (document.ReadValue("update\\expires", expires, *base)) {
-        char *end = nullptr;
-        const unsigned long long until = _strtoui64(expires.Text(), &end, 10);
-        if (!expires.Text()[0] || *end || static_cast<unsigned long long>(_time64(nullptr)) >= until)
-            return 0;
-    }
-    return 1;
+    if (!document.ReadValue("update\\expires", expires, *base) || !IsFresh(expires.Text(), now))
+        return kAnswerStale;
+    application_.Assign("");
+    document.ReadValue("update\\application", application_, *base);
+    if (!ReadLocalizedText(document, "update\\info", infoText_, *base))
+        return kAnswerNoInfo;
+    helpUrl_.Assign("");
+    document.ReadValue("update\\help", helpUrl_, *base);
+    if (!document.ReadValue("update\\version", newVersion_, *base) ||
+        !ParseVersion(newVersion_.Text(), &newMajor_, &newMinor_))
+        return kAnswerNoVersion;
+    return ReadEntries(document, *base);
+}
+
+int UpdateClient::FetchAnswer(const char *query, XmlDocument &document, XmlNode **base) {
+    // One byte over the limit tells a complete answer of the largest size from a longer one.
+    TextString answer;
+    if (!http_.FetchText(query, kAgent, answer, kMaxAnswerBytes + 1, nullptr, &UpdateClient::TransferEvent,
+                         this))
+        return 0;
+    return JudgeAnswer(answer.Text(), static_cast<size_t>(answer.Length()),
+                       static_cast<uint64_t>(_time64(nullptr)), document, base) == kAnswerGood;
 }
 
 int UpdateClient::Restart(XmlDocument &document, XmlNode *base) {
@@ -525,43 +632,36 @@ int UpdateClient::CheckAndInstall() {
     XmlDocument document;
     XmlNode *base = nullptr;
     int launched = 0;
-    uint32_t major = 0, minor = 0;
-    TextString newVersion, declined;
+    TextString declined;
+    // An answer whose file list cannot be installed as a whole is not offered.
     if (!FetchAnswer(query.Text(), document, &base))
         goto done;
-    document.ReadValue("update\\application", application_, base);
-    if (!ReadLocalizedText(document, "update\\info", infoText_, base))
-        goto done;
-    document.ReadValue("update\\help", helpUrl_, base);
-    if (!document.ReadValue("update\\version", newVersion, base) ||
-        !ParseVersion(newVersion.Text(), &major, &minor))
-        goto done;
-    if (!IsNewer(major, minor, (ownVersion >> 8) & 0xFF, ownVersion & 0xFF))
-        goto done;
-    // An answer whose file list cannot be installed as a whole is not offered.
-    if (!ReadEntries(document, base))
+    if (!IsNewer(newMajor_, newMinor_, (ownVersion >> 8) & 0xFF, ownVersion & 0xFF))
         goto done;
     if (valueName_.Length() > 0) {
         TextString versionValue;
         versionValue.Format("%sVersion", valueName_.Text());
         store_.ReadString(versionValue.Text(), declined);
-        if (declined.Compare(newVersion.Text()) == 0)
+        if (declined.Compare(newVersion_.Text()) == 0)
             goto done;
         int answered = 0;
-        if (!Ask(0, answered)) {
+        if (!Ask(kAskInstall, answered)) {
             // Only a real No is remembered: a window that went away answered nothing.
             if (answered)
-                store_.WriteString(versionValue.Text(), newVersion.Text());
+                store_.WriteString(versionValue.Text(), newVersion_.Text());
             goto done;
         }
     } else {
         int answered = 0;
-        if (!Ask(0, answered))
+        if (!Ask(kAskInstall, answered))
             goto done;
     }
 
     if (!DownloadPass() || !BackupPass() || !ReplacePass()) {
         RollBack();
+        // The user said Yes and waits for the update: a failure is said once, after everything is back.
+        int answered = 0;
+        Ask(kNoticeFailed, answered);
         goto done;
     }
     // Installed: the backups stay for the next install to clear.
@@ -572,7 +672,7 @@ int UpdateClient::CheckAndInstall() {
         goto done;
     if (restartText_.Length() > 0) {
         int answered = 0;
-        if (!Ask(1, answered))
+        if (!Ask(kAskRestart, answered))
             goto done;
     }
     // Nothing started: the window stays, with whatever load it is running.

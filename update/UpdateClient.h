@@ -4,8 +4,9 @@
 // ones (or the contents of downloaded archives) in place, asks whether to restart, launches the new program
 // and closes the main window. The check runs on a thread of its own and reaches the window only through
 // the registered message "_C_AutoUpdate" (answered by a hook on the window's own thread) and a posted
-// WM_CLOSE. Nothing of an answer is acted on unless the maker's signature on it verifies with the public
-// key the program carries, and every download must have the size and SHA-256 the signed answer names.
+// WM_CLOSE. Nothing of an answer is acted on unless the maker's signature on it verifies with a public
+// key the program carries and its expiry lies ahead, and every download must have the size and SHA-256 the
+// signed answer names.
 // UpdateEntry is one file of an answer's list; KeptFile one file the install changed, for the rollback.
 //
 // Classes: UpdateClient, UpdateEntry, KeptFile.
@@ -35,10 +36,12 @@ struct UpdateEntry {
     TextString target; // desktop download: the path it ends under
 };
 
-// A file the install moved aside (backup set) or created (backup empty), undone by the rollback.
+// A file the install moved aside (backup set) or created (backup empty), or a folder it created, undone by
+// the rollback.
 struct KeptFile {
     TextString current;
     TextString backup;
+    int folder = 0;
 };
 
 class UpdateClient {
@@ -51,6 +54,22 @@ public:
     enum : uint32_t { kMaxAnswerBytes = 4u << 20 };
     // The largest download an answer may announce (the byte limit of a download is one more).
     enum : uint64_t { kMaxFileBytes = 0xFFFFFFFEu };
+    // How far ahead an answer's expiry may lie: 400 days, so that a mistyped expiry cannot mean "never" and
+    // a yearly re-signing still fits.
+    enum : uint64_t { kMaxFreshSeconds = 400ull * 86400 };
+    // The rules an answer must keep, in the order the check applies them; the first one broken ends the
+    // check. kAnswerGood: the answer may be offered (when its version is newer).
+    enum AnswerRule : int {
+        kAnswerGood = 0,
+        kAnswerTooLong,   // more than kMaxAnswerBytes
+        kAnswerUnsigned,  // no signature line, or one that does not verify with a key of the program
+        kAnswerNotXml,    // the signed part does not parse
+        kAnswerStale,     // no expiry, not a whole number, past, or further ahead than kMaxFreshSeconds
+        kAnswerNoInfo,    // no info text for the user's language nor English
+        kAnswerNoVersion, // no version of the form major.minor
+        kAnswerBadEntry,  // a url entry without size or hash, with a bad name or address, or a name twice
+        kAnswerNoFiles,   // no url entry for this program
+    };
 
     UpdateClient() = default;
     ~UpdateClient() { StopCheck(); }
@@ -61,12 +80,24 @@ public:
     // the time stored under it; otherwise at once. 1 when a check was started (or armed, with kNoThread).
     int StartCheck(const char *updateUrl, HWND owner, HKEY root, const char *keyPath, const char *valueName,
                    uint32_t flags, const char *itemName, const char *itemType);
+    // quiet 1: the check asks nothing, shows nothing and installs nothing (a run that must not stop for a
+    // box). Kept across checks.
+    void SetQuiet(int quiet) { quiet_ = quiet; }
     // Waits (dispatching messages) until a running check has ended, and detaches from the window. A download
     // under way is cancelled first.
     void StopCheck();
 
     // The check itself; 1 when it launched the new program.
     int CheckAndInstall();
+    // Applies every rule to an answer of length bytes at the time now (seconds since 1970): its size, its
+    // signature, its document, its expiry, its texts, its version and its file list. Leaves the document
+    // loaded, base set (in inventory form) and the entries read for the install. Needs the update URL of
+    // StartCheck, against which relative addresses are resolved.
+    AnswerRule JudgeAnswer(const char *answer, size_t length, uint64_t now, XmlDocument &document,
+                           XmlNode **base);
+    // 1 for an expiry text that is a whole number of seconds since 1970 after now and at most
+    // kMaxFreshSeconds after it; signs, blanks, and numbers too large for 64 bits are not.
+    static int IsFresh(const char *expires, uint64_t now);
     // The hook's handler on the owner window's thread: the questions and the help button.
     static int OnCheckMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result,
                               void *client);
@@ -82,6 +113,8 @@ public:
                            const char *architecture, TextString &out);
     // What the program names in its query: "x64" for the 64-bit program, null for the 32-bit one.
     static const char *ProgramArchitecture();
+    // The "arch" of the answer's entries for this program: "x64" or "x86". Entries without one are for both.
+    static const char *ProgramKind();
     // The staged names of a file name: stem + "_new" + extension, as "readme.html" -> "readme.html_new.html".
     static void StagedName(const char *name, const char *suffix, TextString &out);
     // A download address of the answer: absolute "http://" or "https://" ones as they are; a path from
@@ -95,25 +128,27 @@ public:
 private:
     static int32_t CheckThread(void *client, int32_t);
     static uint32_t TransferEvent(uint32_t code, void *data, void *client);
-    // The answer: fetched within the size limit, its signature verified, the signed part parsed, its expiry
-    // checked. 1 when it may be acted on.
+    // The answer fetched within the size limit and judged now; 1 when it may be acted on.
     int FetchAnswer(const char *query, XmlDocument &document, XmlNode **base);
-    // Reads every "url" entry of "update\files" into entries_; 0 (nothing written yet) for an entry without
-    // size or hash, with a name that leaves the folder or an address that cannot be resolved, for a name
-    // given twice, and for an empty list. Relative addresses are resolved against the update URL, whose
-    // folder is the answer's.
-    int ReadEntries(XmlDocument &document, XmlNode *base);
+    // Reads every "url" entry of "update\files" into entries_ (nothing written yet): kAnswerBadEntry for an
+    // entry without size or hash, with a name that leaves the folder or an address that cannot be resolved,
+    // and for a name given twice; kAnswerNoFiles for an empty list. Relative addresses are resolved against
+    // the update URL, whose folder is the answer's.
+    AnswerRule ReadEntries(XmlDocument &document, XmlNode *base);
     static int ReadEntryOf(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
                            XmlDocument *document);
     // The three passes, each over every entry before the next begins; 0 when one entry failed.
     int DownloadPass();
     int BackupPass();
     int ReplacePass();
-    // Moves current aside to backup (or, with a null backup, notes a file this install creates).
-    int Keep(const char *current, const char *backup);
+    // Moves current aside to backup (or, with a null backup, notes a file or folder this install creates).
+    int Keep(const char *current, const char *backup, int folder = 0);
     int IsKept(const char *current) const;
     static int KeepArchiveFile(const char *path, void *client);
-    // Asks the owner window; 1 for Yes. answered is 0 when nobody answered (window gone, no hook).
+    // What the check message asks (its wParam): the install question, the restart question, or the notice
+    // that an install the user said Yes to failed (OK only).
+    enum : WPARAM { kAskInstall = 0, kAskRestart = 1, kNoticeFailed = 2 };
+    // Asks the owner window; 1 for Yes. answered is 0 when nobody answered (window gone, no hook, quiet).
     int Ask(WPARAM question, int &answered);
     // Puts every file back as it was before this install: the files kept aside back, the staged ones and
     // the ones this install created gone.
@@ -130,12 +165,16 @@ private:
     TextString infoText_;
     TextString restartText_;
     TextString helpUrl_;
+    TextString newVersion_; // the answer's version text, and its two numbers
+    uint32_t newMajor_ = 0;
+    uint32_t newMinor_ = 0;
     TextString executePath_;
     TextString itemName_;
     TextString itemType_;
     HttpClient http_;
     int passResult_ = 0;
     int boxShowing_ = 0;
+    int quiet_ = 0;
     // Set on the window thread by OnCheckMessage, read by the check thread after SendMessageA returned.
     int answered_ = 0;
     TextString valueName_;

@@ -18,11 +18,14 @@
 #   GET /_shutdown  answers, then stops the server.
 # Behaviours: "truncate:N" announces the whole length but sends N bytes and closes; "slow:CHUNK:MS" sends
 # CHUNK bytes every MS milliseconds; "repeat:N" sends the body repeated to N bytes; "nolength" sends no
-# Content-Length and closes at the end; "range" answers "Range: bytes=N-" with 206 and the rest of the body.
+# Content-Length and closes at the end; "stall:N" sends no Content-Length, the body repeated to N bytes, then
+# nothing more while the connection stays open until the client closes it (two minutes at most), a body that
+# has not ended; "range" answers "Range: bytes=N-" with 206 and the rest of the body.
 # Unknown paths answer 404. A request for a whole URL (the server used as a proxy) is routed by its path.
 import http.server
 import os
 import re
+import socket
 import sys
 import threading
 import time
@@ -117,13 +120,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 extra = [("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body)))]
                 self.answer(206, body[start:], list(headers) + extra)
                 return
-        if kind not in ("truncate", "slow", "nolength"):
+        if kind == "stall":
+            size = int(argument)
+            body = (body * (size // max(len(body), 1) + 1))[:size]
+        if kind not in ("truncate", "slow", "nolength", "stall"):
             self.answer(status, body, headers)
             return
         self.send_response(status)
         for name, value in headers:
             self.send_header(name, value)
-        if kind != "nolength":
+        if kind not in ("nolength", "stall"):
             self.send_header("Content-Length", str(len(body)))
         self.send_header("Connection", "close")
         self.close_connection = True
@@ -141,6 +147,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.wfile.write(body)
         self.wfile.flush()
+        if kind == "stall":
+            self.connection.settimeout(0.25)
+            until = time.monotonic() + 120
+            while time.monotonic() < until:
+                try:
+                    if not self.connection.recv(1):
+                        break
+                except socket.timeout:
+                    self.state().touch()
 
     def control(self, path, body):
         state = self.state()

@@ -14,8 +14,12 @@
 #include "update/ZipArchive.h"
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 #include <atomic>
 #include <ctime>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <thread>
 #include <string>
 #include <utility>
@@ -76,20 +80,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpdateGate,
 
 // ---- the declined version ----
 
-struct BoxSearch {
+// The update client's boxes on a thread, answered from another thread (button, or Yes and else OK when 0),
+// their texts kept.
+struct BoxAnswers {
     DWORD thread;
-    HWND box;
+    int button;
+    std::set<HWND> seen;
+    std::vector<std::string> texts;
 };
 
-BOOL CALLBACK FindBox(HWND window, LPARAM context) {
-    auto *search = reinterpret_cast<BoxSearch *>(context);
+BOOL CALLBACK AnswerBox(HWND window, LPARAM context) {
+    auto *answers = reinterpret_cast<BoxAnswers *>(context);
     char name[16] = {};
     GetClassNameA(window, name, sizeof name);
-    if (GetWindowThreadProcessId(window, nullptr) == search->thread && strcmp(name, "#32770") == 0 &&
-        IsWindowVisible(window)) {
-        search->box = window;
-        return FALSE;
-    }
+    if (GetWindowThreadProcessId(window, nullptr) != answers->thread || strcmp(name, "#32770") != 0 ||
+        !IsWindowVisible(window) || !answers->seen.insert(window).second)
+        return TRUE;
+    char text[512] = {};
+    GetDlgItemTextA(window, 0xFFFF, text, sizeof text); // a message box's text
+    answers->texts.push_back(text);
+    HWND button = answers->button ? GetDlgItem(window, answers->button) : GetDlgItem(window, IDYES);
+    PostMessageA(button ? button : GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
     return TRUE;
 }
 
@@ -114,16 +125,11 @@ TEST(UpdateDeclined, StoredOnlyWhenTheQuestionWasAnswered) {
     ASSERT_EQ(1, first.StartCheck("http://127.0.0.1:1/", owner, HKEY_CURRENT_USER, key.Path(), nullptr,
                                   UpdateClient::kNoThread, nullptr, "1"));
     // Whatever box comes up on this thread is answered No from another thread, within a time limit.
-    std::atomic<int> clicked(0), done(0);
-    const DWORD windowThread = GetCurrentThreadId();
+    std::atomic<int> done(0);
+    BoxAnswers answers{GetCurrentThreadId(), IDNO, {}, {}};
     std::thread clicker([&] {
         for (int i = 0; i < 600 && !done; ++i) {
-            BoxSearch search = {windowThread, nullptr};
-            EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
-            if (search.box) {
-                PostMessageA(GetDlgItem(search.box, IDNO), BM_CLICK, 0, 0);
-                clicked = 1;
-            }
+            EnumWindows(&AnswerBox, reinterpret_cast<LPARAM>(&answers));
             Sleep(50);
         }
     });
@@ -132,7 +138,7 @@ TEST(UpdateDeclined, StoredOnlyWhenTheQuestionWasAnswered) {
     second.StopCheck(); // waits for the check, dispatching the question meanwhile
     done = 1;
     clicker.join();
-    EXPECT_EQ(1, clicked) << "the question never came";
+    EXPECT_FALSE(answers.texts.empty()) << "the question never came";
     std::string value;
     EXPECT_FALSE(key.GetRaw(nullptr, "LastCheckVersion", nullptr, &value)) << "stored: " << value;
     first.StopCheck();
@@ -266,8 +272,17 @@ TEST(UpdateSignature, OnlyTheMakersUntouchedAnswerVerifies) {
         EXPECT_EQ(c.verifies, verifier.Verify(c.text.data(), c.text.size(), document)) << c.name;
         EXPECT_EQ(c.verifies ? answer.substr(0, line) : std::string(), document.Text()) << c.name;
     }
-    // Without a key nothing verifies; a key of the wrong size is no key.
+    // During a change of keys the program carries two: an answer signed with either verifies.
+    const std::string both = keys.ReadFile("other.pub") + key;
+    SignedAnswer rotating;
+    ASSERT_EQ(1, rotating.SetKey(reinterpret_cast<const unsigned char *>(both.data()), both.size()));
+    for (const std::string *signedBy : {&answer, &other}) {
+        TextString document;
+        EXPECT_EQ(1, rotating.Verify(signedBy->data(), signedBy->size(), document)) << *signedBy;
+    }
+    // Without a key nothing verifies; a key of the wrong size is no key, and neither are three.
     SignedAnswer keyless;
+    EXPECT_EQ(0, keyless.SetKey(reinterpret_cast<const unsigned char *>((both + key).data()), 96));
     EXPECT_EQ(0, keyless.SetKey(reinterpret_cast<const unsigned char *>(key.data()), 31));
     TextString document;
     EXPECT_EQ(0, keyless.Verify(answer.data(), answer.size(), document));
@@ -299,6 +314,340 @@ TEST(UpdateSignature, DigestComparesSizeAndHash) {
             << c.file << " " << c.hash;
     }
 }
+
+// ---- the rules an answer must keep ----
+
+// The key pair this program trusts (see TestUpdateKey.rc), by Wine's drive Z:.
+const std::string kTestKey =
+    std::string("Z:") + TARVEX_SOURCE_DIR + "/tests/common/resources/TestUpdateKey.key";
+
+// document followed by its signature line, signed in-process with the test key, so that a row can sign what
+// the publishing tool never writes.
+std::string SignedWithTestKey(const std::string &document) {
+    std::ifstream in(kTestKey, std::ios::binary);
+    const std::string seed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES], secret[crypto_sign_SECRETKEYBYTES],
+        signature[crypto_sign_BYTES];
+    char text[sodium_base64_ENCODED_LEN(crypto_sign_BYTES, sodium_base64_VARIANT_ORIGINAL)];
+    if (seed.size() != 32 || sodium_init() < 0 ||
+        crypto_sign_seed_keypair(publicKey, secret, reinterpret_cast<const unsigned char *>(seed.data())) !=
+            0)
+        return "";
+    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char *>(document.data()),
+                         document.size(), secret);
+    sodium_bin2base64(text, sizeof text, signature, sizeof signature, sodium_base64_VARIANT_ORIGINAL);
+    return document + "<!-- ed25519:" + text + " -->\n";
+}
+
+std::string AnswerDocument(const std::string &expires, const std::string &tail = "") {
+    return "<?xml version=\"1.0\"?>\n<update><info><en>New</en></info><version>9.01</version><expires>" +
+           expires + "</expires><files><url name=\"a.txt\" size=\"1\" sha256=\"" + std::string(64, 'a') +
+           "\">a.txt</url></files></update>\n" + tail;
+}
+
+// A signed answer of exactly size bytes: the document padded with a comment.
+std::string SignedOfSize(const std::string &expires, size_t size) {
+    const size_t lineLength = SignedWithTestKey("").size();
+    const std::string bare = AnswerDocument(expires);
+    return SignedWithTestKey(bare + "<!--" + std::string(size - lineLength - bare.size() - 8, 'x') + "-->\n");
+}
+
+TEST(UpdateAnswerRules, FirstRuleBrokenIsNamed) {
+    const uint64_t now = 1800000000;
+    const uint64_t limit = UpdateClient::kMaxFreshSeconds;
+    const auto at = [&](uint64_t seconds) { return std::to_string(seconds); };
+    const struct {
+        const char *name;
+        std::string answer;
+        UpdateClient::AnswerRule rule;
+    } cases[] = {
+        {"OneSecondAhead", SignedWithTestKey(AnswerDocument(at(now + 1))), UpdateClient::kAnswerGood},
+        {"ExpiresNow", SignedWithTestKey(AnswerDocument(at(now))), UpdateClient::kAnswerStale},
+        {"AtTheLimit", SignedWithTestKey(AnswerDocument(at(now + limit))), UpdateClient::kAnswerGood},
+        {"PastTheLimit", SignedWithTestKey(AnswerDocument(at(now + limit + 1))), UpdateClient::kAnswerStale},
+        // Both read as now + 1 in unsigned 64-bit arithmetic.
+        {"NegativeWrapping", SignedWithTestKey(AnswerDocument("-18446744071909551615")),
+         UpdateClient::kAnswerStale},
+        {"OverflowWrapping", SignedWithTestKey(AnswerDocument("18446744075509551617")),
+         UpdateClient::kAnswerStale},
+        // The text after a zero byte is signed but never reaches the parser.
+        {"ZeroByteSigned", SignedWithTestKey(AnswerDocument(at(now + 1), std::string("\0<x", 3))),
+         UpdateClient::kAnswerUnsigned},
+        {"AtTheSizeLimit", SignedOfSize(at(now + 1), UpdateClient::kMaxAnswerBytes),
+         UpdateClient::kAnswerGood},
+        {"OneBytePastTheSizeLimit", SignedOfSize(at(now + 1), UpdateClient::kMaxAnswerBytes + 1),
+         UpdateClient::kAnswerTooLong},
+    };
+    for (const auto &c : cases) {
+        UpdateClient client;
+        ASSERT_EQ(1, client.StartCheck("http://127.0.0.1:1/data/update.php", nullptr, HKEY_CURRENT_USER,
+                                       nullptr, nullptr, UpdateClient::kNoThread, nullptr, "1"));
+        XmlDocument document;
+        XmlNode *base = nullptr;
+        EXPECT_EQ(c.rule, client.JudgeAnswer(c.answer.data(), c.answer.size(), now, document, &base))
+            << c.name;
+    }
+}
+
+// The corpus both judges read (see AnswerCorpus.txt): each answer must be named by the rule given there.
+TEST(UpdateAnswerRules, CorpusAgreesWithThePublishingTool) {
+    const char *const rules[] = {"good",    "too-long",   "unsigned",  "not-xml", "stale",
+                                 "no-info", "no-version", "bad-entry", "no-files"};
+    std::ifstream in(std::string("Z:") + TARVEX_SOURCE_DIR + "/tests/update/AnswerCorpus.txt",
+                     std::ios::binary);
+    std::vector<std::pair<std::string, std::string>> cases; // "rule flags", document
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 3, "== ") == 0)
+            cases.push_back({line.substr(3), ""});
+        else if (!cases.empty() && line[0] != '#')
+            cases.back().second += line + "\n";
+    }
+    ASSERT_GE(cases.size(), 17u);
+    const uint64_t now = 1800000000;
+    const std::string own = UpdateClient::ProgramKind(), other = own == "x64" ? "x86" : "x64";
+    const std::pair<const char *, std::string> fills[] = {{"{ahead}", std::to_string(now + 3600)},
+                                                          {"{past}", std::to_string(now - 1)},
+                                                          {"{hash}", std::string(64, 'a')},
+                                                          {"{own}", own},
+                                                          {"{other}", other}};
+    for (auto &c : cases) {
+        for (const auto &fill : fills) {
+            for (size_t at; (at = c.second.find(fill.first)) != std::string::npos;)
+                c.second.replace(at, strlen(fill.first), fill.second);
+        }
+        const std::string rule = c.first.substr(0, c.first.find(' '));
+        std::string answer =
+            c.first.find("nosign") != std::string::npos ? c.second : SignedWithTestKey(c.second);
+        if (c.first.find("blank") != std::string::npos)
+            answer += "  ";
+        UpdateClient client;
+        ASSERT_EQ(1, client.StartCheck("http://127.0.0.1:1/data/update.php", nullptr, HKEY_CURRENT_USER,
+                                       nullptr, nullptr, UpdateClient::kNoThread, nullptr, "1"));
+        XmlDocument document;
+        XmlNode *base = nullptr;
+        EXPECT_EQ(rule, rules[client.JudgeAnswer(answer.data(), answer.size(), now, document, &base)])
+            << c.second;
+    }
+}
+
+// ---- installs ----
+
+// One install in the folder of this program, which is the update client's folder: the user's files are
+// written there under names of this test's own (and removed at the end, with their staged and kept
+// names), the answer and its files are served on loopback, and the check runs on a thread of its own
+// while this thread, the owner window's, serves its questions.
+class UpdateInstall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_.Start(120)) << server_.Problem();
+        char path[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, path, MAX_PATH);
+        *(strrchr(path, '\\') + 1) = 0;
+        folder_ = path;
+        owner_ = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(owner_);
+    }
+    void TearDown() override {
+        for (const std::string &name : names_) {
+            for (const char *suffix : {"", "_new", "_old"}) {
+                TextString staged;
+                UpdateClient::StagedName(name.c_str(), suffix, staged);
+                SetFileAttributesA((folder_ + staged.Text()).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA((folder_ + staged.Text()).c_str());
+            }
+        }
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it)
+            RemoveDirectoryA((folder_ + *it).c_str());
+        if (owner_)
+            DestroyWindow(owner_);
+    }
+    // Notes names (files, or folders ending in '\\') to remove at the end, and writes the user's files.
+    void Track(const std::vector<std::string> &names) {
+        for (const std::string &name : names) {
+            if (name.back() == '\\')
+                folders_.push_back(name);
+            else
+                names_.push_back(name);
+        }
+    }
+    void UserFiles(const PublishTool::Files &files) {
+        for (const auto &file : files) {
+            Track({file.first});
+            std::ofstream(folder_ + file.first, std::ios::binary) << file.second;
+        }
+    }
+    // "\x01" when the file is not there, "(folder)" for a folder.
+    std::string Read(const std::string &name) const {
+        const DWORD attributes = GetFileAttributesA((folder_ + name).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return "\x01";
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return "(folder)";
+        std::ifstream in(folder_ + name, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    // Publishes the release with the test key and serves the answer and every published file under /data/.
+    void Publish(const PublishTool::Files &release, const std::string &arguments) {
+        TempFolder work("Publish");
+        std::string answer;
+        ASSERT_EQ(1, PublishTool::MakeAnswer(work, kTestKey, release, "--info en=New " + arguments, answer));
+        ASSERT_TRUE(server_.SetRoute("/data/update.php", 200, answer));
+        for (const auto &file : release)
+            ASSERT_TRUE(server_.SetRoute(("/data/" + Encoded(file.first)).c_str(), 200, file.second));
+    }
+    // A name as the tool puts it in an address: its UTF-8 bytes, percent-encoded but for letters, digits
+    // and "-._~".
+    static std::string Encoded(const std::string &name) {
+        wchar_t wide[MAX_PATH] = {};
+        char utf8[MAX_PATH * 3] = {}, hex[4];
+        MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wide, MAX_PATH);
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+        std::string out;
+        for (const unsigned char *p = reinterpret_cast<unsigned char *>(utf8); *p; ++p) {
+            snprintf(hex, sizeof hex, "%%%02X", *p);
+            out += isalnum(*p) || strchr("-._~", *p) ? std::string(1, static_cast<char>(*p)) : hex;
+        }
+        return out;
+    }
+    // Runs one check to its end; 0 when it did not end within the time limit (the server is then stopped,
+    // which ends any download).
+    int Run(DWORD limitMs = 60000, int quiet = 0) {
+        auto *client = new UpdateClient;
+        client->SetQuiet(quiet);
+        EXPECT_EQ(1, client->StartCheck(server_.Url("/data/update.php").c_str(), owner_, HKEY_CURRENT_USER,
+                                        nullptr, nullptr, UpdateClient::kNoThread, nullptr, "1"));
+        std::atomic<int> done(0);
+        std::thread check([&] {
+            client->CheckAndInstall();
+            done = 1;
+        });
+        BoxAnswers answers{GetCurrentThreadId(), 0, {}, {}};
+        std::thread answering([&] {
+            while (!done) {
+                EnumWindows(&AnswerBox, reinterpret_cast<LPARAM>(&answers));
+                Sleep(20);
+            }
+        });
+        const auto serve = [&](DWORD ms) {
+            const DWORD begin = GetTickCount();
+            while (!done && GetTickCount() - begin < ms) {
+                MSG message;
+                while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                    DispatchMessageA(&message);
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+            }
+        };
+        serve(limitMs);
+        const int inTime = done;
+        if (!inTime) {
+            server_.Stop();
+            serve(30000);
+        }
+        answering.join();
+        check.join();
+        boxes_ = answers.texts;
+        client->StopCheck();
+        delete client;
+        return inTime;
+    }
+
+    LoopbackServer server_;
+    std::string folder_;
+    HWND owner_ = nullptr;
+    std::vector<std::string> names_, folders_;
+    std::vector<std::string> boxes_;
+};
+
+const char kFailed[] = "The update could not be installed; Tarvex is unchanged.";
+
+struct InstallCase {
+    const char *name;
+    PublishTool::Files user, release;
+    std::string arguments;
+    const char *servedEndlessly; // a file whose body runs far past its size and does not end, or null
+    PublishTool::Files after;    // content "\x01": not there
+    PublishTool::Files archive;  // the entries of the release's archive, when it has one
+    std::vector<std::string> boxes;
+    int quiet = 0; // the client told to ask nothing
+};
+
+class UpdateInstallCases : public UpdateInstall, public ::testing::WithParamInterface<InstallCase> {};
+
+TEST_P(UpdateInstallCases, FolderEndsAsExpected) {
+    const InstallCase &c = GetParam();
+    UserFiles(c.user);
+    for (const auto &file : c.after)
+        Track({file.first});
+    PublishTool::Files release = c.release;
+    for (auto &file : release) {
+        if (file.first.find(".zip") != std::string::npos) {
+            TempFolder scratch("Archive");
+            ASSERT_TRUE(MakeArchive(scratch.File("pack.zip"), c.archive));
+            file.second = scratch.ReadFile("pack.zip");
+        }
+    }
+    Publish(release, c.arguments);
+    if (c.servedEndlessly) {
+        const std::string path = std::string("/data/") + c.servedEndlessly;
+        ASSERT_TRUE(server_.SetRoute(path.c_str(), 200, "x", "stall:65536"));
+    }
+    ASSERT_EQ(1, Run(30000, c.quiet)) << "the check did not end";
+    for (const auto &file : c.after)
+        EXPECT_EQ(file.second, Read(file.first)) << file.first;
+    EXPECT_EQ(c.boxes, boxes_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpdateInstallCases,
+    ::testing::Values(
+        InstallCase{"EmptyFile",
+                    {{"UI-empty.txt", "old"}, {"UI-full.txt", "old full"}},
+                    {{"UI-empty.txt", ""}, {"UI-full.txt", "new full"}},
+                    "--version 9.01",
+                    nullptr,
+                    {{"UI-empty.txt", ""}, {"UI-empty_old.txt", "old"}, {"UI-full.txt", "new full"}},
+                    {},
+                    {"New"}},
+        // The archive puts UI-b.txt in place before the entry of that name, whose move then fails.
+        InstallCase{"FoldersTheArchiveMadeAreRemoved",
+                    {{"UI-named.txt", "old named"}, {"UI-b.txt", "old b"}},
+                    {{"UI-pack.zip", ""}, {"UI-b.txt", "new b"}},
+                    "--version 9.01 --entry zip:UI-pack.zip:UI-named.txt --entry file:UI-b.txt",
+                    nullptr,
+                    {{"UI-named.txt", "old named"},
+                     {"UI-b.txt", "old b"},
+                     {"UI-pack.zip", "\x01"},
+                     {"UI-dir\\", "\x01"},
+                     {"UI-dir\\deeper\\", "\x01"},
+                     {"UI-dir\\deeper\\x.txt", "\x01"}},
+                    {{"UI-named.txt", "new named"}, {"UI-dir/deeper/x.txt", "x"}, {"UI-b.txt", "zipped b"}},
+                    {"New", kFailed}},
+        InstallCase{"DownloadCutPastItsSize",
+                    {{"UI-long.txt", "old long"}},
+                    {{"UI-long.txt", "new long"}},
+                    "--version 9.01",
+                    "UI-long.txt",
+                    {{"UI-long.txt", "old long"}, {"UI-long_new.txt", "\x01"}},
+                    {},
+                    {"New", kFailed}},
+        InstallCase{"NameWithBlanksAndLettersOutsideAscii",
+                    {{"UI-a b \xe4.txt", "old"}},
+                    {{"UI-a b \xe4.txt", "new"}},
+                    "--version 9.01",
+                    nullptr,
+                    {{"UI-a b \xe4.txt", "new"}},
+                    {},
+                    {"New"}},
+        InstallCase{"QuietAsksNothing",
+                    {{"UI-quiet.txt", "old quiet"}},
+                    {{"UI-quiet.txt", "new quiet"}},
+                    "--version 9.01",
+                    nullptr,
+                    {{"UI-quiet.txt", "old quiet"}},
+                    {},
+                    {},
+                    1}),
+    [](const ::testing::TestParamInfo<InstallCase> &info) { return info.param.name; });
 
 // ---- texts outside ASCII ----
 
