@@ -19,5 +19,5 @@ cmake -S "$src" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch
     -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DZLIB_LIBRARY=/usr/$arch-w64-mingw32/lib/libz.a -DZLIB_INCLUDE_DIR=/usr/$arch-w64-mingw32/include >"$work/configure.log" 2>&1 ||
     { cat "$work/configure.log" >&2; exit 1; }
-cmake --build "$work/build" -j"$(nproc)" >"$work/build.log" 2>&1 || { tail -30 "$work/build.log" >&2; exit 1; }
+cmake --build "$work/build" --target zip -j"$(nproc)" >"$work/build.log" 2>&1 || { tail -30 "$work/build.log" >&2; exit 1; }
 cmake --install "$work/build" >/dev/null
