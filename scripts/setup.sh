@@ -33,13 +33,20 @@ if [ ${#need[@]} -gt 0 ]; then
         $sudo_ apt-get install -y -q --no-install-recommends -t bookworm "${need[@]}"
 fi
 
-# The ZIP library the update client extracts archives with, built once for each program from Debian's source
-# package.
-"$root/scripts/libzip.sh" x86_64
-"$root/scripts/libzip.sh" i686
-# libsodium, for the signature and hash checks of updates, the same way.
-"$root/scripts/libsodium.sh" x86_64
-"$root/scripts/libsodium.sh" i686
+# The ZIP library the update client extracts archives with and libsodium, for the signature and hash checks
+# of updates, built once for each program from Debian's source packages. The 32-bit ones are needed also where
+# only Tarvex.exe is built. Both libraries build at the same time: each spends much of its time in a configure
+# step that keeps one processor busy.
+. "$root/scripts/source-package.sh"
+tarvex_source_entry setup
+"$root/scripts/libzip.sh" x86_64 i686 &
+zip=$!
+"$root/scripts/libsodium.sh" x86_64 i686 &
+sodium=$!
+built=0
+wait "$zip" || built=1
+wait "$sodium" || built=1
+[ "$built" = 0 ] || exit 1
 
 "$root/scripts/display.sh" "$TARVEX_TEST_DISPLAY"
 
