@@ -7,6 +7,7 @@
 #include "base/ProcessorGroups.h"
 #include "load/ProcessorRecord.h"
 #include "base/WorkerThread.h"
+#include "tests/common/ProcessRunner.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
@@ -510,7 +511,11 @@ TEST(RealLoadWorker, FullLoadStopsWithinOneKernelRun) {
     ProcessorRecord record;
     record.index = LastProcessor();
     ASSERT_EQ(1, record.worker.Start(LoadWorker, &record, 100));
-    Sleep(200);
+    // Asked to stop once it is running its kernel.
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, record.worker.ThreadId());
+    ASSERT_TRUE(thread);
+    EXPECT_TRUE(ProcessRunner::WaitUntil(5000, [&] { return ThreadTime100ns(thread) > 0; }));
+    CloseHandle(thread);
     ASSERT_EQ(1, record.worker.RequestStop());
     EXPECT_TRUE(Ended(record.worker, 5000));
     EXPECT_EQ(0, record.worker.Running());
