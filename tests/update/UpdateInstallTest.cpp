@@ -88,7 +88,7 @@ private:
             current_->boxes_.push_back({ProcessRunner::WindowText(window),
                                         ProcessRunner::WindowText(GetDlgItem(window, 0xFFFF)),
                                         GetDlgItem(window, IDHELP) != nullptr});
-            PostMessageA(GetDlgItem(window, current_->button_), BM_CLICK, 0, 0);
+            EndDialog(window, current_->button_);
         }
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
@@ -103,8 +103,20 @@ BoxAnswerer *BoxAnswerer::current_ = nullptr;
 
 class UpdateInstall : public ::testing::Test {
 protected:
+    // One server for the suite (a Unix program started through Wine): each test serves its own answer and
+    // files, and reads the requests of its own checks only.
+    static void SetUpTestSuite() {
+        shared_ = new LoopbackServer;
+        shared_->Start(120);
+    }
+    static void TearDownTestSuite() {
+        delete shared_;
+        shared_ = nullptr;
+    }
+
     void SetUp() override {
-        ASSERT_TRUE(server_.Start(120)) << server_.Problem();
+        ASSERT_TRUE(server_.Running()) << server_.Problem();
+        ASSERT_TRUE(server_.ClearLog());
         ASSERT_TRUE(key_.Valid());
         ASSERT_TRUE(owner_);
     }
@@ -157,11 +169,14 @@ protected:
         return key_.GetRaw(nullptr, name, nullptr, &data) ? std::string(data.c_str()) : "<none>";
     }
 
-    LoopbackServer server_;
+    static LoopbackServer *shared_;
+    LoopbackServer &server_ = *shared_;
     ScopedTestKey key_{"UpdateInstall"};
     TempFolder folder_{"UpdateProgram"};
     HWND owner_ = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
 };
+
+LoopbackServer *UpdateInstall::shared_ = nullptr;
 
 // ---- answers refused before anything happens ----
 
