@@ -534,12 +534,10 @@ TEST(RealLoadWorker, RecordsIndexDecidesTheProcessor) {
     ASSERT_NE(nullptr, thread);
     // The worker pins itself once, early; until then it has the process's mask.
     DWORD_PTR previous = 0;
-    for (int i = 0; i < 200; ++i) {
+    ProcessRunner::WaitUntil(2000, [&] {
         previous = SetThreadAffinityMask(thread, info.dwActiveProcessorMask);
-        if (previous != info.dwActiveProcessorMask)
-            break;
-        Sleep(10);
-    }
+        return previous != info.dwActiveProcessorMask;
+    });
     CloseHandle(thread);
     record.worker.RequestStop();
     EXPECT_TRUE(Ended(record.worker, 5000));
