@@ -64,6 +64,16 @@ for _ in $(seq 1 120); do
     [ -f "$WINEPREFIX/system.reg" ] && DISPLAY="$TARVEX_TEST_DISPLAY" timeout 20 $wine64 cmd /c exit </dev/null >/dev/null 2>&1 && break
     sleep 1
 done
+# The tests' display has no window manager, and Wine waits up to two seconds for one to take away every managed
+# window that is hidden (each closed dialog and message box): unmanaged, Wine does that itself at once. The
+# run script asks for a managed Tarvex again when it shows it on the caller's own display.
+reg=$(mktemp --suffix=.reg)
+printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n' >"$reg"
+for exe in Tarvex.exe Tarvex64.exe; do
+    printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\%s\\X11 Driver]\n"Managed"="N"\n' "$exe" >>"$reg"
+done
+DISPLAY="$TARVEX_TEST_DISPLAY" timeout 60 $wine64 regedit /S "$(tarvex_windows_path "$reg")" </dev/null >/dev/null 2>&1 || true
+rm -f "$reg"
 # A program that crashes under test must end by itself, not wait behind Wine's crash dialog.
 DISPLAY="$TARVEX_TEST_DISPLAY" timeout 60 $wine64 reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD \
     /d 0 /f </dev/null >/dev/null 2>&1 || true

@@ -30,6 +30,13 @@ unsigned PercentOf(const std::string &cell) {
 
 class MainWindow : public WindowTest {};
 
+// 1 once the load runs: the program has used a tenth of a second of every processor.
+int LoadUnderWay(const TarvexDriver &driver) {
+    return TarvexDriver::WaitUntil(5000, [&] {
+        return driver.ProcessorTime() > TarvexDriver::MachineProcessors() * int64_t(1000000);
+    });
+}
+
 // The load's workers: the threads that appeared since the snapshot, once there are one per processor (or
 // after a bound, as many as there are then).
 std::vector<DWORD> WorkersAfter(const TarvexDriver &driver, const std::vector<DWORD> &before) {
@@ -360,6 +367,7 @@ TEST_F(MainWindow, SecondStopWhileStoppingIsIgnored) {
     TarvexDriver driver;
     StartAndWait(driver, "-u 100 -s");
     int processors = TarvexDriver::MachineProcessors();
+    ASSERT_EQ(1, LoadUnderWay(driver));
     int loaded = driver.ThreadCount();
     // Two presses before the first is handled: the second arrives while the first waits for its workers.
     driver.PostCommand(IDC_GRAB);
@@ -385,6 +393,7 @@ TEST_F(MainWindow, CloseDuringStopClosesAfterTheStop) {
     ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 7));
     TarvexDriver driver;
     StartAndWait(driver, "-u 100 -s");
+    ASSERT_EQ(1, LoadUnderWay(driver));
     driver.PostCommand(IDC_GRAB);
     driver.PostClose();
     driver.PostCommand(IDC_EXIT);
