@@ -138,6 +138,9 @@ int MainDialog::OnInitDialog() {
     TextString problem;
     ReadCommandLine(commandLine, problem);
 
+    // Nothing of an update may ask a person in a scripted run, not even a check the box starts.
+    updater_.SetQuiet(scripted_);
+
     processors_.Reset();
     AddProcessors();
     TickPlannedProcessors(problem);
@@ -498,6 +501,9 @@ int MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_TIMER:
         if (wParam == kEndTimer) {
+            // One shot: a system timer repeats, and an end that is not there yet is armed again for the
+            // time left (a load longer than a timer can wait, or a message that came early).
+            KillTimer(window_, kEndTimer);
             EndTimedLoad();
             return 1;
         }

@@ -39,12 +39,14 @@ tarvex_can_run32() {
 }
 
 # The suites the test command runs, in order: "32 64", or "64" alone on a host that cannot execute 32-bit
-# programs, after one line on standard output that says the 32-bit suite is left out and why.
+# programs, after one line on standard output that says the 32-bit suite is left out and why (the test
+# command then builds the 32-bit program alone, for the 64-bit suite's checks of it).
 tarvex_test_suites() {
     if tarvex_can_run32; then
         echo "32 64"
     else
-        echo "test: the 32-bit suite was not run: this host cannot execute 32-bit programs ($TARVEX_NO32_REASON)"
+        echo "test: the 32-bit suite was not run: this host cannot execute 32-bit programs ($TARVEX_NO32_REASON);" \
+            "of the 32-bit build only Tarvex.exe was built, none of its test programs"
         echo "64"
     fi
 }

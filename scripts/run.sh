@@ -42,8 +42,14 @@ if [ -z "${DISPLAY:-}" ] || ! timeout 5 xdpyinfo >/dev/null 2>&1; then
     # Ends the private server with the program.
     trap 'kill "$(cat "/tmp/.X${private#:}-lock" 2>/dev/null | tr -d " ")" 2>/dev/null || true' EXIT
 fi
-# Without a window manager nobody draws the caption; let Wine draw it for Tarvex, on any display.
+# Without a window manager nobody draws the caption; let Wine draw it for Tarvex, on any display. On the
+# caller's own display a window manager may look after the window (the set-up leaves it unmanaged, for the
+# tests' display); on a private one Wine does.
+managed=N
+[ -n "${private:-}" ] || managed=Y
 "$root/scripts/wine-exec" 64 reg add "HKCU\\Software\\Wine\\AppDefaults\\$TARVEX_ARCH_EXE\\X11 Driver" /v Decorated /d N /f \
+    >/dev/null 2>&1 || true
+"$root/scripts/wine-exec" 64 reg add "HKCU\\Software\\Wine\\AppDefaults\\$TARVEX_ARCH_EXE\\X11 Driver" /v Managed /d "$managed" /f \
     >/dev/null 2>&1 || true
 
 # Tarvex pays no attention to Ctrl+C (a window program has no console), so the signal is caught here and

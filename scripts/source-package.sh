@@ -2,9 +2,10 @@
 # Adds a deb-src entry for bookworm main when the machine has none, with the URI of the machine's own Debian
 # entry; a machine with no Debian entry at all is told what to add.
 
-# tarvex_unpack_source NAME WORK: unpacks source package NAME into WORK and prints the source folder.
-tarvex_unpack_source() {
-    local name=$1 work=$2 sudo_="" uri
+# tarvex_source_entry NAME: makes sure apt has a deb-src entry (NAME names the caller in messages). The set-up
+# calls it before building the libraries side by side, so that only one of them touches apt's lists.
+tarvex_source_entry() {
+    local name=$1 sudo_="" uri
     [ "$(id -u)" = 0 ] || sudo_=sudo
     if ! grep -rqsE '^(deb-src|Types:.*deb-src)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
         # The URI of the first active Debian entry (one-line or deb822 form), not the security archive's.
@@ -21,6 +22,12 @@ tarvex_unpack_source() {
             "$uri" | $sudo_ tee /etc/apt/sources.list.d/tarvex-src.sources >/dev/null
         $sudo_ apt-get update -q >/dev/null
     fi
+}
+
+# tarvex_unpack_source NAME WORK: unpacks source package NAME into WORK and prints the source folder.
+tarvex_unpack_source() {
+    local name=$1 work=$2
+    tarvex_source_entry "$name" || return 1
     (cd "$work" && apt-get source --download-only -q "$name" >/dev/null 2>&1) ||
         { echo "$name: apt-get source $name failed" >&2; return 1; }
     tar -xf "$work"/"$name"_*.orig.tar.* -C "$work" || return 1

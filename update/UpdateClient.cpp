@@ -609,9 +609,12 @@ int UpdateClient::CheckAndInstall() {
     TextString versionText;
     module.VersionNumbers(nullptr, &ownVersion, &versionText);
     char folder[ModuleInfo::kPathSize];
-    if (!ModuleInfo::ModuleDirectory(nullptr, folder))
+    if (programFolder_.Length() > 0)
+        directory_.Assign(programFolder_.Text());
+    else if (ModuleInfo::ModuleDirectory(nullptr, folder))
+        directory_.Assign(folder);
+    else
         return 0;
-    directory_.Assign(folder);
 
     TextString identifier;
     MachineId(MachineId::kAllSources).Compute(MachineId::kUpdateCheck, identifier);

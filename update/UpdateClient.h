@@ -124,6 +124,9 @@ public:
     // The help page is opened only when it is a web address.
     static int IsWebAddress(const char *url);
     uint32_t CheckMessage() const { return checkMessage_; }
+    // The folder the install works in, with its trailing backslash; empty (the default) for the program's
+    // own folder. A program that installs beside another one, or a test, names it.
+    void SetProgramFolder(const char *folder) { programFolder_.Assign(folder ? folder : ""); }
 
 private:
     static int32_t CheckThread(void *client, int32_t);
@@ -183,6 +186,7 @@ private:
     WorkerThread thread_;
     // The program's folder with its trailing backslash, for the passes.
     TextString directory_;
+    TextString programFolder_;
     // The answer's files, and what this install changed, for RollBack.
     std::vector<std::unique_ptr<UpdateEntry>> entries_;
     std::vector<std::unique_ptr<TextString>> staged_; // "_new" files written

@@ -13,7 +13,7 @@
 
 namespace {
 
-const char kSettingsKey[] = "Software\\Qelmarch\\Tarvex";
+const char *const kSettingsKey = kTarvexSettingsKey;
 
 int AnyAlive(const std::vector<HANDLE> &threads) {
     for (HANDLE thread : threads) {

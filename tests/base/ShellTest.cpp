@@ -1,5 +1,6 @@
 // Shell launchers starting real scripts that leave marker files, the fault guard, and the language fall-back.
 #include "base/Shell.h"
+#include "tests/common/ProcessRunner.h"
 #include "tests/common/TempFolder.h"
 #include <gtest/gtest.h>
 #include <cstring>
@@ -9,21 +10,18 @@ namespace {
 // Waits for a launched script's marker file to hold a whole line, at most 30 seconds: the file appears
 // before the shell has written into it.
 int WaitForFile(const std::string &path) {
-    for (int i = 0; i < 300; ++i) {
+    return ProcessRunner::WaitUntil(30000, [&] {
         HANDLE file =
             CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            char buffer[1024];
-            DWORD read = 0;
-            BOOL ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr);
-            CloseHandle(file);
-            if (ok && memchr(buffer, '\n', read))
-                return 1;
-        }
-        Sleep(100);
-    }
-    return 0;
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        char buffer[1024];
+        DWORD read = 0;
+        const BOOL ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+        CloseHandle(file);
+        return ok && memchr(buffer, '\n', read) != nullptr;
+    });
 }
 
 // The head of the thread's handler chain on x86, where the guard links a frame in and must take it out;

@@ -3,6 +3,7 @@
 #include "base/EventObject.h"
 #include "base/Win.h"
 #include "base/WorkerThread.h"
+#include "tests/common/ProcessRunner.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <memory>
@@ -220,8 +221,7 @@ TEST(WorkerThreadTerminate, EndsARunningThreadWithExitCodeZero) {
     ASSERT_EQ(1, worker.Start(NeverEnds, &probe, 0));
     HANDLE thread = OpenRunningThread(worker.ThreadId());
     ASSERT_NE(nullptr, thread);
-    for (int i = 0; i < 10000 && probe.runs.load() == 0; ++i)
-        Sleep(1);
+    ProcessRunner::WaitUntil(10000, [&] { return probe.runs.load() != 0; });
     ASSERT_EQ(1, probe.runs.load());
     worker.Terminate();
     EXPECT_EQ(0, worker.Running());
@@ -255,8 +255,7 @@ TEST(WorkerThreadTerminate, DestructionEndsARunningThread) {
         ASSERT_EQ(1, worker.Start(NeverEnds, &probe, 0));
         thread = OpenRunningThread(worker.ThreadId());
         ASSERT_NE(nullptr, thread);
-        for (int i = 0; i < 10000 && probe.runs.load() == 0; ++i)
-            Sleep(1);
+        ProcessRunner::WaitUntil(10000, [&] { return probe.runs.load() != 0; });
         ASSERT_EQ(1, probe.runs.load());
     }
     EXPECT_EQ(1, ThreadEnded(thread, nullptr));

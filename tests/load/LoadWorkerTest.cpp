@@ -7,6 +7,7 @@
 #include "base/ProcessorGroups.h"
 #include "load/ProcessorRecord.h"
 #include "base/WorkerThread.h"
+#include "tests/common/ProcessRunner.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
@@ -485,7 +486,11 @@ TEST(RealLoadWorker, FullLoadStopsWithinOneKernelRun) {
     ProcessorRecord record;
     record.index = LastProcessor();
     ASSERT_EQ(1, record.worker.Start(LoadWorker, &record, 100));
-    Sleep(200);
+    // Asked to stop once it is running its kernel.
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, record.worker.ThreadId());
+    ASSERT_TRUE(thread);
+    EXPECT_TRUE(ProcessRunner::WaitUntil(5000, [&] { return ThreadTime100ns(thread) > 0; }));
+    CloseHandle(thread);
     ASSERT_EQ(1, record.worker.RequestStop());
     EXPECT_TRUE(Ended(record.worker, 5000));
     EXPECT_EQ(0, record.worker.Running());
@@ -504,12 +509,10 @@ TEST(RealLoadWorker, RecordsIndexDecidesTheProcessor) {
     ASSERT_NE(nullptr, thread);
     // The worker pins itself once, early; until then it has the process's mask.
     DWORD_PTR previous = 0;
-    for (int i = 0; i < 200; ++i) {
+    ProcessRunner::WaitUntil(2000, [&] {
         previous = SetThreadAffinityMask(thread, info.dwActiveProcessorMask);
-        if (previous != info.dwActiveProcessorMask)
-            break;
-        Sleep(10);
-    }
+        return previous != info.dwActiveProcessorMask;
+    });
     CloseHandle(thread);
     record.worker.RequestStop();
     EXPECT_TRUE(Ended(record.worker, 5000));

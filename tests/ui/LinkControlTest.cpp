@@ -591,16 +591,13 @@ namespace {
 void PressKey(HWND dialog, UINT key) {
     PostMessageA(GetFocus(), WM_KEYDOWN, key, 1);
     PostMessageA(GetFocus(), WM_KEYUP, key, 1u | 3u << 30);
+    // Posted, so in the queue already; what they post in turn is handled in the same round.
     MSG message;
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < 200) {
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (IsDialogMessageA(dialog, &message))
-                continue;
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        Sleep(5);
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (IsDialogMessageA(dialog, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
     }
 }
 } // namespace

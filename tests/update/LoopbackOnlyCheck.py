@@ -16,7 +16,7 @@ import sys
 import tempfile
 import time
 
-SCENARIO = "UpdateWindow.DeclinedVersionIsStoredOnlyByTheWeeklyCheck"
+SCENARIO = "UpdateWindow.WeeklyQuestionDeclinedThenTheBoxAsksAgain"
 # strace starts a line with the thread id when it follows more than one.
 SEND = re.compile(r"^(?:(\d+)\s+)?(connect|sendto|sendmsg)\(")
 ADDRESS = re.compile(r'inet_addr\("([^"]+)"\)|inet_pton\(AF_INET6?, "([^"]+)"')

@@ -268,6 +268,22 @@ void TarvexDriver::FocusItem(int id) {
     PostMessageA(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
 }
 
+int TarvexDriver::Settle(DWORD timeoutMs, int byMouse) {
+    // Input is read after every posted message, so mouse input is settled by a click of the mouse.
+    RECT box = {};
+    GetClientRect(Item(IDC_AUTOUPDATE), &box);
+    for (int round = 0; round < 2; ++round) {
+        const int before = Checked(IDC_AUTOUPDATE);
+        if (byMouse)
+            MouseClick(IDC_AUTOUPDATE, 6, box.bottom / 2);
+        else
+            Click(IDC_AUTOUPDATE);
+        if (!WaitUntil(timeoutMs, [&] { return Checked(IDC_AUTOUPDATE) != before; }))
+            return 0;
+    }
+    return 1;
+}
+
 std::string TarvexDriver::Caption() const {
     return WindowText(dialog_);
 }

@@ -8,6 +8,7 @@
 #include "tests/common/ClosedUpdateUrl.h"
 #include "tests/common/ProcessRunner.h"
 #include "tests/common/SavedRegistryValue.h"
+#include "tests/common/SettingsKey.h"
 #include <cstdint>
 #include <vector>
 #include <memory>
@@ -66,6 +67,10 @@ public:
     void PostClose();
     // Posts WM_QUIT to the dialog's thread: the modal loop ends without any close message.
     void PostQuit();
+    // 1 once the program has handled every message posted to its window before the call (with byMouse, all
+    // the mouse input sent before it): a click of the update box after them has toggled the box (a second
+    // one puts it back).
+    int Settle(DWORD timeoutMs, int byMouse = 0);
 
     int RowCount() const;
     std::string Cell(int row, int column) const;

@@ -9,7 +9,7 @@
 
 class WindowTest : public ::testing::Test {
 public:
-    static constexpr const char *kSettingsKey = "Software\\Qelmarch\\Tarvex";
+    static constexpr const char *kSettingsKey = kTarvexSettingsKey;
     static constexpr DWORD kStartMs = 30000;
     static constexpr DWORD kExitMs = 20000;
 
