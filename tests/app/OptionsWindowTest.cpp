@@ -137,6 +137,24 @@ TEST_F(OptionsWindow, TimedLoadWithoutQuitReturnsToGrabAndTimesEveryGrab) {
     ExitCleanly(driver);
 }
 
+// A scripted run that does not run its full time says so by its exit code, whoever ends it: the user at
+// the window, or the session ending (the settings are stored either way).
+TEST_F(OptionsWindow, ScriptedRunEndedBeforeItsTimeExitsWithFour) {
+    for (int sessionEnds = 0; sessionEnds < 2; ++sessionEnds) {
+        ASSERT_EQ(1, WriteUserDword(kSettingsKey, "AutoUpdate", 0));
+        TarvexDriver driver;
+        StartAndWait(driver, "-u 10 -s -t 60 -q");
+        if (sessionEnds)
+            PostMessageA(driver.Dialog(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        else
+            driver.Click(IDC_EXIT);
+        DWORD code = 12345;
+        ASSERT_EQ(1, driver.WaitForExit(kExitMs, &code)) << sessionEnds;
+        EXPECT_EQ(4u, code) << sessionEnds;
+        ExpectAutoUpdateStored(0);
+    }
+}
+
 // ---- the choice of processors ----
 
 TEST_F(OptionsWindow, ListedAndTickedProcessorsAreTheOnlyOnesLoaded) {
