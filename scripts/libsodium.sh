@@ -6,18 +6,12 @@
 # the configure scripts run (one process each).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-[ $# -gt 0 ] || { echo "usage: libsodium.sh i686|x86_64 ..." >&2; exit 2; }
-missing=()
-for arch in "$@"; do
-    case "$arch" in i686 | x86_64) ;; *) echo "libsodium: no toolchain for '$arch'" >&2; exit 2 ;; esac
-    prefix="$root/third_party/$arch/libsodium"
-    [ -f "$prefix/lib/libsodium.a" ] && [ -f "$prefix/include/sodium.h" ] || missing+=("$arch")
-done
+. "$root/scripts/source-package.sh"
+missing=($(tarvex_missing_builds libsodium libsodium.a sodium.h "$@")) || exit 2
 [ ${#missing[@]} -gt 0 ] || exit 0
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-. "$root/scripts/source-package.sh"
 src=$(tarvex_unpack_source libsodium "$work")
 echo "libsodium: building the static library for mingw-w64 ${missing[*]} (a minute or two)"
 # The source package carries no generated configure script.
@@ -46,11 +40,4 @@ build() {
             { echo "libsodium: the $arch library built has no $symbol" >&2; rm -rf "$prefix"; return 1; }
     done
 }
-pids=()
-for arch in "${missing[@]}"; do
-    build "$arch" &
-    pids+=($!)
-done
-status=0
-for pid in "${pids[@]}"; do wait "$pid" || status=1; done
-exit "$status"
+tarvex_build_each build "${missing[@]}"

@@ -4,18 +4,12 @@
 # the processors' builds run side by side, their configure steps (one process each) included.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-[ $# -gt 0 ] || { echo "usage: libzip.sh i686|x86_64 ..." >&2; exit 2; }
-missing=()
-for arch in "$@"; do
-    case "$arch" in i686 | x86_64) ;; *) echo "libzip: no toolchain for '$arch'" >&2; exit 2 ;; esac
-    prefix="$root/third_party/$arch/libzip"
-    [ -f "$prefix/lib/libzip.a" ] && [ -f "$prefix/include/zip.h" ] || missing+=("$arch")
-done
+. "$root/scripts/source-package.sh"
+missing=($(tarvex_missing_builds libzip libzip.a zip.h "$@")) || exit 2
 [ ${#missing[@]} -gt 0 ] || exit 0
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-. "$root/scripts/source-package.sh"
 src=$(tarvex_unpack_source libzip "$work")
 echo "libzip: building the static library for mingw-w64 ${missing[*]} (about half a minute)"
 
@@ -32,11 +26,4 @@ build() {
         { tail -30 "$work/build-$arch.log" >&2; return 1; }
     cmake --install "$dir" >/dev/null
 }
-pids=()
-for arch in "${missing[@]}"; do
-    build "$arch" &
-    pids+=($!)
-done
-status=0
-for pid in "${pids[@]}"; do wait "$pid" || status=1; done
-exit "$status"
+tarvex_build_each build "${missing[@]}"

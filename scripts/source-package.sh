@@ -20,7 +20,9 @@ tarvex_source_entry() {
         echo "$name: adding a deb-src entry for $uri bookworm main" >&2
         printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
             "$uri" | $sudo_ tee /etc/apt/sources.list.d/tarvex-src.sources >/dev/null
-        $sudo_ apt-get update -q >/dev/null
+        # A mirror in the middle of a sync fails an unrelated index now and then; the source index is what
+        # counts here, and apt-get source says so when it is missing.
+        $sudo_ apt-get update -q >/dev/null || true
     fi
 }
 
@@ -32,4 +34,29 @@ tarvex_unpack_source() {
         { echo "$name: apt-get source $name failed" >&2; return 1; }
     tar -xf "$work"/"$name"_*.orig.tar.* -C "$work" || return 1
     find "$work" -maxdepth 1 -type d -name "$name-*" | head -n 1
+}
+
+# tarvex_missing_builds NAME LIBRARY HEADER PROCESSOR...: prints the processors (i686, x86_64) whose
+# third_party/<processor>/NAME lacks lib/LIBRARY or include/HEADER; fails on a processor without a toolchain.
+tarvex_missing_builds() {
+    local name=$1 library=$2 header=$3 arch prefix
+    shift 3
+    [ $# -gt 0 ] || { echo "usage: $name.sh i686|x86_64 ..." >&2; return 2; }
+    for arch in "$@"; do
+        case "$arch" in i686 | x86_64) ;; *) echo "$name: no toolchain for '$arch'" >&2; return 2 ;; esac
+        prefix="$root/third_party/$arch/$name"
+        [ -f "$prefix/lib/$library" ] && [ -f "$prefix/include/$header" ] || echo "$arch"
+    done
+}
+
+# tarvex_build_each FUNCTION PROCESSOR...: runs FUNCTION for every processor side by side; fails when one does.
+tarvex_build_each() {
+    local function=$1 pids=() pid status=0 arch
+    shift
+    for arch in "$@"; do
+        "$function" "$arch" &
+        pids+=($!)
+    done
+    for pid in "${pids[@]}"; do wait "$pid" || status=1; done
+    return "$status"
 }
