@@ -60,7 +60,17 @@ template <typename Done> int PumpUntil(Done done, DWORD limitMs) {
     return done();
 }
 
-// The static's client area as painted on screen.
+// Moves the cursor and pumps until the system has it there.
+int MoveCursor(POINT to) {
+    SetCursorPos(to.x, to.y);
+    return PumpUntil(
+        [&] {
+            POINT at = {};
+            return GetCursorPos(&at) && at.x == to.x && at.y == to.y;
+        },
+        3000);
+}
+
 BOOL CALLBACK DestroyChild(HWND child, LPARAM) {
     DestroyWindow(child);
     return TRUE;
@@ -94,8 +104,7 @@ protected:
         g_commandLParam = 0;
         g_parentBrush = nullptr;
         // Park the cursor away from every window of the test.
-        SetCursorPos(5, 5);
-        Pump(20);
+        ASSERT_TRUE(MoveCursor({5, 5}));
     }
     void TearDown() override {
         link_.Detach();
@@ -138,8 +147,7 @@ protected:
     void MoveCursorTo(HWND window, int x, int y) {
         POINT point = {x, y};
         ClientToScreen(window, &point);
-        SetCursorPos(point.x, point.y);
-        Pump(20);
+        ASSERT_TRUE(MoveCursor(point));
         SendMessageA(window, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
     }
     // A point in the middle of the painted text.
