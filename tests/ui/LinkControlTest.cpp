@@ -556,31 +556,19 @@ TEST_F(LinkTest, KeySequences) {
         const char *what;
         std::vector<Step> steps;
         int commands;
-        uint32_t options;
-        const char *address;
+        uint32_t options = kLinkNotifyParent;
+        const char *address = "";
     } cases[] = {
-        {"Enter", {{kDown, VK_RETURN}, {kUp, VK_RETURN}}, 1, kLinkNotifyParent, ""},
-        {"Space", {{kDown, VK_SPACE}, {kUp, VK_SPACE}}, 1, kLinkNotifyParent, ""},
+        {"Enter", {{kDown, VK_RETURN}, {kUp, VK_RETURN}}, 1},
+        {"Space", {{kDown, VK_SPACE}, {kUp, VK_SPACE}}, 1},
         // A held key repeats its key-down; the link still opens once.
-        {"held Enter",
-         {{kDown, VK_RETURN}, {kRepeat, VK_RETURN}, {kUp, VK_RETURN}},
-         1,
-         kLinkNotifyParent,
-         ""},
-        {"released twice",
-         {{kDown, VK_RETURN}, {kUp, VK_RETURN}, {kUp, VK_RETURN}},
-         1,
-         kLinkNotifyParent,
-         ""},
-        {"press alone", {{kDown, VK_RETURN}, {kRepeat, VK_RETURN}}, 0, kLinkNotifyParent, ""},
-        {"other key", {{kDown, 'A'}, {kUp, 'A'}}, 0, kLinkNotifyParent, ""},
-        {"releases alone", {{kUp, VK_RETURN}, {kUp, VK_SPACE}}, 0, kLinkNotifyParent, ""},
-        {"Space pressed, Enter released", {{kDown, VK_SPACE}, {kUp, VK_RETURN}}, 0, kLinkNotifyParent, ""},
-        {"focus lost between",
-         {{kFocusLink, 0}, {kDown, VK_RETURN}, {kFocusAway, 0}, {kUp, VK_RETURN}},
-         0,
-         kLinkNotifyParent,
-         ""},
+        {"held Enter", {{kDown, VK_RETURN}, {kRepeat, VK_RETURN}, {kUp, VK_RETURN}}, 1},
+        {"released twice", {{kDown, VK_RETURN}, {kUp, VK_RETURN}, {kUp, VK_RETURN}}, 1},
+        {"press alone", {{kDown, VK_RETURN}, {kRepeat, VK_RETURN}}, 0},
+        {"other key", {{kDown, 'A'}, {kUp, 'A'}}, 0},
+        {"releases alone", {{kUp, VK_RETURN}, {kUp, VK_SPACE}}, 0},
+        {"Space pressed, Enter released", {{kDown, VK_SPACE}, {kUp, VK_RETURN}}, 0},
+        {"focus lost between", {{kFocusLink, 0}, {kDown, VK_RETURN}, {kFocusAway, 0}, {kUp, VK_RETURN}}, 0},
         {"neither notify option nor address", {{kDown, VK_RETURN}, {kUp, VK_RETURN}}, 0, 0, nullptr},
     };
     for (const auto &c : cases) {
