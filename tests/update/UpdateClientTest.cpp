@@ -167,9 +167,6 @@ TEST(UpdateRules, QueryAndStagedNames) {
     EXPECT_STREQ("http://h/u?v=1.00&id=X", out.Text());
     UpdateClient::PlainQuery("http://h/u?p=tarvex", "1.00", "X", "x64", out);
     EXPECT_STREQ("http://h/u?p=tarvex&v=1.00&id=X&arch=x64", out.Text());
-    // The 32-bit program's query stays as it was; the 64-bit one says which program asks.
-    EXPECT_STREQ(sizeof(void *) == 8 ? "x64" : "(none)",
-                 UpdateClient::ProgramArchitecture() ? UpdateClient::ProgramArchitecture() : "(none)");
     const char *const names[][3] = {{"Tarvex.exe", "Tarvex_new.exe", "Tarvex_old.exe"},
                                     {"readme.html", "readme.html_new.html", "readme.html_old.html"},
                                     {"a.txt", "a_new.txt", "a_old.txt"},

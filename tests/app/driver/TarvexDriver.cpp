@@ -292,15 +292,17 @@ void TarvexDriver::MouseClick(int id, int x, int y) {
     POINT point = {x, y};
     ClientToScreen(Item(id), &point);
     SetCursorPos(point.x, point.y);
-    Sleep(50);
+    // The buttons go where the system has the cursor: only once it is there.
+    WaitUntil(5000, [&] {
+        POINT at = {};
+        return GetCursorPos(&at) && at.x == point.x && at.y == point.y;
+    });
     INPUT inputs[2] = {};
     inputs[0].type = INPUT_MOUSE;
     inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
     inputs[1].type = INPUT_MOUSE;
     inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(1, &inputs[0], sizeof(INPUT));
-    Sleep(50);
-    SendInput(1, &inputs[1], sizeof(INPUT));
+    SendInput(2, inputs, sizeof(INPUT));
 }
 
 RECT TarvexDriver::ItemPlace(int id) const {
