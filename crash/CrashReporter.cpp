@@ -515,47 +515,38 @@ BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALL
     return TRUE;
 }
 
-void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId) {
-    OSVERSIONINFOA version;
-    memset(&version, 0, sizeof(version));
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (!GetVersionExA(&version))
-        version.dwPlatformId = VER_PLATFORM_WIN32_NT;
-    const int nt = (version.dwPlatformId & 0x2) != 0;
+namespace {
+// The steps of the text report, in the order of its lines.
+void WriteException(HANDLE file, const EXCEPTION_RECORD &exception, DWORD threadId, int nt) {
+    WritePiece(file,
+               nt ? "%s [0x%08X] at " TARVEX_ADDRESS " in Thread %u.\r\n"
+                  : "%s [0x%08X] at " TARVEX_ADDRESS " in Thread 0x%08X.\r\n",
+               ExceptionNameOf(exception.ExceptionCode), static_cast<unsigned>(exception.ExceptionCode),
+               AddressOf(exception.ExceptionAddress), static_cast<unsigned>(threadId));
+    if (exception.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && exception.NumberParameters > 1)
+        WritePiece(file, "%s location " TARVEX_ADDRESS ".\r\n",
+                   AccessKindOf(exception.ExceptionInformation[0]),
+                   static_cast<uint64_t>(exception.ExceptionInformation[1]));
+}
 
-    const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
-    const CONTEXT *context = pointers ? pointers->ContextRecord : nullptr;
-    if (exception) {
-        WritePiece(file,
-                   nt ? "%s [0x%08X] at " TARVEX_ADDRESS " in Thread %u.\r\n"
-                      : "%s [0x%08X] at " TARVEX_ADDRESS " in Thread 0x%08X.\r\n",
-                   ExceptionNameOf(exception->ExceptionCode), static_cast<unsigned>(exception->ExceptionCode),
-                   AddressOf(exception->ExceptionAddress), static_cast<unsigned>(threadId));
-        if (exception->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && exception->NumberParameters > 1)
-            WritePiece(file, "%s location " TARVEX_ADDRESS ".\r\n",
-                       AccessKindOf(exception->ExceptionInformation[0]),
-                       static_cast<uint64_t>(exception->ExceptionInformation[1]));
+void WriteProcessors(HANDLE file) {
+    SystemInfoQuery query;
+    const int nt = (QueryVersion() & kOsNt) ? 1 : 0;
+    TextString name, vendor, identifier;
+    for (uint32_t index = 0; index < kMostProcessors; ++index) {
+        uint32_t mhz = 0;
+        // A value one processor lacks must not be taken from the one before.
+        name.Assign("");
+        vendor.Assign("");
+        identifier.Assign("");
+        if (!ReadProcessorDescription(query, nt, index, name, &vendor, &identifier, &mhz))
+            break;
+        name.TrimLeft();
+        WritePiece(file, "\r\n%s %s %s %u Mhz", name.Text(), vendor.Text(), identifier.Text(), mhz);
     }
-    if (context)
-        WriteRegisters(file, *context);
+}
 
-    {
-        SystemInfoQuery query;
-        const int nt = (QueryVersion() & kOsNt) ? 1 : 0;
-        TextString name, vendor, identifier;
-        for (uint32_t index = 0; index < kMostProcessors; ++index) {
-            uint32_t mhz = 0;
-            // A value one processor lacks must not be taken from the one before.
-            name.Assign("");
-            vendor.Assign("");
-            identifier.Assign("");
-            if (!ReadProcessorDescription(query, nt, index, name, &vendor, &identifier, &mhz))
-                break;
-            name.TrimLeft();
-            WritePiece(file, "\r\n%s %s %s %u Mhz", name.Text(), vendor.Text(), identifier.Text(), mhz);
-        }
-    }
-
+void WriteSystem(HANDLE file, OSVERSIONINFOA &version, int nt) {
     char osName[256];
     osName[0] = 0;
     const char *os = OsName(osName, QueryEdition());
@@ -565,71 +556,88 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
                (unsigned)(nt ? version.dwBuildNumber : (version.dwBuildNumber & 0xFFFF)),
                version.szCSDVersion);
     WritePiece(file, "%s%s Ansi\r\n", kArchitecture, IsWow64() ? " WOW64" : "");
+}
 
+void WriteModule(HANDLE file, ModuleRecord &record) {
+    if (record.version.dwSignature != kFixedVersionSignature)
+        ReadFileVersion(record.path.get(), record.version);
+    char date[16] = "";
+    char time[16] = "";
+    uint64_t ticks = (static_cast<uint64_t>(record.timeStamp) + 11644473600ull) * 10000000ull;
+    FILETIME utc, local;
+    utc.dwLowDateTime = static_cast<DWORD>(ticks);
+    utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    SYSTEMTIME parts;
+    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &parts)) {
+        TextString piece;
+        if (piece.Format("%2u.%02u.%04u", parts.wDay, parts.wMonth, parts.wYear))
+            lstrcpynA(date, piece.Text(), sizeof(date));
+        if (piece.Format("%2u:%02u:%02u", parts.wHour, parts.wMinute, parts.wSecond))
+            lstrcpynA(time, piece.Text(), sizeof(time));
+    }
+    const VS_FIXEDFILEINFO &v = record.version;
+    WritePiece(file,
+               "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
+               " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
+               record.size, record.timeStamp, date, time, record.checksum, record.base,
+               HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
+               LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
+               HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record.path.get());
+}
+} // namespace
+
+void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId) {
+    OSVERSIONINFOA version;
+    memset(&version, 0, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA(&version))
+        version.dwPlatformId = VER_PLATFORM_WIN32_NT;
+    const int nt = (version.dwPlatformId & 0x2) != 0;
+    const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
+    const CONTEXT *context = pointers ? pointers->ContextRecord : nullptr;
+
+    if (exception)
+        WriteException(file, *exception, threadId, nt);
+    if (context)
+        WriteRegisters(file, *context);
+    WriteProcessors(file);
+    WriteSystem(file, version, nt);
     if (context && debugHelp_.symbolsReady) {
         WritePiece(file, "%s", "\r\nStack:\r\n");
         // The walk changes the context it is given; the exception's own record stays as it was.
         CONTEXT walked = *context;
         WriteStack(&walked, file);
     }
-
     if (logText_.Length() > 0) {
         WritePiece(file, "%s", "\r\nLog:\r\n");
         DWORD written = 0;
         WriteFile(file, logText_.Text(), static_cast<DWORD>(logText_.Length()), &written, nullptr);
     }
-
+    // Each record goes right after its line.
     if (job.modules) {
         WritePiece(file, "%s", "\r\nModuleList:\r\n");
         WritePiece(file, "%s", "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n");
-        while (job.modules) {
-            ModuleRecord *record = job.modules.get();
-            if (record->version.dwSignature != kFixedVersionSignature)
-                ReadFileVersion(record->path.get(), record->version);
-            char date[16] = "";
-            char time[16] = "";
-            uint64_t ticks = (static_cast<uint64_t>(record->timeStamp) + 11644473600ull) * 10000000ull;
-            FILETIME utc, local;
-            utc.dwLowDateTime = static_cast<DWORD>(ticks);
-            utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-            SYSTEMTIME parts;
-            if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &parts)) {
-                TextString piece;
-                if (piece.Format("%2u.%02u.%04u", parts.wDay, parts.wMonth, parts.wYear))
-                    lstrcpynA(date, piece.Text(), sizeof(date));
-                if (piece.Format("%2u:%02u:%02u", parts.wHour, parts.wMinute, parts.wSecond))
-                    lstrcpynA(time, piece.Text(), sizeof(time));
-            }
-            const VS_FIXEDFILEINFO &v = record->version;
-            WritePiece(file,
-                       "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
-                       " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
-                       record->size, record->timeStamp, date, time, record->checksum, record->base,
-                       HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
-                       LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
-                       HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record->path.get());
-            ReleaseFront(job.modules);
-        }
+        for (; job.modules; ReleaseFront(job.modules))
+            WriteModule(file, *job.modules);
         job.moduleTail = &job.modules;
     }
-
     if (job.threads) {
         WritePiece(file, "%s", "\r\nThreadList:\r\n");
         WritePiece(file, "%s", "Id         StackBase  StackEnd   StartAddress\r\n");
-        while (job.threads) {
-            ThreadRecord *record = job.threads.get();
-            TextString start;
-            if (!debugHelp_.symbolsReady || !DescribeAddress(record->startAddress, start))
-                start.Assign("");
-            WritePiece(file,
-                       nt ? "%-8u   " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n"
-                          : "0x%08X " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n",
-                       record->id, record->stackBase, record->stackEnd, record->startAddress, start.Text(),
-                       record->name);
-            ReleaseFront(job.threads);
-        }
+        for (; job.threads; ReleaseFront(job.threads))
+            WriteThread(file, *job.threads, nt);
         job.threadTail = &job.threads;
     }
+}
+
+void CrashReporter::WriteThread(HANDLE file, const ThreadRecord &record, int nt) {
+    TextString start;
+    if (!debugHelp_.symbolsReady || !DescribeAddress(record.startAddress, start))
+        start.Assign("");
+    WritePiece(file,
+               nt ? "%-8u   " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n"
+                  : "0x%08X " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n",
+               record.id, record.stackBase, record.stackEnd, record.startAddress, start.Text(), record.name);
 }
 
 int CrashReporter::LoadDebugHelp() {

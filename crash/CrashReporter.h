@@ -148,6 +148,8 @@ private:
     int SymbolNameOf(uint64_t address, TextString &text);
     void WriteDump(ReportJob &job);
     void WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId);
+    // One line of the thread list (its start address described by the symbols, when they are ready).
+    void WriteThread(HANDLE file, const ThreadRecord &record, int nt);
 
     static CrashReporter *instance_;
     // The reporter whose WriteStack is walking; the walk's look-ups carry no context of their own.
