@@ -1,7 +1,7 @@
 // ComInitializer: starts COM on the calling thread and undoes exactly what it started; CreateComObject makes
 // an object from a ProgID or a class id. Shared by the XML document and the WMI query.
 //
-// Classes: ComInitializer, ComRef. Functions: CreateComObject.
+// Classes: ComInitializer. Functions: CreateComObject.
 #pragma once
 
 #include "base/Win.h"
@@ -31,37 +31,3 @@ private:
 // else 0 with *out cleared.
 int CreateComObject(const char *progId, REFIID interfaceId, void **out);
 int CreateComObject(REFCLSID classId, REFIID interfaceId, void **out);
-
-// Owns one reference to a COM interface; released on destruction or Reset. Not copyable.
-template <typename T> class ComRef {
-public:
-    ComRef() = default;
-    explicit ComRef(T *owned) : pointer_(owned) {}
-    ~ComRef() { Reset(); }
-    ComRef(const ComRef &) = delete;
-    ComRef &operator=(const ComRef &) = delete;
-
-    T *Get() const { return pointer_; }
-    T *operator->() const { return pointer_; }
-    explicit operator bool() const { return pointer_ != nullptr; }
-    // For a call that hands out a new reference: the previous one is released first.
-    T **Receive() {
-        Reset();
-        return &pointer_;
-    }
-    void **ReceiveVoid() { return reinterpret_cast<void **>(Receive()); }
-    void Reset(T *owned = nullptr) {
-        if (pointer_)
-            pointer_->Release();
-        pointer_ = owned;
-    }
-    // Hands the reference to the caller.
-    T *Detach() {
-        T *pointer = pointer_;
-        pointer_ = nullptr;
-        return pointer;
-    }
-
-private:
-    T *pointer_ = nullptr;
-};

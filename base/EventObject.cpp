@@ -21,28 +21,29 @@ int EventObject::Create(int manualReset, int initiallySet, const char *name, int
         snprintf(globalName, sizeof(globalName), "Global\\%s", name);
         name = globalName;
     }
-    handle_ = CreateEventA(useAttributes, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, name);
+    handle_.Reset(CreateEventA(useAttributes, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, name));
     if (useAttributes)
         HeapFree(GetProcessHeap(), 0, attributes.lpSecurityDescriptor);
-    owned_ = handle_ != nullptr;
-    return handle_ != nullptr;
+    owned_ = handle_.Get() != nullptr;
+    return handle_.Get() != nullptr;
 }
 
 int EventObject::Set() {
-    return handle_ && SetEvent(handle_) ? 1 : 0;
+    return handle_.Get() && SetEvent(handle_.Get()) ? 1 : 0;
 }
 
 void EventObject::Close() {
-    if (owned_ && handle_)
-        CloseHandle(handle_);
+    // A handle this object did not open is only forgotten.
+    if (!owned_)
+        handle_.Release();
+    handle_.Reset();
     owned_ = 0;
-    handle_ = nullptr;
 }
 
 int EventObject::Wait(DWORD ms, int *timedOut, HANDLE second) {
     if (timedOut)
         *timedOut = 0;
-    HANDLE handles[2] = {handle_, second};
+    HANDLE handles[2] = {handle_.Get(), second};
     DWORD count = second ? 2 : 1;
     for (;;) {
         DWORD result = WaitForMultipleObjectsEx(count, handles, FALSE, ms, TRUE);
@@ -59,7 +60,7 @@ int EventObject::Wait(DWORD ms, int *timedOut, HANDLE second) {
 int EventObject::PumpWait(DWORD ms, HANDLE second) {
     const uint64_t deadline = TickCount64() + ms;
     for (;;) {
-        HANDLE handles[2] = {handle_, second};
+        HANDLE handles[2] = {handle_.Get(), second};
         DWORD count = second ? 2 : 1;
         if (ms != INFINITE) {
             uint64_t now = TickCount64();

@@ -4,6 +4,7 @@
 // Classes: EventObject. Functions: BuildSecurityAttributes, TickCount64.
 #pragma once
 
+#include "base/ScopedHandle.h"
 #include "base/Win.h"
 #include <cstdint>
 
@@ -22,12 +23,12 @@ public:
     int Wait(DWORD ms, int *timedOut = nullptr, HANDLE second = nullptr);
     // Waits while dispatching the calling thread's messages; a WM_QUIT is posted again and ends the wait.
     int PumpWait(DWORD ms, HANDLE second = nullptr);
-    HANDLE Handle() const { return handle_; }
+    HANDLE Handle() const { return handle_.Get(); }
 
 private:
     int owned_ = 0;
     int ntAfterNt4_ = 0;
-    HANDLE handle_ = nullptr;
+    OwnedHandle handle_;
 };
 
 // Fills attributes with a descriptor copied into a heap block (HeapAlloc on the process heap) that the

@@ -1,8 +1,10 @@
 // SpecialFolder: profile folders through userenv, the machine temporary folder from the registry, the
 // system's own directories, and shell folders with the shfolder fall-back.
 #include "base/SpecialFolder.h"
+#include "base/ComRef.h"
 #include "base/DynamicLibrary.h"
 #include "base/RegistryKey.h"
+#include "base/ScopedHandle.h"
 #include "base/TextString.h"
 #include <shlobj.h>
 #include <cstring>
@@ -46,12 +48,12 @@ int UserProfileDirectory(char *buffer) {
         return Fail(buffer);
     auto openToken = advapi.Function<OpenProcessTokenFn>("OpenProcessToken");
     auto get = userenv.Function<GetUserProfileDirectoryFn>("GetUserProfileDirectoryA");
-    HANDLE token = nullptr;
-    if (!openToken || !get || !openToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    HANDLE opened = nullptr;
+    if (!openToken || !get || !openToken(GetCurrentProcess(), TOKEN_QUERY, &opened))
         return Fail(buffer);
+    OwnedHandle token(opened);
     DWORD size = MAX_PATH;
-    BOOL done = get(token, buffer, &size);
-    CloseHandle(token);
+    BOOL done = get(token.Get(), buffer, &size);
     return done ? 1 : Fail(buffer);
 }
 
@@ -91,8 +93,8 @@ int MachineTempDirectory(char *buffer) {
 }
 
 int ShellFolder(int folder, char *buffer) {
-    IMalloc *allocator = nullptr;
-    if (FAILED(SHGetMalloc(&allocator)) || !allocator)
+    ComRef<IMalloc> allocator;
+    if (FAILED(SHGetMalloc(allocator.Receive())) || !allocator)
         return Fail(buffer);
     int done = 0;
     LPITEMIDLIST list = nullptr;
@@ -100,7 +102,7 @@ int ShellFolder(int folder, char *buffer) {
         done = SHGetPathFromIDListA(list, buffer) != 0;
         allocator->Free(list);
     }
-    allocator->Release();
+    allocator.Reset();
     if (!done) {
         DynamicLibrary shfolder;
         GetFolderPathFn get = nullptr;

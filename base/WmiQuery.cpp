@@ -1,8 +1,10 @@
 // WmiQuery: WMI through COM, for the network adapter address of the machine identifier.
 #include "base/WmiQuery.h"
 #include "base/ComInitializer.h"
+#include "base/ComRef.h"
 #include "base/TextString.h"
 #include <wbemidl.h>
+#include <utility>
 
 namespace {
 const CLSID kClsidWbemLocator = {
@@ -44,15 +46,13 @@ int Query(const char *nameSpace, const char *query, const char *property, TextSt
     // The whole answer is taken, one object at a time; only the first one is read.
     ComRef<IWbemClassObject> first;
     for (;;) {
-        IWbemClassObject *object = nullptr;
+        ComRef<IWbemClassObject> object;
         ULONG returned = 0;
-        HRESULT result = results->Next(kNextTimeoutMs, 1, &object, &returned);
+        HRESULT result = results->Next(kNextTimeoutMs, 1, object.Receive(), &returned);
         if (!returned || !object)
             break;
         if (!first)
-            first.Reset(object);
-        else
-            object->Release();
+            first = std::move(object);
         if (result != WBEM_S_NO_ERROR)
             break;
     }

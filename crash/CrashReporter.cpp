@@ -3,6 +3,7 @@
 #include "crash/CrashReporter.h"
 #include "base/ModuleInfo.h"
 #include "base/OsVersion.h"
+#include "base/OwnedChain.h"
 #include "base/ProcessorInventory.h"
 #include "base/SystemInfoQuery.h"
 #include "base/WorkerThread.h"
@@ -16,6 +17,7 @@
 #include <new>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -133,8 +135,8 @@ void WriteRegisters(HANDLE file, const CONTEXT &c) {
 #ifdef _WIN64
     WritePiece(file, "\r\nRAX=0x%016I64X, RBX=0x%016I64X, RCX=0x%016I64X, RDX=0x%016I64X\r\n", c.Rax, c.Rbx,
                c.Rcx, c.Rdx);
-    WritePiece(file, "RSI=0x%016I64X, RDI=0x%016I64X, RBP=0x%016I64X, RSP=0x%016I64X\r\n", c.Rsi, c.Rdi, c.Rbp,
-               c.Rsp);
+    WritePiece(file, "RSI=0x%016I64X, RDI=0x%016I64X, RBP=0x%016I64X, RSP=0x%016I64X\r\n", c.Rsi, c.Rdi,
+               c.Rbp, c.Rsp);
     WritePiece(file, "R8 =0x%016I64X, R9 =0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", c.R8, c.R9, c.R10,
                c.R11);
     WritePiece(file, "R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", c.R12, c.R13,
@@ -231,16 +233,15 @@ void ReadFileVersion(const wchar_t *path, VS_FIXEDFILEINFO &version) {
     DWORD size = GetFileVersionInfoSizeW(path, &ignored);
     if (!size)
         return;
-    char *block = new (std::nothrow) char[size];
+    std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
     if (!block)
         return;
     VS_FIXEDFILEINFO *fixed = nullptr;
     UINT length = 0;
-    if (GetFileVersionInfoW(path, 0, size, block) &&
-        VerQueryValueW(block, L"\\", reinterpret_cast<void **>(&fixed), &length) && fixed &&
+    if (GetFileVersionInfoW(path, 0, size, block.get()) &&
+        VerQueryValueW(block.get(), L"\\", reinterpret_cast<void **>(&fixed), &length) && fixed &&
         length >= sizeof(*fixed) && fixed->dwSignature == kFixedVersionSignature)
         version = *fixed;
-    delete[] block;
 }
 
 void TerminateWithReport() {
@@ -264,29 +265,20 @@ struct CrashReporter::ReportJob {
     int result = 1;
     // The dump writer's arguments.
     HANDLE dumpFile = INVALID_HANDLE_VALUE;
-    // The collector's lists, in the order the dump writer reported.
-    ModuleRecord *modules = nullptr;
-    ModuleRecord **moduleTail = &modules;
-    ThreadRecord *threads = nullptr;
-    ThreadRecord **threadTail = &threads;
+    // The collector's lists, in the order the dump writer reported; the tails are where the next one goes.
+    std::unique_ptr<ModuleRecord> modules;
+    std::unique_ptr<ModuleRecord> *moduleTail = &modules;
+    std::unique_ptr<ThreadRecord> threads;
+    std::unique_ptr<ThreadRecord> *threadTail = &threads;
 
     ~ReportJob() {
-        while (modules) {
-            ModuleRecord *next = modules->next;
-            delete[] modules->path;
-            delete modules;
-            modules = next;
-        }
-        while (threads) {
-            ThreadRecord *next = threads->next;
-            delete threads;
-            threads = next;
-        }
+        ReleaseChain(modules);
+        ReleaseChain(threads);
     }
 };
 
 CrashReporter::CrashReporter(uint32_t options) : options_(options) {
-    reportDone_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    reportDone_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     previousInstance_ = instance_;
     instance_ = this;
     if (!(options_ & kNoFilter)) {
@@ -302,8 +294,6 @@ CrashReporter::~CrashReporter() {
     if (instance_ == this)
         instance_ = previousInstance_;
     UnloadDebugHelp();
-    if (reportDone_)
-        CloseHandle(reportDone_);
 }
 
 void CrashReporter::InstallFilter(int mode) {
@@ -334,16 +324,16 @@ LONG WINAPI CrashReporter::Filter(EXCEPTION_POINTERS *pointers) {
         // thread may hold a lock the report needs (the heap's, the loader's, one inside a library), and then
         // the report never finishes. Either way the process ends here, with this fault's code: files the
         // report has finished are complete under their names, unfinished ones only have temporary names.
-        if (self->reportDone_)
-            WaitForSingleObject(self->reportDone_, kSecondFaultWaitMs);
+        if (self->reportDone_.IsValid())
+            WaitForSingleObject(self->reportDone_.Get(), kSecondFaultWaitMs);
         const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
         TerminateProcess(GetCurrentProcess(),
                          exception ? exception->ExceptionCode : EXCEPTION_ACCESS_VIOLATION);
         return EXCEPTION_CONTINUE_SEARCH;
     }
     int result = self->WriteReport(pointers);
-    if (self->reportDone_)
-        SetEvent(self->reportDone_);
+    if (self->reportDone_.IsValid())
+        SetEvent(self->reportDone_.Get());
     return result == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -355,12 +345,11 @@ int CrashReporter::WriteReport(EXCEPTION_POINTERS *pointers) {
     job.pointers = pointers;
     job.threadId = GetCurrentThreadId();
     faultingThread_ = job.threadId;
-    HANDLE thread = CreateThread(nullptr, kReportStackSize, &CrashReporter::ReportThread, &job,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!thread)
+    OwnedHandle thread(CreateThread(nullptr, kReportStackSize, &CrashReporter::ReportThread, &job,
+                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread.IsValid())
         return WriteReportFor(pointers, job.threadId);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    WaitForSingleObject(thread.Get(), INFINITE);
     return job.result;
 }
 
@@ -476,28 +465,27 @@ BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALL
         output->ThreadWriteFlags &= ~(ThreadWriteStack | ThreadWriteContext);
     if (input->CallbackType == ModuleCallback) {
         const MINIDUMP_MODULE_CALLBACK &module = input->Module;
-        ModuleRecord *record = new (std::nothrow) ModuleRecord;
+        std::unique_ptr<ModuleRecord> record(new (std::nothrow) ModuleRecord);
         if (!record)
             return TRUE;
         size_t length = module.FullPath ? wcslen(module.FullPath) : 0;
-        record->path = new (std::nothrow) wchar_t[length + 1];
-        if (!record->path) {
-            delete record;
+        record->path.reset(new (std::nothrow) wchar_t[length + 1]);
+        if (!record->path)
             return TRUE;
-        }
         if (length)
-            memcpy(record->path, module.FullPath, length * sizeof(wchar_t));
+            memcpy(record->path.get(), module.FullPath, length * sizeof(wchar_t));
         record->path[length] = 0;
         record->base = CleanAddress(module.BaseOfImage);
         record->size = module.SizeOfImage;
         record->checksum = module.CheckSum;
         record->timeStamp = module.TimeDateStamp;
         record->version = module.VersionInfo;
-        *job->moduleTail = record;
-        job->moduleTail = &record->next;
+        ModuleRecord *added = record.get();
+        *job->moduleTail = std::move(record);
+        job->moduleTail = &added->next;
     } else if (input->CallbackType == ThreadCallback) {
         const MINIDUMP_THREAD_CALLBACK &thread = input->Thread;
-        ThreadRecord *record = new (std::nothrow) ThreadRecord;
+        std::unique_ptr<ThreadRecord> record(new (std::nothrow) ThreadRecord);
         if (!record)
             return TRUE;
         record->id = thread.ThreadId;
@@ -505,10 +493,11 @@ BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALL
         record->stackEnd = thread.StackEnd;
         // Wine's dump writer hands over no thread handle; the thread is then opened by its id.
         HANDLE handle = thread.ThreadHandle;
-        HANDLE opened = nullptr;
-        if (!handle)
-            handle = opened =
-                OpenThread(THREAD_QUERY_INFORMATION | THREAD_GET_CONTEXT, FALSE, thread.ThreadId);
+        OwnedHandle opened;
+        if (!handle) {
+            opened.Reset(OpenThread(THREAD_QUERY_INFORMATION | THREAD_GET_CONTEXT, FALSE, thread.ThreadId));
+            handle = opened.Get();
+        }
         DebugHelpTable &table = job->reporter->debugHelp_;
         ReadThreadName(handle, thread.Context.SegFs, table.NtQueryInformationThread, record->name,
                        sizeof(record->name));
@@ -519,55 +508,45 @@ BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALL
                                                nullptr) >= 0)
                 record->startAddress = AddressOf(start);
         }
-        if (opened)
-            CloseHandle(opened);
-        *job->threadTail = record;
-        job->threadTail = &record->next;
+        ThreadRecord *added = record.get();
+        *job->threadTail = std::move(record);
+        job->threadTail = &added->next;
     }
     return TRUE;
 }
 
-void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId) {
-    OSVERSIONINFOA version;
-    memset(&version, 0, sizeof(version));
-    version.dwOSVersionInfoSize = sizeof(version);
-    if (!GetVersionExA(&version))
-        version.dwPlatformId = VER_PLATFORM_WIN32_NT;
-    const int nt = (version.dwPlatformId & 0x2) != 0;
+namespace {
+// The steps of the text report, in the order of its lines.
+void WriteException(HANDLE file, const EXCEPTION_RECORD &exception, DWORD threadId, int nt) {
+    WritePiece(file,
+               nt ? "%s [0x%08X] at " TARVEX_ADDRESS " in Thread %u.\r\n"
+                  : "%s [0x%08X] at " TARVEX_ADDRESS " in Thread 0x%08X.\r\n",
+               ExceptionNameOf(exception.ExceptionCode), static_cast<unsigned>(exception.ExceptionCode),
+               AddressOf(exception.ExceptionAddress), static_cast<unsigned>(threadId));
+    if (exception.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && exception.NumberParameters > 1)
+        WritePiece(file, "%s location " TARVEX_ADDRESS ".\r\n",
+                   AccessKindOf(exception.ExceptionInformation[0]),
+                   static_cast<uint64_t>(exception.ExceptionInformation[1]));
+}
 
-    const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
-    const CONTEXT *context = pointers ? pointers->ContextRecord : nullptr;
-    if (exception) {
-        WritePiece(file,
-                   nt ? "%s [0x%08X] at " TARVEX_ADDRESS " in Thread %u.\r\n"
-                      : "%s [0x%08X] at " TARVEX_ADDRESS " in Thread 0x%08X.\r\n",
-                   ExceptionNameOf(exception->ExceptionCode), static_cast<unsigned>(exception->ExceptionCode),
-                   AddressOf(exception->ExceptionAddress), static_cast<unsigned>(threadId));
-        if (exception->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && exception->NumberParameters > 1)
-            WritePiece(file, "%s location " TARVEX_ADDRESS ".\r\n",
-                       AccessKindOf(exception->ExceptionInformation[0]),
-                       static_cast<uint64_t>(exception->ExceptionInformation[1]));
+void WriteProcessors(HANDLE file) {
+    SystemInfoQuery query;
+    const int nt = (QueryVersion() & kOsNt) ? 1 : 0;
+    TextString name, vendor, identifier;
+    for (uint32_t index = 0; index < kMostProcessors; ++index) {
+        uint32_t mhz = 0;
+        // A value one processor lacks must not be taken from the one before.
+        name.Assign("");
+        vendor.Assign("");
+        identifier.Assign("");
+        if (!ReadProcessorDescription(query, nt, index, name, &vendor, &identifier, &mhz))
+            break;
+        name.TrimLeft();
+        WritePiece(file, "\r\n%s %s %s %u Mhz", name.Text(), vendor.Text(), identifier.Text(), mhz);
     }
-    if (context)
-        WriteRegisters(file, *context);
+}
 
-    {
-        SystemInfoQuery query;
-        const int nt = (QueryVersion() & kOsNt) ? 1 : 0;
-        TextString name, vendor, identifier;
-        for (uint32_t index = 0; index < kMostProcessors; ++index) {
-            uint32_t mhz = 0;
-            // A value one processor lacks must not be taken from the one before.
-            name.Assign("");
-            vendor.Assign("");
-            identifier.Assign("");
-            if (!ReadProcessorDescription(query, nt, index, name, &vendor, &identifier, &mhz))
-                break;
-            name.TrimLeft();
-            WritePiece(file, "\r\n%s %s %s %u Mhz", name.Text(), vendor.Text(), identifier.Text(), mhz);
-        }
-    }
-
+void WriteSystem(HANDLE file, OSVERSIONINFOA &version, int nt) {
     char osName[256];
     osName[0] = 0;
     const char *os = OsName(osName, QueryEdition());
@@ -577,75 +556,88 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
                (unsigned)(nt ? version.dwBuildNumber : (version.dwBuildNumber & 0xFFFF)),
                version.szCSDVersion);
     WritePiece(file, "%s%s Ansi\r\n", kArchitecture, IsWow64() ? " WOW64" : "");
+}
 
+void WriteModule(HANDLE file, ModuleRecord &record) {
+    if (record.version.dwSignature != kFixedVersionSignature)
+        ReadFileVersion(record.path.get(), record.version);
+    char date[16] = "";
+    char time[16] = "";
+    uint64_t ticks = (static_cast<uint64_t>(record.timeStamp) + 11644473600ull) * 10000000ull;
+    FILETIME utc, local;
+    utc.dwLowDateTime = static_cast<DWORD>(ticks);
+    utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    SYSTEMTIME parts;
+    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &parts)) {
+        TextString piece;
+        if (piece.Format("%2u.%02u.%04u", parts.wDay, parts.wMonth, parts.wYear))
+            lstrcpynA(date, piece.Text(), sizeof(date));
+        if (piece.Format("%2u:%02u:%02u", parts.wHour, parts.wMinute, parts.wSecond))
+            lstrcpynA(time, piece.Text(), sizeof(time));
+    }
+    const VS_FIXEDFILEINFO &v = record.version;
+    WritePiece(file,
+               "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
+               " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
+               record.size, record.timeStamp, date, time, record.checksum, record.base,
+               HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
+               LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
+               HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record.path.get());
+}
+} // namespace
+
+void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId) {
+    OSVERSIONINFOA version;
+    memset(&version, 0, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA(&version))
+        version.dwPlatformId = VER_PLATFORM_WIN32_NT;
+    const int nt = (version.dwPlatformId & 0x2) != 0;
+    const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
+    const CONTEXT *context = pointers ? pointers->ContextRecord : nullptr;
+
+    if (exception)
+        WriteException(file, *exception, threadId, nt);
+    if (context)
+        WriteRegisters(file, *context);
+    WriteProcessors(file);
+    WriteSystem(file, version, nt);
     if (context && debugHelp_.symbolsReady) {
         WritePiece(file, "%s", "\r\nStack:\r\n");
         // The walk changes the context it is given; the exception's own record stays as it was.
         CONTEXT walked = *context;
         WriteStack(&walked, file);
     }
-
     if (logText_.Length() > 0) {
         WritePiece(file, "%s", "\r\nLog:\r\n");
         DWORD written = 0;
         WriteFile(file, logText_.Text(), static_cast<DWORD>(logText_.Length()), &written, nullptr);
     }
-
+    // Each record goes right after its line.
     if (job.modules) {
         WritePiece(file, "%s", "\r\nModuleList:\r\n");
         WritePiece(file, "%s", "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n");
-        while (job.modules) {
-            ModuleRecord *record = job.modules;
-            if (record->version.dwSignature != kFixedVersionSignature)
-                ReadFileVersion(record->path, record->version);
-            char date[16] = "";
-            char time[16] = "";
-            uint64_t ticks = (static_cast<uint64_t>(record->timeStamp) + 11644473600ull) * 10000000ull;
-            FILETIME utc, local;
-            utc.dwLowDateTime = static_cast<DWORD>(ticks);
-            utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-            SYSTEMTIME parts;
-            if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &parts)) {
-                TextString piece;
-                if (piece.Format("%2u.%02u.%04u", parts.wDay, parts.wMonth, parts.wYear))
-                    lstrcpynA(date, piece.Text(), sizeof(date));
-                if (piece.Format("%2u:%02u:%02u", parts.wHour, parts.wMinute, parts.wSecond))
-                    lstrcpynA(time, piece.Text(), sizeof(time));
-            }
-            const VS_FIXEDFILEINFO &v = record->version;
-            WritePiece(
-                file,
-                "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
-                " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
-                record->size, record->timeStamp, date, time, record->checksum, record->base,
-                HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
-                LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
-                HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record->path);
-            job.modules = record->next;
-            delete[] record->path;
-            delete record;
-        }
+        for (; job.modules; ReleaseFront(job.modules))
+            WriteModule(file, *job.modules);
         job.moduleTail = &job.modules;
     }
-
     if (job.threads) {
         WritePiece(file, "%s", "\r\nThreadList:\r\n");
         WritePiece(file, "%s", "Id         StackBase  StackEnd   StartAddress\r\n");
-        while (job.threads) {
-            ThreadRecord *record = job.threads;
-            TextString start;
-            if (!debugHelp_.symbolsReady || !DescribeAddress(record->startAddress, start))
-                start.Assign("");
-            WritePiece(file,
-                       nt ? "%-8u   " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n"
-                          : "0x%08X " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n",
-                       record->id, record->stackBase, record->stackEnd, record->startAddress, start.Text(),
-                       record->name);
-            job.threads = record->next;
-            delete record;
-        }
+        for (; job.threads; ReleaseFront(job.threads))
+            WriteThread(file, *job.threads, nt);
         job.threadTail = &job.threads;
     }
+}
+
+void CrashReporter::WriteThread(HANDLE file, const ThreadRecord &record, int nt) {
+    TextString start;
+    if (!debugHelp_.symbolsReady || !DescribeAddress(record.startAddress, start))
+        start.Assign("");
+    WritePiece(file,
+               nt ? "%-8u   " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n"
+                  : "0x%08X " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n",
+               record.id, record.stackBase, record.stackEnd, record.startAddress, start.Text(), record.name);
 }
 
 int CrashReporter::LoadDebugHelp() {

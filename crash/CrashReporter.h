@@ -6,10 +6,12 @@
 #pragma once
 
 #include "base/DynamicLibrary.h"
+#include "base/ScopedHandle.h"
 #include "base/TextString.h"
 #include "base/Win.h"
 #include <dbghelp.h>
 #include <cstdint>
+#include <memory>
 
 // The dbghelp and ntdll entry points the report needs, resolved only while a report is written.
 struct DebugHelpTable {
@@ -53,8 +55,8 @@ struct DebugHelpTable {
 
 // One module as the dump writer reported it.
 struct ModuleRecord {
-    ModuleRecord *next = nullptr;
-    wchar_t *path = nullptr; // heap copy, freed with the record
+    std::unique_ptr<ModuleRecord> next;
+    std::unique_ptr<wchar_t[]> path;
     uint64_t base = 0;
     uint32_t size = 0;
     uint32_t checksum = 0;
@@ -65,7 +67,7 @@ struct ModuleRecord {
 // One thread as the dump writer reported it.
 struct ThreadRecord {
     enum { kNameSize = 100 }; // 99 characters and the terminator
-    ThreadRecord *next = nullptr;
+    std::unique_ptr<ThreadRecord> next;
     uint32_t id = 0;
     uint64_t stackBase = 0;
     uint64_t stackEnd = 0;
@@ -146,6 +148,8 @@ private:
     int SymbolNameOf(uint64_t address, TextString &text);
     void WriteDump(ReportJob &job);
     void WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId);
+    // One line of the thread list (its start address described by the symbols, when they are ready).
+    void WriteThread(HANDLE file, const ThreadRecord &record, int nt);
 
     static CrashReporter *instance_;
     // The reporter whose WriteStack is walking; the walk's look-ups carry no context of their own.
@@ -166,7 +170,7 @@ private:
     CrashReporter *previousInstance_ = nullptr;
     // Set when the report of this process is complete; other threads that fault meanwhile wait for it, for a
     // bounded time.
-    HANDLE reportDone_ = nullptr;
+    OwnedHandle reportDone_;
     // Threads that must never wait for the report: the faulting one and the reporter's own.
     volatile DWORD faultingThread_ = 0;
     volatile DWORD reportThread_ = 0;

@@ -3,11 +3,7 @@
 #include "load/RunLog.h"
 #include "base/CommandLine.h"
 #include "base/ModuleInfo.h"
-
-RunLog::~RunLog() {
-    if (IsOpen())
-        CloseHandle(file_);
-}
+#include <utility>
 
 int RunLog::Open(const char *path, TextString &problem) {
     if (!path || !*path) {
@@ -24,9 +20,9 @@ int RunLog::Open(const char *path, TextString &problem) {
         return 0;
     }
     // Others may read the log while it grows; nobody may write it meanwhile.
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    OwnedHandle file(CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
         const DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
             problem.Format("The log file \"%s\" is held open by another program.", path);
@@ -39,14 +35,11 @@ int RunLog::Open(const char *path, TextString &problem) {
         }
         return 0;
     }
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
         problem.Format("Option \"-l\" names the device \"%s\", not a file.", path);
         return 0;
     }
-    if (IsOpen())
-        CloseHandle(file_);
-    file_ = file;
+    file_ = std::move(file);
     failed_ = 0;
     return 1;
 }
@@ -105,10 +98,9 @@ int RunLog::WriteLine(const TextString &line) {
     text.Append("\r\n");
     DWORD written = 0;
     const DWORD length = static_cast<DWORD>(text.Length());
-    if (!WriteFile(file_, text.Text(), length, &written, nullptr) || written != length) {
+    if (!WriteFile(file_.Get(), text.Text(), length, &written, nullptr) || written != length) {
         // A full disk or a file taken away ends the log, not the run.
-        CloseHandle(file_);
-        file_ = INVALID_HANDLE_VALUE;
+        file_.Reset();
         failed_ = 1;
         return 0;
     }

@@ -5,6 +5,7 @@
 // Classes: RunLog.
 #pragma once
 
+#include "base/ScopedHandle.h"
 #include "base/TextString.h"
 #include "base/Win.h"
 #include "load/ProcessorClock.h"
@@ -22,14 +23,14 @@ public:
     };
 
     RunLog() = default;
-    ~RunLog();
+    ~RunLog() = default;
     RunLog(const RunLog &) = delete;
     RunLog &operator=(const RunLog &) = delete;
 
     // Creates (or replaces) the file; 0 with the reason as a sentence in problem: no name, a folder, a
     // device, a folder that does not exist, a file another program holds open, or any other refusal.
     int Open(const char *path, TextString &problem);
-    int IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+    int IsOpen() const { return file_.IsValid(); }
     // 1 once a write failed: the log has ended (the file is closed) and the caller says so once.
     int Failed() const { return failed_; }
 
@@ -47,6 +48,6 @@ public:
 private:
     int WriteLine(const TextString &line);
 
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    OwnedHandle file_;
     int failed_ = 0;
 };

@@ -83,6 +83,26 @@ tarvex_loopback_only() {
     unset http_proxy https_proxy ftp_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY FTP_PROXY ALL_PROXY NO_PROXY
 }
 
+# A free X display in the numbers first..last: the first with neither a lock nor a socket; printed as ":n".
+# Fails when every one is taken.
+tarvex_free_display() {
+    local n
+    for n in $(seq "$1" "$2"); do
+        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+            echo ":$n"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# Sets one of Wine's X11 driver keys for one program (e.g. Decorated N: no window manager draws the caption,
+# so Wine does). Quietly does nothing when Wine cannot be asked.
+tarvex_wine_window_option() {
+    "$root/scripts/wine-exec" 64 reg add "HKCU\\Software\\Wine\\AppDefaults\\$1\\X11 Driver" /v "$2" /d "$3" /f \
+        >/dev/null 2>&1 || true
+}
+
 # The Windows name of a Unix path under Wine's Z: drive.
 tarvex_windows_path() {
     printf 'Z:%s' "$1" | tr / '\\'

@@ -29,14 +29,8 @@ fi
 
 private=""
 if [ -z "${DISPLAY:-}" ] || ! timeout 5 xdpyinfo >/dev/null 2>&1; then
-    # A display of our own: the first number with neither a lock nor a socket, away from the tests' one.
-    for n in $(seq 70 130); do
-        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-            private=":$n"
-            break
-        fi
-    done
-    [ -n "$private" ] || { echo "run: no free X display number" >&2; exit 1; }
+    # A display of our own, away from the tests' one.
+    private=$(tarvex_free_display 70 130) || { echo "run: no free X display number" >&2; exit 1; }
     "$root/scripts/display.sh" "$private"
     export DISPLAY="$private"
     # Ends the private server with the program.
@@ -47,10 +41,8 @@ fi
 # tests' display); on a private one Wine does.
 managed=N
 [ -n "${private:-}" ] || managed=Y
-"$root/scripts/wine-exec" 64 reg add "HKCU\\Software\\Wine\\AppDefaults\\$TARVEX_ARCH_EXE\\X11 Driver" /v Decorated /d N /f \
-    >/dev/null 2>&1 || true
-"$root/scripts/wine-exec" 64 reg add "HKCU\\Software\\Wine\\AppDefaults\\$TARVEX_ARCH_EXE\\X11 Driver" /v Managed /d "$managed" /f \
-    >/dev/null 2>&1 || true
+tarvex_wine_window_option "$TARVEX_ARCH_EXE" Decorated N
+tarvex_wine_window_option "$TARVEX_ARCH_EXE" Managed "$managed"
 
 # Tarvex pays no attention to Ctrl+C (a window program has no console), so the signal is caught here and
 # the process this script started is ended by its id. Started in the background, it ignores SIGINT itself.

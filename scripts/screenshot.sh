@@ -12,11 +12,7 @@ args=("$@")
 [ ${#args[@]} -gt 0 ] || args=(-u 30 -s)
 TARVEX_ARCHS=$TARVEX_ARCH "$root/scripts/build.sh" --target Tarvex >/dev/null
 
-display=""
-for n in $(seq 131 180); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || { echo "screenshot: no free X display number" >&2; exit 1; }
+display=$(tarvex_free_display 131 180) || { echo "screenshot: no free X display number" >&2; exit 1; }
 "$root/scripts/display.sh" "$display"
 export DISPLAY="$display"
 xpid=$(tr -d ' ' <"/tmp/.X${display#:}-lock")
@@ -27,8 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$root/scripts/wine-exec" 64 reg add "HKCU\\Software\\Wine\\AppDefaults\\$TARVEX_ARCH_EXE\\X11 Driver" /v Decorated /d N /f \
-    >/dev/null 2>&1 || true
+tarvex_wine_window_option "$TARVEX_ARCH_EXE" Decorated N
 "$root/scripts/wine-exec" "$TARVEX_ARCH" "$TARVEX_ARCH_BUILD/$TARVEX_ARCH_EXE" "${args[@]}" >/dev/null 2>&1 &
 tarvex=$!
 

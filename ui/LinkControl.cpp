@@ -408,114 +408,153 @@ int LinkControl::OnMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRE
         Detach();
         return 0;
     case WM_SETFOCUS:
-        flags_ |= kLinkFocused;
-        Invalidate();
-        return 1;
     case WM_KILLFOCUS:
-        flags_ &= ~kLinkFocused;
-        pressedKey_ = 0;
-        Invalidate();
+        return OnFocus(message == WM_SETFOCUS);
+    case WM_GETDLGCODE:
+        *result = DialogCode(reinterpret_cast<const MSG *>(lParam));
         return 1;
-    case WM_GETDLGCODE: {
-        // Enter would otherwise press the dialog's default button instead of opening the link; Space
-        // reaches a static anyway, but is claimed alike.
-        const MSG *key = reinterpret_cast<const MSG *>(lParam);
-        *result = DLGC_STATIC;
-        if (key && (key->message == WM_KEYDOWN || key->message == WM_KEYUP || key->message == WM_CHAR) &&
-            (key->wParam == VK_RETURN || key->wParam == VK_SPACE))
-            *result |= DLGC_WANTMESSAGE;
-        return 1;
-    }
     case WM_ENABLE:
-        if (wParam) {
-            flags_ &= ~kLinkDisabled;
-            if (!(flags_ & kLinkHovered) && HitTest()) {
-                flags_ |= kLinkHovered;
-                // Without a leave request the hover would outlast a mouse that leaves without moving over
-                // the margin.
-                tracker_.Track(window_);
-                SetCursor(LinkCursor());
-            }
-        } else {
-            flags_ |= kLinkDisabled;
-        }
-        Invalidate();
-        return 1;
+        return OnEnable(wParam != 0);
     case WM_SETTEXT:
         // SetWindowTextA reports what this returns: TRUE is success.
-        *result = text_.Assign(lParam ? reinterpret_cast<const char *>(lParam) : "") ? TRUE : FALSE;
-        BuildDisplayText();
-        MeasureText();
-        Invalidate();
+        *result = OnSetText(lParam ? reinterpret_cast<const char *>(lParam) : "");
         return 1;
-    case WM_GETTEXT: {
-        char *buffer = reinterpret_cast<char *>(lParam);
-        if (!buffer || wParam == 0)
-            return 1;
+    case WM_GETTEXT:
         // wParam is the buffer's size in characters, unsigned: any value, however large, only ever limits
         // the copy to the text we have.
-        size_t count = static_cast<size_t>(text_.Length());
-        if (count > wParam - 1)
-            count = wParam - 1;
-        memcpy(buffer, text_.Text(), count);
-        buffer[count] = 0;
-        *result = static_cast<LRESULT>(count);
+        *result = CopyText(reinterpret_cast<char *>(lParam), static_cast<size_t>(wParam));
         return 1;
-    }
     case WM_GETTEXTLENGTH:
         // The static's own text is empty; callers sizing a buffer for WM_GETTEXT must see the link's text.
         *result = text_.Length();
         return 1;
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(window_, &paint);
-        if (dc) {
-            Paint(dc);
-            EndPaint(window_, &paint);
-        }
-        return 1;
-    }
+    case WM_PAINT:
+        return OnPaint();
     case WM_CANCELMODE:
     case WM_MOUSELEAVE:
-        flags_ &= ~kLinkHovered;
-        Invalidate();
-        return 1;
+        return OnLeave();
     case WM_SETCURSOR:
         SetCursor((flags_ & kLinkHovered) ? LinkCursor() : LoadCursorA(nullptr, IDC_ARROW));
         return 1;
     case WM_KEYDOWN:
-        if (wParam != VK_RETURN && wParam != VK_SPACE)
-            return 0;
-        // Only a key pressed here opens on its release: the release of an Enter that closed a message box
-        // over the window, say, lands here too and must not open a browser.
-        pressedKey_ = static_cast<UINT>(wParam);
-        return 1;
+        return OnKeyDown(static_cast<UINT>(wParam));
     case WM_KEYUP:
-        if (pressedKey_ && wParam == pressedKey_) {
-            pressedKey_ = 0;
-            Activate(wParam == VK_RETURN ? kActivateEnter : kActivateSpace);
-        }
-        return 1;
-    case WM_MOUSEMOVE: {
-        int hit = HitTest();
-        if (hit && !(flags_ & kLinkHovered))
-            SetHovered(1);
-        else if (!hit && (flags_ & kLinkHovered))
-            SetHovered(0);
-        return 1;
-    }
+        return OnKeyUp(static_cast<UINT>(wParam));
+    case WM_MOUSEMOVE:
+        return OnMouseMove();
     // Clicks off the text are swallowed too: passed on, SS_NOTIFY would make the static send its parent
     // STN_CLICKED, which looks exactly like the link's own WM_COMMAND.
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-        if (flags_ & kLinkHovered)
-            Activate(kActivateButtonDown);
-        return 1;
+        return OnButton(kActivateButtonDown);
     case WM_LBUTTONUP:
-        if (flags_ & kLinkHovered)
-            Activate(kActivateButtonUp);
-        return 1;
+        return OnButton(kActivateButtonUp);
     default:
         return 0;
     }
+}
+
+int LinkControl::OnFocus(int focused) {
+    if (focused) {
+        flags_ |= kLinkFocused;
+    } else {
+        flags_ &= ~kLinkFocused;
+        pressedKey_ = 0;
+    }
+    Invalidate();
+    return 1;
+}
+
+LRESULT LinkControl::DialogCode(const MSG *key) const {
+    // Enter would otherwise press the dialog's default button instead of opening the link; Space reaches a
+    // static anyway, but is claimed alike.
+    LRESULT code = DLGC_STATIC;
+    if (key && (key->message == WM_KEYDOWN || key->message == WM_KEYUP || key->message == WM_CHAR) &&
+        (key->wParam == VK_RETURN || key->wParam == VK_SPACE))
+        code |= DLGC_WANTMESSAGE;
+    return code;
+}
+
+int LinkControl::OnEnable(int enabled) {
+    if (enabled) {
+        flags_ &= ~kLinkDisabled;
+        if (!(flags_ & kLinkHovered) && HitTest()) {
+            flags_ |= kLinkHovered;
+            // Without a leave request the hover would outlast a mouse that leaves without moving over the
+            // margin.
+            tracker_.Track(window_);
+            SetCursor(LinkCursor());
+        }
+    } else {
+        flags_ |= kLinkDisabled;
+    }
+    Invalidate();
+    return 1;
+}
+
+LRESULT LinkControl::OnSetText(const char *text) {
+    const LRESULT taken = text_.Assign(text) ? TRUE : FALSE;
+    BuildDisplayText();
+    MeasureText();
+    Invalidate();
+    return taken;
+}
+
+LRESULT LinkControl::CopyText(char *buffer, size_t size) const {
+    if (!buffer || size == 0)
+        return 0;
+    size_t count = static_cast<size_t>(text_.Length());
+    if (count > size - 1)
+        count = size - 1;
+    memcpy(buffer, text_.Text(), count);
+    buffer[count] = 0;
+    return static_cast<LRESULT>(count);
+}
+
+int LinkControl::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window_, &paint);
+    if (dc) {
+        Paint(dc);
+        EndPaint(window_, &paint);
+    }
+    return 1;
+}
+
+int LinkControl::OnLeave() {
+    flags_ &= ~kLinkHovered;
+    Invalidate();
+    return 1;
+}
+
+int LinkControl::OnKeyDown(UINT key) {
+    if (key != VK_RETURN && key != VK_SPACE)
+        return 0;
+    // Only a key pressed here opens on its release: the release of an Enter that closed a message box over
+    // the window, say, lands here too and must not open a browser.
+    pressedKey_ = key;
+    return 1;
+}
+
+int LinkControl::OnKeyUp(UINT key) {
+    if (pressedKey_ && key == pressedKey_) {
+        pressedKey_ = 0;
+        Activate(key == VK_RETURN ? kActivateEnter : kActivateSpace);
+    }
+    return 1;
+}
+
+int LinkControl::OnMouseMove() {
+    const int hit = HitTest();
+    if (hit && !(flags_ & kLinkHovered))
+        SetHovered(1);
+    else if (!hit && (flags_ & kLinkHovered))
+        SetHovered(0);
+    return 1;
+}
+
+int LinkControl::OnButton(Activation code) {
+    if (flags_ & kLinkHovered)
+        Activate(code);
+    return 1;
 }

@@ -78,6 +78,18 @@ public:
 
 private:
     int OnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *result);
+    // One handler per message; 1 when the message is taken (the static's own procedure does not see it).
+    int OnFocus(int focused);
+    LRESULT DialogCode(const MSG *key) const;
+    int OnEnable(int enabled);
+    LRESULT OnSetText(const char *text);
+    LRESULT CopyText(char *buffer, size_t size) const;
+    int OnPaint();
+    int OnLeave();
+    int OnKeyDown(UINT key);
+    int OnKeyUp(UINT key);
+    int OnMouseMove();
+    int OnButton(Activation code);
 
     void ReadBrowserColours();
     void ReadBrowserUnderline();

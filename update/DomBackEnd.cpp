@@ -51,13 +51,6 @@ void Empty(TextString *out) {
         out->Assign("");
 }
 
-// Makes node the walk's current node (taking over the reference given).
-void MoveTo(XmlNode **current, IXMLDOMNode *node) {
-    if (*current)
-        (*current)->Release();
-    *current = node;
-}
-
 // Looks through one collection of nodes (attributes or children) for name, or shows each to the callback.
 // 1 when found or stopped by the callback; -1 when the collection was gone through.
 template <typename Collection>
@@ -75,7 +68,7 @@ int SearchNodes(Collection *nodes, int isAttribute, const char *name, XmlNodeCal
         if (name && nodeName.CompareNoCase(name) == 0) {
             if (out)
                 TextOf(item.Get(), *out);
-            MoveTo(current, item.Detach());
+            MoveToNode(current, item.Detach());
             return 1;
         }
         if (callback) {
@@ -122,7 +115,7 @@ int RemoveEncodingDeclaration(TextString &text) {
 int DomBackEnd::Open(uint32_t options) {
     Close();
     for (const char *progId : kProgIds) {
-        if (CreateComObject(progId, kIidDomDocument, reinterpret_cast<void **>(&document_))) {
+        if (CreateComObject(progId, kIidDomDocument, document_.ReceiveVoid())) {
             className_ = progId;
             break;
         }
@@ -146,9 +139,7 @@ int DomBackEnd::Open(uint32_t options) {
 }
 
 void DomBackEnd::Close() {
-    if (document_)
-        document_->Release();
-    document_ = nullptr;
+    document_.Reset();
     className_ = "";
 }
 

@@ -3,6 +3,7 @@
 // Classes: DomBackEnd. Functions: RemoveEncodingDeclaration.
 #pragma once
 
+#include "base/ComRef.h"
 #include "update/XmlBackEnd.h"
 
 class TextString;
@@ -36,7 +37,7 @@ public:
     int AddProcessingInstruction(const char *target, const char *data) override;
     int RemoveChild(XmlNode *parent, XmlNode *child) override;
 
-    int IsOpen() const { return document_ != nullptr; }
+    int IsOpen() const { return document_ ? 1 : 0; }
     // The ProgID that Open created, or an empty text.
     const char *ClassName() const { return className_; }
 
@@ -49,7 +50,7 @@ private:
     int LoadBytes(const char *text);
 
     XmlDocument *owner_;
-    IXMLDOMDocument *document_ = nullptr;
+    ComRef<IXMLDOMDocument> document_;
     uint32_t options_ = 0;
     const char *className_ = "";
 };

@@ -1,8 +1,10 @@
 // HttpClient: WinINet bound at run time, the three transfers and the multipart form builder.
 #include "update/HttpClient.h"
 #include "base/ModuleInfo.h"
+#include "base/OwnedChain.h"
 #include <wininet.h>
 #include <cstring>
+#include <memory>
 #include <new>
 
 static_assert(sizeof(FormTransferRecord) == sizeof(INTERNET_BUFFERSA),
@@ -59,13 +61,9 @@ const DWORD kProxyDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_U
 const char kDelimiter[] = "-------------------------------1234567890123";
 const char kClosing[] = "-------------------------------1234567890123--\r\n";
 
-char *AllocateBuffer() {
-    return static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, HttpClient::kReceiveBufferSize));
-}
-
-void FreeBuffer(char *buffer) {
-    if (buffer)
-        HeapFree(GetProcessHeap(), 0, buffer);
+// The transfer buffer of one request; null when memory is short, which fails the request.
+std::unique_ptr<char[]> AllocateBuffer() {
+    return std::unique_ptr<char[]>(new (std::nothrow) char[HttpClient::kReceiveBufferSize]);
 }
 
 // The sinks of the body reader: a text (the chunk made a string first), a file, a memory block.
@@ -134,6 +132,7 @@ void HttpMemoryBlock::Clear() {
 HttpClient::HttpClient() = default;
 
 HttpClient::~HttpClient() {
+    CloseInternet();
     ClearForm();
     library_.Free();
 }
@@ -193,28 +192,30 @@ uint32_t HttpClient::SendRequestFlags(uint16_t port, int allowCookies, int allow
 int HttpClient::OpenInternet(const char *agent, const char *proxy, uint32_t connectTimeout) {
     const int hasProxy = proxy && *proxy;
     internet_ =
-        WININET(InternetOpenA)(agent, hasProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
-                               hasProxy ? proxy : nullptr, nullptr, 0);
+        Own(WININET(InternetOpenA)(agent, hasProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
+                                   hasProxy ? proxy : nullptr, nullptr, 0));
     if (!internet_)
         return 0;
     if (connectTimeout != kNoTimeout) {
         DWORD value = connectTimeout;
-        WININET(InternetSetOptionA)(internet_, INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
+        WININET(InternetSetOptionA)(internet_.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &value, sizeof(value));
     }
     return 1;
 }
 
+WinInetHandle HttpClient::Own(InternetHandle handle) {
+    return WinInetHandle(handle, WININET(InternetCloseHandle));
+}
+
 void HttpClient::CloseInternet() {
-    if (internet_ && loadCount_ > 0)
-        WININET(InternetCloseHandle)(internet_);
-    internet_ = nullptr;
+    internet_.Reset();
 }
 
 // A 407 on a direct connection comes from the server itself, not from a proxy: there is no proxy to log
 // in to, and Wine's proxy dialog reads a proxy name that does not exist and crashes the process.
 int HttpClient::ThroughProxy(char *buffer) {
     DWORD size = 4096;
-    if (!WININET(InternetQueryOptionA)(internet_, INTERNET_OPTION_PROXY, buffer, &size))
+    if (!WININET(InternetQueryOptionA)(internet_.Get(), INTERNET_OPTION_PROXY, buffer, &size))
         return 0;
     return reinterpret_cast<INTERNET_PROXY_INFO *>(buffer)->dwAccessType == INTERNET_OPEN_TYPE_PROXY;
 }
@@ -289,48 +290,45 @@ int HttpClient::FetchText(const char *url, const char *agent, TextString &body, 
         return 0;
     lastError_[0] = 0;
     int result = 0;
-    char *buffer = AllocateBuffer();
-    InternetHandle request = nullptr;
+    std::unique_ptr<char[]> buffer = AllocateBuffer();
     if (buffer && OpenInternet(agent, proxy, kNoTimeout)) {
+        WinInetHandle request;
         const int allowCookies = callback && callback(kFetchAllowCookies, const_cast<char *>(url), user) == 1;
         const DWORD flags = TextRequestFlags(url, allowCookies);
         body.Reset(kReceiveBufferSize);
         // The proxy may ask for credentials once more after the dialog; two attempts in all.
         for (int attempt = 0; attempt < 2; ++attempt) {
-            request = WININET(InternetOpenUrlA)(internet_, url, "Accept: */*\r\n\r\n", static_cast<DWORD>(-1),
-                                                flags, 0);
+            request = Own(WININET(InternetOpenUrlA)(internet_.Get(), url, "Accept: */*\r\n\r\n",
+                                                    static_cast<DWORD>(-1), flags, 0));
             if (!request) {
                 NoteLastError();
                 break;
             }
             DWORD status = 0;
             DWORD size = sizeof(status);
-            if (!WININET(HttpQueryInfoA)(request, kStatusQuery, &status, &size, nullptr))
+            if (!WININET(HttpQueryInfoA)(request.Get(), kStatusQuery, &status, &size, nullptr))
                 break;
             if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
                 const BodySink sink = {&KeepInText, &body, nullptr, 0, nullptr, 0};
-                const BodyRead read = ReadBody(request, buffer, kChunkLimit, byteLimit, sink);
+                const BodyRead read = ReadBody(request.Get(), buffer.get(), kChunkLimit, byteLimit, sink);
                 // A connection that ends early leaves a text that merely looks like an answer.
-                result = read.total > 0 && read.complete && (read.limitUsed || !CutShort(request, read));
+                result =
+                    read.total > 0 && read.complete && (read.limitUsed || !CutShort(request.Get(), read));
                 break;
             }
-            if (status != HTTP_STATUS_PROXY_AUTH_REQ || !ThroughProxy(buffer))
+            if (status != HTTP_STATUS_PROXY_AUTH_REQ || !ThroughProxy(buffer.get()))
                 break;
             DWORD answer =
-                WININET(InternetErrorDlg)(GetForegroundWindow(), request, ERROR_INTERNET_INCORRECT_PASSWORD,
-                                          kProxyDialogFlags, nullptr);
+                WININET(InternetErrorDlg)(GetForegroundWindow(), request.Get(),
+                                          ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags, nullptr);
             if (answer != ERROR_INTERNET_FORCE_RETRY)
                 break;
-            WININET(InternetCloseHandle)(request);
-            request = nullptr;
+            request.Reset();
         }
     }
     if (!result)
         body.Assign("");
-    if (request)
-        WININET(InternetCloseHandle)(request);
     CloseInternet();
-    FreeBuffer(buffer);
     UnloadWinInet();
     return result;
 }
@@ -346,8 +344,8 @@ int HttpClient::FetchFile(const char *url, const char *agent, const char *target
     lastError_[0] = 0;
     int result = 0;
     uint32_t code = HTTP_STATUS_OK;
-    char *buffer = AllocateBuffer();
-    InternetHandle request = nullptr;
+    std::unique_ptr<char[]> buffer = AllocateBuffer();
+    WinInetHandle request;
     DiskFile file;
     do {
         if (!buffer || !OpenInternet(agent, proxy, connectTimeout))
@@ -355,14 +353,15 @@ int HttpClient::FetchFile(const char *url, const char *agent, const char *target
         uint32_t flags = kFileFlags;
         if (callback && callback(kFetchAllowCookies, const_cast<char *>(url), user) == 1)
             flags &= ~kNoCookiesFlag;
-        request = WININET(InternetOpenUrlA)(internet_, url, extraHeaders, extraHeadersLength, flags, 0);
+        request =
+            Own(WININET(InternetOpenUrlA)(internet_.Get(), url, extraHeaders, extraHeadersLength, flags, 0));
         if (!request) {
             NoteLastError();
             break;
         }
         DWORD answered = 0;
         DWORD size = sizeof(answered);
-        if (!WININET(HttpQueryInfoA)(request, kStatusQuery, &answered, &size, nullptr))
+        if (!WININET(HttpQueryInfoA)(request.Get(), kStatusQuery, &answered, &size, nullptr))
             break;
         code = answered;
         if (status)
@@ -371,16 +370,16 @@ int HttpClient::FetchFile(const char *url, const char *agent, const char *target
             break;
 
         // HTTP_QUERY_CUSTOM takes the header's name in the buffer and returns its value there.
-        strcpy(buffer, "Content-Disposition");
+        strcpy(buffer.get(), "Content-Disposition");
         size = 1024;
-        if (WININET(HttpQueryInfoA)(request, HTTP_QUERY_CUSTOM, buffer, &size, nullptr)) {
-            TextPair pair = {targetPath, buffer};
+        if (WININET(HttpQueryInfoA)(request.Get(), HTTP_QUERY_CUSTOM, buffer.get(), &size, nullptr)) {
+            TextPair pair = {targetPath, buffer.get()};
             if (callback && !callback(kFetchDisposition, &pair, user))
                 break;
         }
         size = 1024;
-        if (WININET(HttpQueryInfoA)(request, HTTP_QUERY_CONTENT_TYPE, buffer, &size, nullptr)) {
-            TextPair pair = {targetPath, buffer};
+        if (WININET(HttpQueryInfoA)(request.Get(), HTTP_QUERY_CONTENT_TYPE, buffer.get(), &size, nullptr)) {
+            TextPair pair = {targetPath, buffer.get()};
             if (callback && !callback(kFetchContentType, &pair, user))
                 break;
         }
@@ -396,7 +395,7 @@ int HttpClient::FetchFile(const char *url, const char *agent, const char *target
         }
         DWORD length = 0;
         size = sizeof(length);
-        const int lengthKnown = WININET(HttpQueryInfoA)(request, kLengthQuery, &length, &size, nullptr);
+        const int lengthKnown = WININET(HttpQueryInfoA)(request.Get(), kLengthQuery, &length, &size, nullptr);
         if (!lengthKnown)
             length = 0;
         // Only a partial answer continues the file; a full answer (the server ignored the range) replaces
@@ -413,17 +412,17 @@ int HttpClient::FetchFile(const char *url, const char *agent, const char *target
         if (callback && !callback(kFetchLength, &announced, user))
             break;
         size = 1024;
-        if (WININET(InternetQueryOptionA)(request, INTERNET_OPTION_URL, buffer, &size)) {
+        if (WININET(InternetQueryOptionA)(request.Get(), INTERNET_OPTION_URL, buffer.get(), &size)) {
             buffer[size < 1024 ? size : 1023] = 0;
-            if (callback && !callback(kFetchFinalUrl, buffer, user))
+            if (callback && !callback(kFetchFinalUrl, buffer.get(), user))
                 break;
         }
 
         const BodySink sink = {&KeepInFile, &file, callback, kFetchProgress, user, rateLimitKb};
-        const BodyRead read = ReadBody(request, buffer, kFileChunk, byteLimit, sink);
+        const BodyRead read = ReadBody(request.Get(), buffer.get(), kFileChunk, byteLimit, sink);
         // Only a complete body counts: a download cut short (by the connection or by the limit) must never
         // be taken for the file.
-        result = read.total > 0 && read.complete && !read.cancelled && !CutShort(request, read);
+        result = read.total > 0 && read.complete && !read.cancelled && !CutShort(request.Get(), read);
         if (result)
             file.SetEnd(); // drops the tail of an older, longer file that was written over
         if (callback && !callback(kFetchDone, nullptr, user))
@@ -431,10 +430,8 @@ int HttpClient::FetchFile(const char *url, const char *agent, const char *target
     } while (false);
 
     file.Close();
-    if (request)
-        WININET(InternetCloseHandle)(request);
+    request.Reset();
     CloseInternet();
-    FreeBuffer(buffer);
     UnloadWinInet();
     if (!result) {
         FailureData failure = {code, 1, &result};
@@ -477,9 +474,9 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
     }
 
     int result = 0;
-    char *buffer = AllocateBuffer();
-    InternetHandle connection = nullptr;
-    InternetHandle request = nullptr;
+    std::unique_ptr<char[]> buffer = AllocateBuffer();
+    WinInetHandle connection;
+    WinInetHandle request;
     const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(user);
     const DWORD headersLength = extraHeaders ? (extraHeadersLength == static_cast<uint32_t>(-1)
                                                     ? static_cast<DWORD>(strlen(extraHeaders))
@@ -488,20 +485,20 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
     do {
         if (!buffer || !OpenInternet(agent, proxy, connectTimeout))
             break;
-        connection =
-            WININET(InternetConnectA)(internet_, host, port, userName, password, service, 0, context);
+        connection = Own(
+            WININET(InternetConnectA)(internet_.Get(), host, port, userName, password, service, 0, context));
         if (!connection)
             break;
         uint32_t endSession = 0;
         if (callback && callback(kSendConnected, &endSession, user) == 1 && endSession == 1)
-            WININET(InternetSetOptionA)(connection, INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
+            WININET(InternetSetOptionA)(connection.Get(), INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
         if (proxyUserName && *proxyUserName)
             WININET(InternetSetOptionA)
-        (connection, INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(proxyUserName),
+        (connection.Get(), INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(proxyUserName),
          static_cast<DWORD>(strlen(proxyUserName)));
         if (proxyPassword && *proxyPassword)
             WININET(InternetSetOptionA)
-        (connection, INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(proxyPassword),
+        (connection.Get(), INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(proxyPassword),
          static_cast<DWORD>(strlen(proxyPassword)));
         uint64_t formLength = form ? form->record.totalLength : 0;
         if (callback && !callback(kSendFormLength, &formLength, user))
@@ -513,9 +510,9 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
             const int allowRedirects =
                 !callback || callback(kSendRedirects, const_cast<char *>(objectPath), user) != 0;
             const char *anyType[] = {"*/*", nullptr};
-            request = WININET(HttpOpenRequestA)(
-                connection, verb, objectPath, nullptr, nullptr, acceptTypes ? acceptTypes : anyType,
-                SendRequestFlags(port, allowCookies, allowRedirects), context);
+            request = Own(WININET(HttpOpenRequestA)(
+                connection.Get(), verb, objectPath, nullptr, nullptr, acceptTypes ? acceptTypes : anyType,
+                SendRequestFlags(port, allowCookies, allowRedirects), context));
             if (!request)
                 break;
             uint32_t keepRevocation = 0;
@@ -524,24 +521,25 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
             if (!keepRevocation) {
                 DWORD security = SECURITY_FLAG_IGNORE_REVOCATION;
                 WININET(InternetSetOptionA)
-                (request, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
+                (request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
             }
         } else if (service == kServiceFtp) {
-            request = WININET(FtpOpenFileA)(connection, objectPath, GENERIC_READ,
-                                            INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_BINARY, context);
+            request = Own(WININET(FtpOpenFileA)(connection.Get(), objectPath, GENERIC_READ,
+                                                INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_BINARY, context));
             if (!request)
                 break;
         } else {
             break;
         }
-        HeaderHook hook = {reinterpret_cast<AddHeadersFunction>(entries_[kHttpAddRequestHeadersA]), request};
+        HeaderHook hook = {reinterpret_cast<AddHeadersFunction>(entries_[kHttpAddRequestHeadersA]),
+                           request.Get()};
         if (callback && !callback(kSendAddHeaders, &hook, user))
             break;
 
         if (service == kServiceHttp) {
             if (form) {
                 FormTransferRecord *first = &form->record;
-                if (!WININET(HttpSendRequestExA)(request, reinterpret_cast<INTERNET_BUFFERSA *>(first),
+                if (!WININET(HttpSendRequestExA)(request.Get(), reinterpret_cast<INTERNET_BUFFERSA *>(first),
                                                  static_cast<INTERNET_BUFFERSA *>(outputRecord), 0x2C, 0))
                     break;
                 uint64_t written = first->dataLength;
@@ -554,7 +552,7 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
                     const char *data = static_cast<const char *>(part->data);
                     if (!callback && !uploadLimitKb) {
                         DWORD done = 0;
-                        sent = WININET(InternetWriteFile)(request, data, part->dataLength, &done) &&
+                        sent = WININET(InternetWriteFile)(request.Get(), data, part->dataLength, &done) &&
                                done == part->dataLength;
                         written += done;
                         continue;
@@ -565,7 +563,7 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
                         DWORD done = 0;
                         // A body with a hole would reach the server as a different file: a short write
                         // ends the upload rather than skipping the rest of the part.
-                        if (!WININET(InternetWriteFile)(request, data + offset, piece, &done) ||
+                        if (!WININET(InternetWriteFile)(request.Get(), data + offset, piece, &done) ||
                             done != piece) {
                             sent = 0;
                             break;
@@ -577,9 +575,9 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
                             sent = 0;
                     }
                 }
-                if (!sent || !WININET(HttpEndRequestA)(request, nullptr, HSR_INITIATE, 0))
+                if (!sent || !WININET(HttpEndRequestA)(request.Get(), nullptr, HSR_INITIATE, 0))
                     break;
-            } else if (!WININET(HttpSendRequestA)(request, extraHeaders, headersLength,
+            } else if (!WININET(HttpSendRequestA)(request.Get(), extraHeaders, headersLength,
                                                   const_cast<void *>(body), bodyLength)) {
                 NoteLastError();
                 break;
@@ -587,24 +585,25 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
 
             DWORD answered = 0;
             DWORD size = sizeof(answered);
-            if (WININET(HttpQueryInfoA)(request, kStatusQuery, &answered, &size, nullptr) && status)
+            if (WININET(HttpQueryInfoA)(request.Get(), kStatusQuery, &answered, &size, nullptr) && status)
                 *status = answered;
-            if (answered == HTTP_STATUS_PROXY_AUTH_REQ && ThroughProxy(buffer)) {
+            if (answered == HTTP_STATUS_PROXY_AUTH_REQ && ThroughProxy(buffer.get())) {
                 HWND window = owner ? owner : GetForegroundWindow();
-                if (WININET(InternetErrorDlg)(window, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                if (WININET(InternetErrorDlg)(window, request.Get(), ERROR_INTERNET_INCORRECT_PASSWORD,
                                               kProxyDialogFlags, nullptr) == ERROR_INTERNET_FORCE_RETRY) {
-                    if (!WININET(HttpSendRequestA)(request, extraHeaders, headersLength,
+                    if (!WININET(HttpSendRequestA)(request.Get(), extraHeaders, headersLength,
                                                    const_cast<void *>(body), bodyLength)) {
                         if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
                             break;
                         WININET(InternetSetOptionA)
-                        (request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0);
-                        if (!WININET(HttpSendRequestA)(request, extraHeaders, headersLength,
+                        (request.Get(), INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0);
+                        if (!WININET(HttpSendRequestA)(request.Get(), extraHeaders, headersLength,
                                                        const_cast<void *>(body), bodyLength))
                             break;
                     }
                     size = sizeof(answered);
-                    if (WININET(HttpQueryInfoA)(request, kStatusQuery, &answered, &size, nullptr) && status)
+                    if (WININET(HttpQueryInfoA)(request.Get(), kStatusQuery, &answered, &size, nullptr) &&
+                        status)
                         *status = answered;
                 }
             }
@@ -612,7 +611,7 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
 
         DWORD length = 0;
         DWORD size = sizeof(length);
-        const int lengthKnown = WININET(HttpQueryInfoA)(request, kLengthQuery, &length, &size, nullptr);
+        const int lengthKnown = WININET(HttpQueryInfoA)(request.Get(), kLengthQuery, &length, &size, nullptr);
         uint64_t announced = lengthKnown ? length : 0;
         if (callback && !callback(kSendLength, &announced, user))
             break;
@@ -621,10 +620,11 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
             for (DWORD index = 0; !cancelled;) {
                 DWORD before = index;
                 size = 10000;
-                if (!WININET(HttpQueryInfoA)(request, HTTP_QUERY_SET_COOKIE, buffer, &size, &index))
+                if (!WININET(HttpQueryInfoA)(request.Get(), HTTP_QUERY_SET_COOKIE, buffer.get(), &size,
+                                             &index))
                     break;
                 buffer[size < 10000 ? size : 9999] = 0;
-                cancelled = !callback(kSendCookie, buffer, user);
+                cancelled = !callback(kSendCookie, buffer.get(), user);
                 if (index == before)
                     break;
             }
@@ -643,40 +643,38 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
             sink.keep = &KeepInText;
             sink.target = out;
         }
-        const BodyRead read = ReadBody(request, buffer, kChunkLimit, byteLimit, sink);
+        const BodyRead read = ReadBody(request.Get(), buffer.get(), kChunkLimit, byteLimit, sink);
         // Stopped by the limit or the callback, the rest was not wanted; otherwise a short body is a failure.
-        result =
-            read.readOnce && read.complete && (read.limitUsed || read.cancelled || !CutShort(request, read));
+        result = read.readOnce && read.complete &&
+                 (read.limitUsed || read.cancelled || !CutShort(request.Get(), read));
         if (callback)
             callback(kSendEnd, nullptr, user);
     } while (false);
 
-    if (request)
-        WININET(InternetCloseHandle)(request);
-    if (connection)
-        WININET(InternetCloseHandle)(connection);
+    request.Reset();
+    connection.Reset();
     CloseInternet();
     file.Close();
-    FreeBuffer(buffer);
     UnloadWinInet();
     return result;
 }
 
-int HttpClient::AppendFormPart(FormPart *part) {
+int HttpClient::AppendFormPart(std::unique_ptr<FormPart> part) {
     if (!part)
         return 0;
+    FormPart *added = part.get();
     if (formLast_) {
-        formLast_->next = part;
-        formLast_->record.next = &part->record;
+        formLast_->record.next = &added->record;
+        formLast_->next = std::move(part);
     } else {
-        formFirst_ = part;
+        formFirst_ = std::move(part);
     }
-    formLast_ = part;
+    formLast_ = added;
     return 1;
 }
 
 int HttpClient::AddFormField(const char *name, const char *value) {
-    FormPart *part = new (std::nothrow) FormPart;
+    std::unique_ptr<FormPart> part(new (std::nothrow) FormPart);
     if (!part)
         return 0;
     // Built by appending: a name or value is data and must never be read as a format.
@@ -684,17 +682,15 @@ int HttpClient::AddFormField(const char *name, const char *value) {
     const int built = text.Assign(kDelimiter) && text.Append("\r\nContent-Disposition: form-data; name=\"") &&
                       text.Append(name) && text.Append("\"\r\n\r\n") && text.Append(value) &&
                       text.Append("\r\n");
-    if (!built) {
-        delete part;
+    if (!built)
         return 0;
-    }
     part->record.data = text.Text();
     part->record.dataLength = static_cast<uint32_t>(text.Length());
-    return AppendFormPart(part);
+    return AppendFormPart(std::move(part));
 }
 
 int HttpClient::AddFormFile(const char *name, const char *filePath) {
-    FormPart *header = new (std::nothrow) FormPart;
+    std::unique_ptr<FormPart> header(new (std::nothrow) FormPart);
     if (!header)
         return 0;
     TextString &text = header->text;
@@ -702,16 +698,14 @@ int HttpClient::AddFormFile(const char *name, const char *filePath) {
                       text.Append(name) && text.Append("\"; filename=\"") &&
                       text.Append(filePath ? FileNamePart(filePath) : "") &&
                       text.Append("\"\r\nContent-Type: application/octet-stream\r\n\r\n");
-    if (!built) {
-        delete header;
+    if (!built)
         return 0;
-    }
     header->record.data = text.Text();
     header->record.dataLength = static_cast<uint32_t>(text.Length());
-    AppendFormPart(header);
+    AppendFormPart(std::move(header));
 
-    FormPart *content = new (std::nothrow) FormPart;
-    FormPart *end = new (std::nothrow) FormPart;
+    std::unique_ptr<FormPart> content(new (std::nothrow) FormPart);
+    std::unique_ptr<FormPart> end(new (std::nothrow) FormPart);
     int ok = content && end && end->text.Assign("\r\n") &&
              content->file.Open(filePath, DiskFile::ReadExisting, 0, FILE_SHARE_READ | FILE_SHARE_WRITE);
     if (ok) {
@@ -723,15 +717,12 @@ int HttpClient::AddFormFile(const char *name, const char *filePath) {
             ok = (content->record.data = content->file.MapView(0, 0, nullptr, 0)) != nullptr;
         content->record.dataLength = static_cast<uint32_t>(size);
     }
-    if (!ok) {
-        delete content;
-        delete end;
+    if (!ok)
         return 0;
-    }
     end->record.data = end->text.Text();
     end->record.dataLength = 2;
-    AppendFormPart(content);
-    return AppendFormPart(end);
+    AppendFormPart(std::move(content));
+    return AppendFormPart(std::move(end));
 }
 
 int HttpClient::PostForm(const char *host, const char *objectPath, const char *agent, TextString *out,
@@ -740,42 +731,37 @@ int HttpClient::PostForm(const char *host, const char *objectPath, const char *a
                          uint32_t service, const char **acceptTypes, HttpEvent callback, void *user,
                          uint32_t *status, uint32_t downloadLimitKb, uint32_t uploadLimitKb,
                          const char *proxy, uint32_t connectTimeout) {
-    FormPart *closing = new (std::nothrow) FormPart;
+    std::unique_ptr<FormPart> closing(new (std::nothrow) FormPart);
     if (!closing || !closing->text.Assign(kClosing)) {
-        delete closing;
         ClearForm();
         return 0;
     }
     closing->record.data = closing->text.Text();
     closing->record.dataLength = static_cast<uint32_t>(closing->text.Length());
-    AppendFormPart(closing);
+    AppendFormPart(std::move(closing));
 
     uint64_t total = 0;
-    for (FormPart *part = formFirst_; part; part = part->next)
+    for (FormPart *part = formFirst_.get(); part; part = part->next.get())
         total += part->record.dataLength;
     if (total > 0xFFFFFFFF) {
         ClearForm();
         return 0;
     }
-    for (FormPart *part = formFirst_; part; part = part->next)
+    for (FormPart *part = formFirst_.get(); part; part = part->next.get())
         part->record.totalLength = static_cast<uint32_t>(total);
     formFirst_->record.header = kFormContentType;
     formFirst_->record.headerLength = static_cast<uint32_t>(strlen(kFormContentType));
     formFirst_->record.headersTotal = formFirst_->record.headerLength;
 
-    int result =
-        SendRequest(host, objectPath, agent, out, owner, byteLimit, userName, password, proxyUserName,
-                    proxyPassword, port, service, "POST", nullptr, 0, nullptr, 0, acceptTypes, formFirst_,
-                    nullptr, callback, user, status, downloadLimitKb, uploadLimitKb, proxy, connectTimeout);
+    int result = SendRequest(host, objectPath, agent, out, owner, byteLimit, userName, password,
+                             proxyUserName, proxyPassword, port, service, "POST", nullptr, 0, nullptr, 0,
+                             acceptTypes, formFirst_.get(), nullptr, callback, user, status, downloadLimitKb,
+                             uploadLimitKb, proxy, connectTimeout);
     ClearForm();
     return result;
 }
 
 void HttpClient::ClearForm() {
-    while (formFirst_) {
-        FormPart *next = formFirst_->next;
-        delete formFirst_;
-        formFirst_ = next;
-    }
+    ReleaseChain(formFirst_);
     formLast_ = nullptr;
 }

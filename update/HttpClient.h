@@ -12,7 +12,9 @@
 #include "base/Stopwatch.h"
 #include "base/TextString.h"
 #include "base/Win.h"
+#include "update/WinInetHandle.h"
 #include <cstdint>
+#include <memory>
 
 // The caller's callback: (event code, event data, user value) -> answer. What the data points at and what
 // the answer means depends on the operation and the code; see the event enums of HttpClient.
@@ -34,7 +36,8 @@ struct FormTransferRecord {
 };
 
 // One piece of a multipart body: its transfer record plus what the data points into, its own text or a
-// read-only view of a whole file. Created and released by HttpClient's form builder only.
+// read-only view of a whole file. Each part owns the one after it; created and released by HttpClient's
+// form builder only.
 class FormPart {
 public:
     FormPart();
@@ -43,7 +46,7 @@ public:
     FormPart &operator=(const FormPart &) = delete;
 
     FormTransferRecord record;
-    FormPart *next = nullptr;
+    std::unique_ptr<FormPart> next;
     TextString text;
     DiskFile file;
 };
@@ -180,7 +183,7 @@ public:
                  HttpEvent callback, void *user, uint32_t *status, uint32_t downloadLimitKb,
                  uint32_t uploadLimitKb, const char *proxy, uint32_t connectTimeout);
     void ClearForm();
-    FormPart *FormParts() const { return formFirst_; }
+    FormPart *FormParts() const { return formFirst_.get(); }
     // The system's text of the last failure of InternetOpenUrlA or HttpSendRequestA; empty when none.
     const char *LastErrorText() const { return lastError_; }
 
@@ -220,17 +223,19 @@ private:
     // 1 when the response announced a length and read has less of it: a connection that ended early.
     int CutShort(InternetHandle request, const BodyRead &read);
     int OpenInternet(const char *agent, const char *proxy, uint32_t connectTimeout);
+    // Owns handle, closed through this client's InternetCloseHandle.
+    WinInetHandle Own(InternetHandle handle);
     void CloseInternet();
     void NoteLastError();
     int ThroughProxy(char *buffer);
-    int AppendFormPart(FormPart *part);
+    int AppendFormPart(std::unique_ptr<FormPart> part);
     static void Throttle(Stopwatch &watch, int &started, uint32_t bytes, uint32_t limitKb);
 
     DynamicLibrary library_;
     int32_t loadCount_ = 0;
     void *entries_[kEntryCount] = {};
-    InternetHandle internet_ = nullptr;
-    FormPart *formFirst_ = nullptr;
-    FormPart *formLast_ = nullptr;
+    WinInetHandle internet_;
+    std::unique_ptr<FormPart> formFirst_;
+    FormPart *formLast_ = nullptr; // borrowed: the end of the list formFirst_ owns
     char lastError_[260] = {};
 };

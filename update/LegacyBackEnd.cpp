@@ -8,6 +8,7 @@
 #include <msxml2.h>
 #include <ocidl.h>
 #include <cstring>
+#include <utility>
 
 namespace {
 // The documented class and interface ids; the import libraries of the toolchain do not carry them.
@@ -153,9 +154,7 @@ int FindAttributeByName(IXMLElement *element, const char *name, TextString *out,
     VariantClear(&value);
     if (!attribute)
         return 0;
-    if (*current)
-        (*current)->Release();
-    *current = static_cast<IXMLAttribute *>(attribute);
+    MoveToNode(current, static_cast<IXMLAttribute *>(attribute));
     return 1;
 }
 
@@ -210,9 +209,7 @@ int SearchItems(IXMLElementCollection *items, int isAttribute, const char *name,
         if (name && itemName.CompareNoCase(name) == 0) {
             if (out)
                 out->Assign(&text);
-            if (*current)
-                (*current)->Release();
-            *current = held.Detach();
+            MoveToNode(current, held.Detach());
             return 1;
         }
         if (callback && callback(isAttribute, node, itemName.Text(), text.Text(), context, owner) == 1)
@@ -226,13 +223,11 @@ int LegacyBackEnd::Open(uint32_t options) {
     Close();
     options_ = options;
     pending_.Assign("");
-    return CreateComObject(kClsidXmlDocument, kIidXmlDocument, reinterpret_cast<void **>(&document_));
+    return CreateComObject(kClsidXmlDocument, kIidXmlDocument, document_.ReceiveVoid());
 }
 
 void LegacyBackEnd::Close() {
-    if (document_)
-        document_->Release();
-    document_ = nullptr;
+    document_.Reset();
 }
 
 int LegacyBackEnd::LoadText(const char *text) {
@@ -241,25 +236,23 @@ int LegacyBackEnd::LoadText(const char *text) {
     // An empty text is no document; some versions take it without a word and keep the old one. Like any
     // refused text it leaves an empty document: a fresh one.
     if (!text || !*text || (!(options_ & kXmlAllowDtd) && HasDocumentType(text))) {
-        IXMLDocument *fresh = nullptr;
-        if (CreateComObject(kClsidXmlDocument, kIidXmlDocument, reinterpret_cast<void **>(&fresh))) {
-            document_->Release();
-            document_ = fresh;
-        }
+        ComRef<IXMLDocument> fresh;
+        if (CreateComObject(kClsidXmlDocument, kIidXmlDocument, fresh.ReceiveVoid()))
+            document_ = std::move(fresh);
         return 0;
     }
     return Parse(text);
 }
 
 int LegacyBackEnd::Parse(const char *text) {
-    ComRef<IPersistStreamInit> persist(Persistence(document_));
+    ComRef<IPersistStreamInit> persist(Persistence(document_.Get()));
     if (!persist)
         return 0;
-    MemoryStream *stream = new (std::nothrow) MemoryStream(text);
+    ComRef<MemoryStream> stream(new (std::nothrow) MemoryStream(text));
     if (!stream)
         return 0;
-    HRESULT result = persist->Load(stream);
-    stream->Release();
+    HRESULT result = persist->Load(stream.Get());
+    stream.Reset();
     return SUCCEEDED(result);
 }
 
@@ -274,16 +267,15 @@ int LegacyBackEnd::NodeXml(XmlNode *, TextString &out) {
 
 int LegacyBackEnd::DocumentXml(TextString &out) {
     out.Assign("");
-    ComRef<IPersistStreamInit> persist(document_ ? Persistence(document_) : nullptr);
+    ComRef<IPersistStreamInit> persist(document_ ? Persistence(document_.Get()) : nullptr);
     if (!persist)
         return 0;
-    MemoryStream *stream = new (std::nothrow) MemoryStream();
+    ComRef<MemoryStream> stream(new (std::nothrow) MemoryStream());
     if (!stream)
         return 0;
-    HRESULT result = persist->Save(stream, TRUE);
+    HRESULT result = persist->Save(stream.Get(), TRUE);
     if (SUCCEEDED(result))
         out.Assign(&stream->Text());
-    stream->Release();
     return SUCCEEDED(result);
 }
 

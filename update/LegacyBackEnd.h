@@ -3,6 +3,7 @@
 // Classes: LegacyBackEnd.
 #pragma once
 
+#include "base/ComRef.h"
 #include "base/TextString.h"
 #include "update/XmlBackEnd.h"
 
@@ -35,14 +36,14 @@ public:
     int AddProcessingInstruction(const char *target, const char *data) override;
     int RemoveChild(XmlNode *parent, XmlNode *child) override;
 
-    int IsOpen() const { return document_ != nullptr; }
+    int IsOpen() const { return document_ ? 1 : 0; }
 
 private:
     // The text through the document's persistence interface, as it is.
     int Parse(const char *text);
 
     XmlDocument *owner_;
-    IXMLDocument *document_ = nullptr;
+    ComRef<IXMLDocument> document_;
     uint32_t options_ = 0;
     TextString pending_;
 };

@@ -1,6 +1,7 @@
 // UpdateClient: the gate, the query, the answer, the questions, the three passes over the file list with
 // their rollback, and the restart.
 #include "update/UpdateClient.h"
+#include "base/ComRef.h"
 #include "base/DiskFile.h"
 #include "base/MachineId.h"
 #include "base/ModuleInfo.h"
@@ -596,18 +597,16 @@ int UpdateClient::Restart(XmlDocument &document, XmlNode *base) {
     return RunProgram(program.Text(), nullptr, directory, SW_SHOWDEFAULT, 0, "open");
 }
 
-int UpdateClient::CheckAndInstall() {
+void UpdateClient::ForgetLastCheck() {
     executePath_.Assign("");
     application_.Assign("");
     helpUrl_.Assign("");
     entries_.clear();
     staged_.clear();
     kept_.clear();
+}
 
-    ModuleInfo module;
-    uint32_t ownVersion = 0;
-    TextString versionText;
-    module.VersionNumbers(nullptr, &ownVersion, &versionText);
+int UpdateClient::ChooseFolder() {
     char folder[ModuleInfo::kPathSize];
     if (programFolder_.Length() > 0)
         directory_.Assign(programFolder_.Text());
@@ -615,11 +614,12 @@ int UpdateClient::CheckAndInstall() {
         directory_.Assign(folder);
     else
         return 0;
+    return 1;
+}
 
+void UpdateClient::BuildQuery(const TextString &versionText, TextString &query) const {
     TextString identifier;
     MachineId(MachineId::kAllSources).Compute(MachineId::kUpdateCheck, identifier);
-
-    TextString query;
     if (flags_ & kInventoryQuery) {
         char language[16];
         UserLanguage(language, sizeof language);
@@ -631,61 +631,73 @@ int UpdateClient::CheckAndInstall() {
     } else {
         PlainQuery(updateUrl_.Text(), versionText.Text(), identifier.Text(), ProgramArchitecture(), query);
     }
+}
 
-    XmlDocument document;
-    XmlNode *base = nullptr;
-    int launched = 0;
-    TextString declined;
-    // An answer whose file list cannot be installed as a whole is not offered.
-    if (!FetchAnswer(query.Text(), document, &base))
-        goto done;
-    if (!IsNewer(newMajor_, newMinor_, (ownVersion >> 8) & 0xFF, ownVersion & 0xFF))
-        goto done;
-    if (valueName_.Length() > 0) {
-        TextString versionValue;
-        versionValue.Format("%sVersion", valueName_.Text());
-        store_.ReadString(versionValue.Text(), declined);
-        if (declined.Compare(newVersion_.Text()) == 0)
-            goto done;
-        int answered = 0;
-        if (!Ask(kAskInstall, answered)) {
-            // Only a real No is remembered: a window that went away answered nothing.
-            if (answered)
-                store_.WriteString(versionValue.Text(), newVersion_.Text());
-            goto done;
-        }
-    } else {
-        int answered = 0;
-        if (!Ask(kAskInstall, answered))
-            goto done;
-    }
+int UpdateClient::AskToInstall() {
+    int answered = 0;
+    if (valueName_.Length() == 0)
+        return Ask(kAskInstall, answered);
+    TextString versionValue, declined;
+    versionValue.Format("%sVersion", valueName_.Text());
+    store_.ReadString(versionValue.Text(), declined);
+    if (declined.Compare(newVersion_.Text()) == 0)
+        return 0;
+    if (Ask(kAskInstall, answered))
+        return 1;
+    // Only a real No is remembered: a window that went away answered nothing.
+    if (answered)
+        store_.WriteString(versionValue.Text(), newVersion_.Text());
+    return 0;
+}
 
+int UpdateClient::Install() {
     if (!DownloadPass() || !BackupPass() || !ReplacePass()) {
         RollBack();
         // The user said Yes and waits for the update: a failure is said once, after everything is back.
         int answered = 0;
         Ask(kNoticeFailed, answered);
-        goto done;
+        return 0;
     }
     // Installed: the backups stay for the next install to clear.
     kept_.clear();
     staged_.clear();
+    return 1;
+}
 
+int UpdateClient::AskToRestart(XmlDocument &document, XmlNode *base) {
     if (!ReadLocalizedText(document, "update\\restart", restartText_, base))
-        goto done;
-    if (restartText_.Length() > 0) {
-        int answered = 0;
-        if (!Ask(kAskRestart, answered))
-            goto done;
-    }
+        return 0;
+    int answered = 0;
+    return restartText_.Length() == 0 || Ask(kAskRestart, answered);
+}
+
+int UpdateClient::RestartAndClose(XmlDocument &document, XmlNode *base) {
     // Nothing started: the window stays, with whatever load it is running.
     if (!Restart(document, base))
-        goto done;
+        return 0;
     PostMessageA(owner_, WM_CLOSE, 0, 0);
-    launched = 1;
+    return 1;
+}
 
-done:
-    XmlDocument::ReleaseNode(base);
+int UpdateClient::CheckAndInstall() {
+    ForgetLastCheck();
+    ModuleInfo module;
+    uint32_t ownVersion = 0;
+    TextString versionText;
+    module.VersionNumbers(nullptr, &ownVersion, &versionText);
+    if (!ChooseFolder())
+        return 0;
+    TextString query;
+    BuildQuery(versionText, query);
+
+    XmlDocument document;
+    ComRef<XmlNode> base;
+    // An answer whose file list cannot be installed as a whole is not offered.
+    const int launched = FetchAnswer(query.Text(), document, base.Receive()) &&
+                         IsNewer(newMajor_, newMinor_, (ownVersion >> 8) & 0xFF, ownVersion & 0xFF) &&
+                         AskToInstall() && Install() && AskToRestart(document, base.Get()) &&
+                         RestartAndClose(document, base.Get());
+    base.Reset();
     document.Close();
     return launched;
 }

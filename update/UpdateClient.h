@@ -131,6 +131,17 @@ public:
 private:
     static int32_t CheckThread(void *client, int32_t);
     static uint32_t TransferEvent(uint32_t code, void *data, void *client);
+    // The steps of CheckAndInstall, in order; each 1 when the check goes on.
+    void ForgetLastCheck();
+    int ChooseFolder();
+    void BuildQuery(const TextString &versionText, TextString &query) const;
+    // Asks unless the user declined this very version before; a No is remembered.
+    int AskToInstall();
+    // The three passes, or everything rolled back and the failure said.
+    int Install();
+    // The restart question, when the answer has a restart text.
+    int AskToRestart(XmlDocument &document, XmlNode *base);
+    int RestartAndClose(XmlDocument &document, XmlNode *base);
     // The answer fetched within the size limit and judged now; 1 when it may be acted on.
     int FetchAnswer(const char *query, XmlDocument &document, XmlNode **base);
     // Reads every "url" entry of "update\files" into entries_ (nothing written yet): kAnswerBadEntry for an

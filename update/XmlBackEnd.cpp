@@ -1,5 +1,6 @@
 // XmlBackEnd: the path walks both back ends share, built on their FindStep.
 #include "update/XmlBackEnd.h"
+#include "base/ComRef.h"
 #include "base/TextString.h"
 #include <cstring>
 
@@ -15,6 +16,11 @@ int IsPlainXmlName(const char *name) {
             return 0;
     }
     return 1;
+}
+
+void MoveToNode(XmlNode **current, XmlNode *node) {
+    ComRef<XmlNode> previous(*current);
+    *current = node;
 }
 
 void SplitXmlPath(const char *path, TextString &copy, std::vector<const char *> &steps) {
@@ -33,18 +39,14 @@ int XmlBackEnd::ReadPath(const char *path, TextString &out, XmlNode *base) {
     SplitXmlPath(path, copy, steps);
     if (steps.empty())
         return 0;
-    XmlNode *current = base;
-    if (current)
-        current->AddRef();
+    ComRef<XmlNode> current = ComRef<XmlNode>::Share(base);
     int found = 1;
     for (const char *step : steps) {
-        if (!FindStep(step, nullptr, nullptr, &out, &current)) {
+        if (!FindStep(step, nullptr, nullptr, &out, current.InOut())) {
             found = 0;
             break;
         }
     }
-    if (current)
-        current->Release();
     return found;
 }
 
@@ -52,20 +54,16 @@ int XmlBackEnd::VisitPath(const char *path, XmlNodeCallback callback, void *cont
     TextString copy;
     std::vector<const char *> steps;
     SplitXmlPath(path, copy, steps);
-    XmlNode *current = base;
-    if (current)
-        current->AddRef();
+    ComRef<XmlNode> current = ComRef<XmlNode>::Share(base);
     int result = 1;
     for (const char *step : steps) {
-        if (!FindStep(step, nullptr, nullptr, nullptr, &current)) {
+        if (!FindStep(step, nullptr, nullptr, nullptr, current.InOut())) {
             result = 0;
             break;
         }
     }
     if (result)
-        result = FindStep(nullptr, callback, context, nullptr, &current);
-    if (current)
-        current->Release();
+        result = FindStep(nullptr, callback, context, nullptr, current.InOut());
     return result;
 }
 

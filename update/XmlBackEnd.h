@@ -86,3 +86,6 @@ int IsPlainXmlName(const char *name);
 // The steps of path, split at '\' (multibyte-aware, empty steps skipped) into copy before any node is
 // visited, so that a callback may walk paths of its own meanwhile. steps point into copy.
 void SplitXmlPath(const char *path, TextString &copy, std::vector<const char *> &steps);
+
+// Makes node (its reference taken over) a walk's current node and gives back the reference to the one before.
+void MoveToNode(XmlNode **current, XmlNode *node);

@@ -1,6 +1,8 @@
 // XmlDocument: chooses the back end and walks paths over it.
 #include "update/XmlDocument.h"
+#include "base/ComRef.h"
 #include "base/TextString.h"
+#include <utility>
 
 int XmlDocument::Init(uint32_t options) {
     if (active_)
@@ -41,21 +43,16 @@ XmlNode *XmlDocument::FindOrCreatePath(const char *path, XmlNode *base) {
     TextString copy;
     std::vector<const char *> steps;
     SplitXmlPath(path, copy, steps);
-    XmlNode *current = base;
-    if (current)
-        current->AddRef();
+    ComRef<XmlNode> current = ComRef<XmlNode>::Share(base);
     for (const char *step : steps) {
-        if (active_->FindStep(step, nullptr, nullptr, nullptr, &current))
+        if (active_->FindStep(step, nullptr, nullptr, nullptr, current.InOut()))
             continue;
-        XmlNode *created = nullptr;
-        if (!active_->CreateChild(current, step, nullptr, &created)) {
-            ReleaseNode(current);
+        ComRef<XmlNode> created;
+        if (!active_->CreateChild(current.Get(), step, nullptr, created.Receive()))
             return nullptr;
-        }
-        ReleaseNode(current);
-        current = created;
+        current = std::move(created);
     }
-    return current;
+    return current.Detach();
 }
 
 void XmlDocument::Close() {
@@ -67,6 +64,5 @@ void XmlDocument::Close() {
 }
 
 void XmlDocument::ReleaseNode(XmlNode *node) {
-    if (node)
-        node->Release();
+    ComRef<XmlNode> given(node); // given back as it goes
 }
