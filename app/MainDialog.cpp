@@ -162,12 +162,8 @@ int MainDialog::OnInitDialog() {
         TellAboutWideMachine();
     }
 
-    if (log_.IsOpen()) {
-        uint32_t count = 0;
-        for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
-            ++count;
-        log_.WriteHeader(count);
-    }
+    if (log_.IsOpen())
+        log_.WriteHeader(processorCount_);
     lastRowTick_ = TickCount64();
     SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
     if (commandLine.Value("s") == 1)
@@ -224,9 +220,7 @@ void MainDialog::ShowUsage(const CommandLine &commandLine, const TextString &pro
 }
 
 void MainDialog::TickPlannedProcessors(TextString &problem) {
-    uint32_t count = 0;
-    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
-        ++count;
+    const uint32_t count = processorCount_;
     if (count > 0 && plan_.NamesNoneOf(count)) {
         if (problem.Length() == 0)
             problem.Format("Option \"-p\" names no processor of this machine, which has processors 0 to %u.",
@@ -261,7 +255,7 @@ void MainDialog::TellAboutWideMachine() {
 }
 
 void MainDialog::AddProcessors() {
-    ProcessorRecord::AppendProcessors(inventory_, processors_);
+    processorCount_ = ProcessorRecord::AppendProcessors(inventory_, processors_);
     for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
         auto *record = static_cast<ProcessorRecord *>(entry);
         TextString text;
@@ -290,6 +284,7 @@ void MainDialog::DeleteRecords() {
         processors_.Remove(entry);
         delete entry;
     }
+    processorCount_ = 0;
 }
 
 void MainDialog::StartStopLoad(int start) {
@@ -413,10 +408,7 @@ void MainDialog::ShowLoadTime() {
 }
 
 void MainDialog::RefreshUsage() {
-    uint32_t count = 0;
-    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry))
-        ++count;
-    clock_.Refresh(count);
+    clock_.Refresh(processorCount_);
     const uint64_t now = TickCount64();
     const uint64_t elapsed100ns = (now - lastRowTick_) * 10000;
     lastRowTick_ = now;
@@ -451,6 +443,10 @@ void MainDialog::RefreshUsage() {
         if (log_.Failed())
             ShowLogFailure();
     }
+}
+
+void MainDialog::StoreSettings() {
+    WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, IsItemChecked(IDC_AUTOUPDATE) ? 1 : 0);
 }
 
 void MainDialog::ShowLogFailure() {
@@ -523,8 +519,7 @@ int MainDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_QUERYENDSESSION:
         // The session may end without another word to this window: the settings are stored now, and the
         // session is let go.
-        WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue,
-                     IsItemChecked(IDC_AUTOUPDATE) ? 1 : 0);
+        StoreSettings();
         SetWindowLongPtrA(window_, DWLP_MSGRESULT, TRUE);
         return 1;
     case WM_ENDSESSION:
@@ -574,7 +569,7 @@ int MainDialog::CanClose(INT_PTR result) {
         return 0;
     }
     closing_ = 1;
-    WriteDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, IsItemChecked(IDC_AUTOUPDATE) ? 1 : 0);
+    StoreSettings();
     KillTimer(window_, kRefreshTimer);
     KillTimer(window_, kEndTimer);
     StartStopLoad(0);

@@ -85,11 +85,14 @@ private:
     void StartUpdateCheck(int weekly);
     void DeleteRecords();
     void ShowLogFailure();
+    // The update box into the registry: at every close, and when the session is about to end.
+    void StoreSettings();
     // The exit code of the run as it stands: see the kExit values.
     INT_PTR RunResult() const;
 
     ModuleInfo module_;
     RecordList processors_;
+    uint32_t processorCount_ = 0; // records in processors_, fixed once they are made
     UsageSampler inventory_;
     ListViewControl list_;
     TrackbarControl slider_;
