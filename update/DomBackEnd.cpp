@@ -280,14 +280,6 @@ int DomBackEnd::SaveFile(const char *path) {
     return SUCCEEDED(document_->save(target));
 }
 
-int DomBackEnd::ReadValue(const char *path, TextString &out, XmlNode *base) {
-    return document_ ? ReadPath(path, out, base) : 0;
-}
-
-int DomBackEnd::ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) {
-    return document_ ? VisitPath(path, callback, context, base) : 0;
-}
-
 int DomBackEnd::FindStep(const char *name, XmlNodeCallback callback, void *context, TextString *out,
                          XmlNode **current) {
     if (!document_ || !current) {

@@ -27,17 +27,15 @@ public:
     int NodeXml(XmlNode *node, TextString &out) override;
     int DocumentXml(TextString &out) override;
     int SaveFile(const char *path) override;
-    int ReadValue(const char *path, TextString &out, XmlNode *base) override;
     int FindStep(const char *name, XmlNodeCallback callback, void *context, TextString *out,
                  XmlNode **current) override;
-    int ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) override;
     int CreateChild(XmlNode *parent, const char *name, const char *text, XmlNode **out) override;
     int SetText(XmlNode *node, const char *text) override;
     int SetAttribute(XmlNode *node, const char *name, const char *text) override;
     int AddProcessingInstruction(const char *target, const char *data) override;
     int RemoveChild(XmlNode *parent, XmlNode *child) override;
 
-    int IsOpen() const { return document_ ? 1 : 0; }
+    int IsOpen() const override { return document_ ? 1 : 0; }
     // The ProgID that Open created, or an empty text.
     const char *ClassName() const { return className_; }
 

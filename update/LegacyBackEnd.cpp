@@ -290,14 +290,6 @@ int LegacyBackEnd::SaveFile(const char *path) {
     return file.Close() && written;
 }
 
-int LegacyBackEnd::ReadValue(const char *path, TextString &out, XmlNode *base) {
-    return document_ ? ReadPath(path, out, base) : 0;
-}
-
-int LegacyBackEnd::ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) {
-    return document_ ? VisitPath(path, callback, context, base) : 0;
-}
-
 int LegacyBackEnd::FindStep(const char *name, XmlNodeCallback callback, void *context, TextString *out,
                             XmlNode **current) {
     if (!document_ || !current) {

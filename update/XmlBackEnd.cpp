@@ -33,7 +33,9 @@ void SplitXmlPath(const char *path, TextString &copy, std::vector<const char *> 
         steps.push_back(step);
 }
 
-int XmlBackEnd::ReadPath(const char *path, TextString &out, XmlNode *base) {
+int XmlBackEnd::ReadValue(const char *path, TextString &out, XmlNode *base) {
+    if (!IsOpen())
+        return 0;
     TextString copy;
     std::vector<const char *> steps;
     SplitXmlPath(path, copy, steps);
@@ -50,7 +52,9 @@ int XmlBackEnd::ReadPath(const char *path, TextString &out, XmlNode *base) {
     return found;
 }
 
-int XmlBackEnd::VisitPath(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) {
+int XmlBackEnd::ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) {
+    if (!IsOpen())
+        return 0;
     TextString copy;
     std::vector<const char *> steps;
     SplitXmlPath(path, copy, steps);

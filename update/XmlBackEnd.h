@@ -43,15 +43,18 @@ public:
     virtual int NodeXml(XmlNode *node, TextString &out) = 0;
     virtual int DocumentXml(TextString &out) = 0;
     virtual int SaveFile(const char *path) = 0;
+    // 1 while a document object is open.
+    virtual int IsOpen() const = 0;
     // Path steps split at '\' (empty steps skipped). With no base the first step names the root element.
-    virtual int ReadValue(const char *path, TextString &out, XmlNode *base) = 0;
+    // Both walks are built on FindStep alone, and so are the same for every back end.
+    int ReadValue(const char *path, TextString &out, XmlNode *base);
     // One step of a walk from *current (none: the root element). With a name: looks for an attribute, then a
     // child of that name (letter case ignored; "#text" is the current node's own text), moves *current there
     // and fills out. With no name: shows every attribute and child to the callback. 1 when found or when
     // the callback answered 1; out (when given) is emptied on 0. *current holds one reference.
     virtual int FindStep(const char *name, XmlNodeCallback callback, void *context, TextString *out,
                          XmlNode **current) = 0;
-    virtual int ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base) = 0;
+    int ForEachChild(const char *path, XmlNodeCallback callback, void *context, XmlNode *base);
     // Appends a new element (with text when given) to parent, or makes it the root when parent is none and
     // the document has no root yet. *out receives the new node with a reference.
     virtual int CreateChild(XmlNode *parent, const char *name, const char *text, XmlNode **out) = 0;
@@ -62,9 +65,6 @@ public:
     virtual ~XmlBackEnd() = default;
 
 protected:
-    // The walks both back ends share, built on FindStep alone.
-    int ReadPath(const char *path, TextString &out, XmlNode *base);
-    int VisitPath(const char *path, XmlNodeCallback callback, void *context, XmlNode *base);
     // The first step of a walk, which names the root element: matched by name, shown to the callback, its
     // text into out. The root's text is all the text of the document, so textOf runs only when someone takes
     // it. Only a matching root becomes *current (root's reference passes to it; otherwise the caller keeps
