@@ -280,10 +280,7 @@ void MainDialog::StartUpdateCheck(int weekly) {
 }
 
 void MainDialog::DeleteRecords() {
-    while (ListEntry *entry = processors_.First()) {
-        processors_.Remove(entry);
-        delete entry;
-    }
+    records_.Clear();
     processorCount_ = 0;
 }
 

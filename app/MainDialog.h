@@ -92,7 +92,8 @@ private:
 
     ModuleInfo module_;
     RecordList processors_;
-    uint32_t processorCount_ = 0; // records in processors_, fixed once they are made
+    OwnedEntries records_{processors_}; // every record of processors_
+    uint32_t processorCount_ = 0;       // records in processors_, fixed once they are made
     UsageSampler inventory_;
     ListViewControl list_;
     TrackbarControl slider_;

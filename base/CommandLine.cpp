@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 namespace {
@@ -179,45 +180,34 @@ FileText SkipByteOrderMark(DiskFile &file) {
 }
 } // namespace
 
-CommandLine::~CommandLine() {
-    while (ListEntry *entry = table_.First()) {
-        table_.Remove(entry);
-        delete entry;
-    }
-}
+CommandLine::~CommandLine() = default;
 
 int CommandLine::AddOption(const char *name, int type, int64_t defaultValue, const char *help,
                            int64_t minimum, int64_t maximum) {
     // An empty name would match every option word as its prefix.
     if (!name || !*name || type < NumberOption || type > SwitchOption)
         return 0;
-    NumberEntry *entry = new (std::nothrow) NumberEntry(type);
+    std::unique_ptr<NumberEntry> entry(new (std::nothrow) NumberEntry(type));
     if (!entry)
         return 0;
     entry->value = defaultValue;
     entry->minimum = minimum;
     entry->maximum = maximum;
-    if (!entry->name.Assign(name) || !entry->help.Assign(help ? help : "")) {
-        delete entry;
+    if (!entry->name.Assign(name) || !entry->help.Assign(help ? help : ""))
         return 0;
-    }
-    table_.Append(entry);
+    entries_.Adopt(std::move(entry));
     return 1;
 }
 
 int CommandLine::AddTextOption(const char *name, const char *defaultText, const char *help, TextCheck check) {
     if (!name || !*name)
         return 0;
-    TextEntry *entry = new (std::nothrow) TextEntry(TextOption);
-    if (!entry)
+    std::unique_ptr<TextEntry> entry(new (std::nothrow) TextEntry(TextOption));
+    if (!entry || !entry->name.Assign(name) || !entry->help.Assign(help ? help : "") ||
+        !entry->value.Assign(defaultText ? defaultText : ""))
         return 0;
-    if (!entry->name.Assign(name) || !entry->help.Assign(help ? help : "") ||
-        !entry->value.Assign(defaultText ? defaultText : "")) {
-        delete entry;
-        return 0;
-    }
     entry->check = check;
-    table_.Append(entry);
+    entries_.Adopt(std::move(entry));
     return 1;
 }
 
@@ -360,7 +350,7 @@ const char *CommandLine::OptionRule(const char *position, int &result) {
 }
 
 const char *CommandLine::FreeArgumentRule(const char *position, int &result) {
-    TextEntry *entry = new (std::nothrow) TextEntry(FreeArgument);
+    std::unique_ptr<TextEntry> entry(new (std::nothrow) TextEntry(FreeArgument));
     if (!entry) {
         result = 0;
         return position + 1;
@@ -368,11 +358,10 @@ const char *CommandLine::FreeArgumentRule(const char *position, int &result) {
     int stored = 0;
     const char *end = ReadTextValue(position, entry->value, stored);
     if (!end || !stored) {
-        delete entry;
         result = 0;
         return end ? end : position + 1;
     }
-    table_.Append(entry);
+    entries_.Adopt(std::move(entry));
     return end;
 }
 

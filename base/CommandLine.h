@@ -110,6 +110,7 @@ private:
     void NoteProblem(const char *format, ...) __attribute__((format(ms_printf, 2, 3)));
 
     RecordList table_;
+    OwnedEntries entries_{table_}; // every row of table_
     int filesOpened_ = 0;
     TextString problem_;
     // The command file whose line is being read (as its name was written) and that line's number; none on

@@ -56,3 +56,10 @@ void RecordList::Reset() {
     first_ = nullptr;
     last_ = nullptr;
 }
+
+void OwnedEntries::Clear() {
+    while (ListEntry *entry = list_.First()) {
+        list_.Remove(entry);
+        delete entry;
+    }
+}

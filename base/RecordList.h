@@ -1,11 +1,13 @@
 // RecordList: the intrusive, lock-guarded doubly linked list that holds processor records and
-// command-line entries. It never owns its elements: their owner deletes them after removing them.
+// command-line entries. It never owns its elements: their owner (an OwnedEntries beside the list) deletes
+// them after removing them.
 //
-// Classes: ListEntry, RecordList.
+// Classes: ListEntry, RecordList, OwnedEntries.
 #pragma once
 
 #include "base/CriticalSection.h"
 #include "base/EventObject.h"
+#include <memory>
 
 // Base of every list element: the links and a virtual destructor, so owners delete through it.
 class ListEntry {
@@ -43,4 +45,20 @@ private:
     CriticalSection secondLock_;
     ListEntry *first_ = nullptr;
     ListEntry *last_ = nullptr;
+};
+
+// The owner of every element of one list: Adopt appends an element it then owns; Clear, and the owner's end,
+// remove each element from the list and delete it. Declared after its list, so that it ends first.
+class OwnedEntries {
+public:
+    explicit OwnedEntries(RecordList &list) : list_(list) {}
+    ~OwnedEntries() { Clear(); }
+    OwnedEntries(const OwnedEntries &) = delete;
+    OwnedEntries &operator=(const OwnedEntries &) = delete;
+
+    void Adopt(std::unique_ptr<ListEntry> element) { list_.Append(element.release()); }
+    void Clear();
+
+private:
+    RecordList &list_;
 };
