@@ -1,5 +1,6 @@
 // CommandLine: prefix-matched options, quoted text values, free arguments and nested command files.
 #include "base/CommandLine.h"
+#include "base/TextChars.h"
 #include "base/DiskFile.h"
 #include <cerrno>
 #include <cstdarg>

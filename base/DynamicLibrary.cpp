@@ -16,6 +16,21 @@ void *DynamicLibrary::Symbol(const char *functionName) const {
     return reinterpret_cast<void *>(GetProcAddress(module_, functionName));
 }
 
+int DynamicLibrary::BindAll(const FunctionSlot *slots, uint32_t count) const {
+    uint32_t bound = 0;
+    for (; bound < count; ++bound) {
+        void *function = Symbol(slots[bound].name);
+        if (!function)
+            break;
+        slots[bound].store(slots[bound].target, function);
+    }
+    if (bound == count)
+        return 1;
+    for (uint32_t i = 0; i < count; ++i)
+        slots[i].store(slots[i].target, nullptr);
+    return 0;
+}
+
 int DynamicLibrary::Free() {
     if (module_)
         FreeLibrary(module_);

@@ -1,5 +1,6 @@
 // SettingsStore: one front end for settings kept either in the registry or in the program's INI file.
 #include "base/SettingsStore.h"
+#include "base/PathName.h"
 #include "base/RegistryKey.h"
 
 namespace {

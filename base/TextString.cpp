@@ -1,12 +1,15 @@
-// TextString and the free in-place text functions: growth rules, multibyte-aware editing and search,
-// code-page conversions, the line reader and printf-style formatting.
+// TextString: growth rules, multibyte-aware editing and search, code-page conversions, the line reader and
+// printf-style formatting.
 #include "base/TextString.h"
+#include "base/TextChars.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <mbstring.h>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -16,107 +19,32 @@ const uint32_t kAppendSlack = 20;
 const uint32_t kFormatLimit = 3145728;
 const char kNoText[] = "";
 
-// Only bytes of the upper half can start a double-byte character of the system code page.
-inline int IsLead(unsigned char c) {
-    return c >= 0x80 && IsDBCSLeadByte(c);
-}
-
-// Bytes of the character at p: a lead byte followed by its trail counts 2; a lead byte cut off by the
-// terminator counts 1 so that the terminator is never stepped over.
-inline uint32_t CharBytes(const char *p) {
-    return IsLead(static_cast<unsigned char>(p[0])) && p[1] ? 2 : 1;
-}
-
-// Lower case of every single-byte character of the system code page, built once.
-struct FoldTable {
-    unsigned char lower[256];
-    FoldTable() {
-        for (int c = 0; c < 256; ++c) {
-            lower[c] = static_cast<unsigned char>(c);
-            if (c == 0 || IsLead(static_cast<unsigned char>(c)))
-                continue;
-            char one[2] = {static_cast<char>(c), 0};
-            CharLowerBuffA(one, 1);
-            lower[c] = static_cast<unsigned char>(one[0]);
-        }
-    }
-};
-
-inline unsigned char Fold(unsigned char c) {
-    static const FoldTable table;
-    return table.lower[c];
-}
-
-// Compares at most limit bytes character by character. A double-byte character ranks by lead * 256 + trail,
-// so it is never split and its trail byte is never case-folded (trail bytes overlap the ASCII letters).
-int CompareChars(const char *x, const char *y, uint32_t limit, int ignoreCase) {
-    uint32_t i = 0;
-    while (i < limit) {
-        uint32_t nx = CharBytes(x + i), ny = CharBytes(y + i);
-        // A double-byte character cut by the limit is compared by its lead byte only.
-        if (i + nx > limit)
-            nx = 1;
-        if (i + ny > limit)
-            ny = 1;
-        unsigned char lx = static_cast<unsigned char>(x[i]), ly = static_cast<unsigned char>(y[i]);
-        unsigned vx =
-            nx == 2 ? (lx << 8 | static_cast<unsigned char>(x[i + 1])) : (ignoreCase ? Fold(lx) : lx);
-        unsigned vy =
-            ny == 2 ? (ly << 8 | static_cast<unsigned char>(y[i + 1])) : (ignoreCase ? Fold(ly) : ly);
-        if (vx != vy)
-            return vx < vy ? -1 : 1;
-        if (vx == 0)
-            return 0;
-        i += nx;
-    }
-    return 0;
-}
-
-// First occurrence of find (length findLength) at a character boundary at or after text, or none.
-const char *SearchChars(const char *text, const char *find, uint32_t findLength, int ignoreCase) {
-    for (const char *p = text;; p += CharBytes(p)) {
-        if (ignoreCase ? CompareChars(p, find, findLength, 1) == 0 : strncmp(p, find, findLength) == 0)
-            return p;
-        if (!*p)
-            return nullptr;
-    }
-}
-
 int Overlaps(const char *p, const char *block, uint32_t capacity) {
     return block && p >= block && p < block + capacity;
 }
 
-char *Duplicate(const char *text, uint32_t length) {
-    char *copy = static_cast<char *>(malloc(length + 1));
-    if (copy) {
-        memcpy(copy, text, length);
-        copy[length] = 0;
+// A source text taken aside when it lies in the block an edit is about to move or free; otherwise the text
+// itself. Text() is null only when the copy could not be made.
+class SideCopy {
+public:
+    SideCopy(const char *text, uint32_t length, const char *block, uint32_t capacity) : text_(text) {
+        if (!Overlaps(text, block, capacity))
+            return;
+        copy_.reset(new (std::nothrow) char[length + 1]);
+        if (copy_) {
+            memcpy(copy_.get(), text, length);
+            copy_[length] = 0;
+        }
+        text_ = copy_.get();
     }
-    return copy;
-}
+    const char *Text() const { return text_; }
+
+private:
+    std::unique_ptr<char[]> copy_;
+    const char *text_;
+};
 
 } // namespace
-
-BstrHolder &BstrHolder::operator=(BstrHolder &&other) noexcept {
-    if (this != &other) {
-        if (bstr_)
-            SysFreeString(bstr_);
-        bstr_ = other.bstr_;
-        other.bstr_ = nullptr;
-    }
-    return *this;
-}
-
-BstrHolder::~BstrHolder() {
-    if (bstr_)
-        SysFreeString(bstr_);
-}
-
-BSTR BstrHolder::Detach() {
-    BSTR owned = bstr_;
-    bstr_ = nullptr;
-    return owned;
-}
 
 TextString::TextString() : TextString(kDefaultCapacity) {}
 
@@ -395,22 +323,15 @@ const char *TextString::Insert(int position, const char *text) {
         return nullptr;
     }
     // Our own text as the source would be shifted under the copy: take it aside first.
-    char *copy = nullptr;
-    if (Overlaps(text, text_, capacity_)) {
-        copy = Duplicate(text, count);
-        if (!copy) {
-            ResetEmpty();
-            return nullptr;
-        }
-        text = copy;
-    }
-    if (length + 1 + count > capacity_ && !Grow(length + 1 + count)) {
-        free(copy);
+    const SideCopy source(text, count, text_, capacity_);
+    if (!source.Text()) {
+        ResetEmpty();
         return nullptr;
     }
+    if (length + 1 + count > capacity_ && !Grow(length + 1 + count))
+        return nullptr;
     memmove(text_ + at + count, text_ + at, length - at + 1);
-    memcpy(text_ + at, text, count);
-    free(copy);
+    memcpy(text_ + at, source.Text(), count);
     lineCursorSet_ = 0;
     Recount();
     return text_;
@@ -515,72 +436,66 @@ const char *TextString::ReplaceAll(const char *find, const char *replacement, in
     }
     if (!replacement)
         replacement = kNoText;
-    char *findCopy = nullptr, *replacementCopy = nullptr;
-    uint32_t lf = static_cast<uint32_t>(strlen(find)), lr = static_cast<uint32_t>(strlen(replacement));
+    const uint32_t lf = static_cast<uint32_t>(strlen(find)), lr = static_cast<uint32_t>(strlen(replacement));
     // Either text may be our own buffer, which the edits below move or free.
-    if (Overlaps(find, text_, capacity_))
-        find = findCopy = Duplicate(find, lf);
-    if (Overlaps(replacement, text_, capacity_))
-        replacement = replacementCopy = Duplicate(replacement, lr);
-    if (!find || !replacement) {
-        free(findCopy);
-        free(replacementCopy);
+    const SideCopy findCopy(find, lf, text_, capacity_);
+    const SideCopy replacementCopy(replacement, lr, text_, capacity_);
+    if (!findCopy.Text() || !replacementCopy.Text()) {
         ResetEmpty();
         return nullptr;
     }
     if (lr > lf)
         inPlace = 0;
-    const char *result = text_;
-    uint32_t from = 0;
-    for (;;) {
-        const char *hit = SearchChars(text_ + from, find, lf, ignoreCase);
+    for (uint32_t from = 0;;) {
+        const char *hit = SearchChars(text_ + from, findCopy.Text(), lf, ignoreCase);
         if (!hit)
             break;
-        uint32_t at = static_cast<uint32_t>(hit - text_);
-        uint32_t length = Used();
-        uint32_t tail = length - at - lf + 1;
-        if (inPlace) {
-            memcpy(text_ + at, replacement, lr);
-            memmove(text_ + at + lr, text_ + at + lf, tail);
-        } else {
-            if (lr > lf && capacity_ > UINT32_MAX - (lr - lf)) {
-                result = nullptr;
-                break;
-            }
-            uint32_t capacity = capacity_ + lr - lf;
-            char *block = static_cast<char *>(malloc(capacity));
-            if (!block) {
-                result = nullptr;
-                break;
-            }
-            memcpy(block, text_, at);
-            memcpy(block + at, replacement, lr);
-            memcpy(block + at + lr, text_ + at + lf, tail);
-            free(text_);
-            text_ = block;
-            capacity_ = capacity;
+        const uint32_t at = static_cast<uint32_t>(hit - text_);
+        if (!ReplaceAt(at, lf, replacementCopy.Text(), lr, inPlace)) {
+            ResetEmpty();
+            return nullptr;
         }
-        size_ = length - lf + lr + 1;
-        if (lr < lf) {
-            // Back to the first character boundary from which a match could reach into the replacement.
-            // Boundaries are only known walking forward from the start; the move above costs as much.
-            uint32_t earliest = at >= lf - 1 ? at - (lf - 1) : 0;
-            from = 0;
-            while (from < earliest)
-                from += CharBytes(text_ + from);
-        } else {
-            from = at + lr;
-        }
-    }
-    free(findCopy);
-    free(replacementCopy);
-    if (!result) {
-        ResetEmpty();
-        return nullptr;
+        from = ResumeAt(at, lf, lr);
     }
     lineCursorSet_ = 0;
     Recount();
     return text_;
+}
+
+int TextString::ReplaceAt(uint32_t at, uint32_t lf, const char *replacement, uint32_t lr, int inPlace) {
+    const uint32_t length = Used();
+    const uint32_t tail = length - at - lf + 1;
+    if (inPlace) {
+        memcpy(text_ + at, replacement, lr);
+        memmove(text_ + at + lr, text_ + at + lf, tail);
+    } else {
+        if (lr > lf && capacity_ > UINT32_MAX - (lr - lf))
+            return 0;
+        const uint32_t capacity = capacity_ + lr - lf;
+        char *block = static_cast<char *>(malloc(capacity));
+        if (!block)
+            return 0;
+        memcpy(block, text_, at);
+        memcpy(block + at, replacement, lr);
+        memcpy(block + at + lr, text_ + at + lf, tail);
+        free(text_);
+        text_ = block;
+        capacity_ = capacity;
+    }
+    size_ = length - lf + lr + 1;
+    return 1;
+}
+
+uint32_t TextString::ResumeAt(uint32_t at, uint32_t lf, uint32_t lr) const {
+    if (lr >= lf)
+        return at + lr;
+    // Back to the first character boundary from which a match could reach into the replacement. Boundaries
+    // are only known walking forward from the start; the move before this costs as much.
+    const uint32_t earliest = at >= lf - 1 ? at - (lf - 1) : 0;
+    uint32_t from = 0;
+    while (from < earliest)
+        from += CharBytes(text_ + from);
+    return from;
 }
 
 const char *TextString::Replace(const char *find, const char *replacement, int inPlace) {
@@ -855,127 +770,4 @@ int TextString::FormatV(const char *format, va_list args) {
         capacity_ = capacity;
         size_ = 1;
     }
-}
-
-int IsSpace(char byte) {
-    WORD type = 0;
-    if (!GetStringTypeExA(GetThreadLocale(), CT_CTYPE1, &byte, 1, &type))
-        return 0;
-    return (type & C1_SPACE) ? 1 : 0;
-}
-
-int TrimTrailingBlanks(char *text) {
-    if (!text)
-        return 0;
-    size_t length = strlen(text);
-    while (length && text[length - 1] == ' ')
-        text[--length] = 0;
-    return static_cast<int>(length);
-}
-
-void LineBreaksToBlanks(char *text) {
-    if (!text)
-        return;
-    for (char *p = text; *p; p += CharBytes(p)) {
-        if (*p == '\r' || *p == '\n')
-            *p = ' ';
-    }
-}
-
-void StripQuotes(char *text) {
-    if (!text || text[0] != '"')
-        return;
-    size_t length = strlen(text);
-    if (length < 2) {
-        text[0] = 0;
-        return;
-    }
-    memmove(text, text + 1, length - 2);
-    text[length - 2] = 0;
-}
-
-void StripExtension(char *text, int maxExtension) {
-    if (!text || maxExtension < 0)
-        return;
-    char *dot = nullptr;
-    char *p = text;
-    for (; *p; p += CharBytes(p)) {
-        if (*p == '.')
-            dot = p;
-        // A dot before a separator belongs to a folder name, not to an extension: "C:\a.b\c" must not
-        // lose its file name, which the plain last-dot rule would cut away.
-        else if (*p == '\\' || *p == '/')
-            dot = nullptr;
-    }
-    if (dot && static_cast<size_t>(p - dot) <= static_cast<size_t>(maxExtension) + 1)
-        *dot = 0;
-}
-
-const char *SkipFirstToken(const char *text) {
-    if (!text)
-        return nullptr;
-    int quoted = 0;
-    const char *p = text;
-    for (; *p; p += CharBytes(p)) {
-        if (*p == '"')
-            quoted = !quoted;
-        else if (*p == ' ' && !quoted)
-            return p + 1;
-    }
-    return p;
-}
-
-const char *FileNamePart(const char *text) {
-    if (!text)
-        return nullptr;
-    const char *name = text;
-    for (const char *p = text; *p; p += CharBytes(p)) {
-        if ((*p == '\\' || *p == '/') && p[1])
-            name = p + 1;
-    }
-    return name;
-}
-
-void ExtensionOf(const char *text, TextString &out) {
-    out.Assign(kNoText, 0);
-    if (!text)
-        return;
-    const char *dot = nullptr;
-    const char *p = text;
-    for (; *p && *p != '?'; p += CharBytes(p)) {
-        if (*p == '.')
-            dot = p;
-        else if (*p == ' ' || *p == '/' || *p == '\\')
-            dot = nullptr;
-    }
-    if (dot)
-        out.Assign(dot, static_cast<uint32_t>(p - dot));
-}
-
-int CutToParent(char *text) {
-    if (!text)
-        return 0;
-    char *p = text;
-    while (*p == '\\' || *p == '/')
-        ++p;
-    char *cut = p;
-    while (*p) {
-        if (*p == '\\' || *p == '/') {
-            cut = p;
-        } else if (*p == ':') {
-            if (p[1] == '\\' || p[1] == '/') {
-                // Keep the drive root: "C:\" stays whole.
-                cut = p + 2;
-                ++p;
-            } else {
-                cut = nullptr;
-            }
-        }
-        p += CharBytes(p);
-    }
-    if (cut && *cut) {
-        *cut = 0;
-        return 1;
-    }
-    return 0;
 }

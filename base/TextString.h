@@ -1,32 +1,13 @@
-// TextString: the program's one text type (owning, growable, NUL-terminated, system ANSI code page),
-// plus the free in-place text functions used for paths, tokens and command lines.
+// TextString: the program's one text type (owning, growable, NUL-terminated, system ANSI code page). The
+// character rules it walks by are in TextChars, the path parts in PathName.
 //
-// Classes: TextString, BstrHolder.
+// Classes: TextString.
 #pragma once
 
 #include "base/Win.h"
-#include <oleauto.h>
+#include "base/BstrHolder.h"
 #include <cstdarg>
 #include <cstdint>
-
-// Owns one BSTR; what TextString::ToBstr hands to COM calls.
-class BstrHolder {
-public:
-    BstrHolder() = default;
-    explicit BstrHolder(BSTR owned) : bstr_(owned) {}
-    BstrHolder(BstrHolder &&other) noexcept : bstr_(other.bstr_) { other.bstr_ = nullptr; }
-    BstrHolder &operator=(BstrHolder &&other) noexcept;
-    BstrHolder(const BstrHolder &) = delete;
-    BstrHolder &operator=(const BstrHolder &) = delete;
-    ~BstrHolder();
-
-    BSTR Get() const { return bstr_; }
-    // Hands ownership to the caller.
-    BSTR Detach();
-
-private:
-    BSTR bstr_ = nullptr;
-};
 
 class TextString {
 public:
@@ -99,6 +80,11 @@ private:
     uint32_t Used() const { return size_ ? size_ - 1 : 0; }
     int AppendBytes(const char *bytes, uint32_t count);
     const char *ReplaceAll(const char *find, const char *replacement, int inPlace, int ignoreCase);
+    // One replacement of the lf bytes at at by the lr bytes of replacement, in the block itself or in a new
+    // block of the new size; 0 when memory is short.
+    int ReplaceAt(uint32_t at, uint32_t lf, const char *replacement, uint32_t lr, int inPlace);
+    // Where ReplaceAll's search goes on after a replacement at at.
+    uint32_t ResumeAt(uint32_t at, uint32_t lf, uint32_t lr) const;
 
     char *text_ = nullptr;
     uint32_t capacity_ = 0;
@@ -109,14 +95,3 @@ private:
     uint32_t lineCursor_ = 0;
     int lineCursorSet_ = 0;
 };
-
-// Free text functions: they work in place on plain NUL-terminated arrays.
-int IsSpace(char byte);
-int TrimTrailingBlanks(char *text);
-void LineBreaksToBlanks(char *text);
-void StripQuotes(char *text);
-void StripExtension(char *text, int maxExtension);
-const char *SkipFirstToken(const char *text);
-const char *FileNamePart(const char *text);
-void ExtensionOf(const char *text, TextString &out);
-int CutToParent(char *text);

@@ -1,16 +1,10 @@
 // HttpClient: WinINet bound at run time, the three transfers and the multipart form builder.
 #include "update/HttpClient.h"
 #include "base/ModuleInfo.h"
-#include "base/OwnedChain.h"
 #include <wininet.h>
 #include <cstring>
 #include <memory>
 #include <new>
-
-static_assert(sizeof(FormTransferRecord) == sizeof(INTERNET_BUFFERSA),
-              "a form record is an INTERNET_BUFFERSA");
-static_assert(offsetof(FormTransferRecord, dataLength) == offsetof(INTERNET_BUFFERSA, dwBufferLength),
-              "a form record is an INTERNET_BUFFERSA");
 
 namespace {
 // The entry table, in the order of kEntryNames.
@@ -58,8 +52,6 @@ const DWORD kStatusQuery = HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER;
 const DWORD kLengthQuery = HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER;
 const DWORD kProxyDialogFlags = FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
                                 FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
-const char kDelimiter[] = "-------------------------------1234567890123";
-const char kClosing[] = "-------------------------------1234567890123--\r\n";
 
 // The transfer buffer of one request; null when memory is short, which fails the request.
 std::unique_ptr<char[]> AllocateBuffer() {
@@ -89,14 +81,6 @@ DWORD ChunkSize(uint32_t byteLimit, uint32_t remaining, uint32_t chunk) {
     return byteLimit && remaining < chunk ? remaining : chunk;
 }
 } // namespace
-
-const char HttpClient::kBoundary[] = "-----------------------------1234567890123";
-const char HttpClient::kFormContentType[] =
-    "Content-Type: multipart/form-data; boundary=-----------------------------1234567890123";
-
-FormPart::FormPart() : record() {
-    record.structureSize = sizeof(FormTransferRecord);
-}
 
 HttpMemoryBlock::~HttpMemoryBlock() {
     Clear();
@@ -133,7 +117,7 @@ HttpClient::HttpClient() = default;
 
 HttpClient::~HttpClient() {
     CloseInternet();
-    ClearForm();
+    form_.Clear();
     library_.Free();
 }
 
@@ -142,23 +126,20 @@ int HttpClient::LoadWinInet() {
         ++loadCount_;
         return 1;
     }
-    if (!library_.Load("wininet.dll"))
+    FunctionSlot slots[kEntryCount];
+    for (uint32_t i = 0; i < kEntryCount; ++i)
+        slots[i] = FunctionSlot::For(kEntryNames[i], entries_[i]);
+    if (!library_.Load("wininet.dll") || !library_.BindAll(slots, kEntryCount)) {
+        library_.Free();
+        loadCount_ = 0;
         return 0;
-    for (uint32_t i = 0; i < kEntryCount; ++i) {
-        entries_[i] = library_.Symbol(kEntryNames[i]);
-        if (!entries_[i]) {
-            memset(entries_, 0, sizeof(entries_));
-            library_.Free();
-            loadCount_ = 0;
-            return 0;
-        }
     }
     loadCount_ = 1;
     return 1;
 }
 
 int HttpClient::UnloadWinInet() {
-    ClearForm();
+    form_.Clear();
     if (loadCount_ == 1) {
         memset(entries_, 0, sizeof(entries_));
         library_.Free();
@@ -278,9 +259,40 @@ HttpClient::BodyRead HttpClient::ReadBody(InternetHandle request, char *buffer, 
 }
 
 int HttpClient::CutShort(InternetHandle request, const BodyRead &read) {
-    DWORD length = 0;
-    DWORD size = sizeof(length);
-    return WININET(HttpQueryInfoA)(request, kLengthQuery, &length, &size, nullptr) && read.total < length;
+    uint32_t length = 0;
+    return AnnouncedLength(request, length) && read.total < length;
+}
+
+uint32_t HttpClient::StatusOf(InternetHandle request) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!WININET(HttpQueryInfoA)(request, kStatusQuery, &status, &size, nullptr))
+        return 0;
+    return status;
+}
+
+int HttpClient::AnnouncedLength(InternetHandle request, uint32_t &length) {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    const int known = WININET(HttpQueryInfoA)(request, kLengthQuery, &value, &size, nullptr) != 0;
+    length = known ? value : 0;
+    return known;
+}
+
+int HttpClient::ProxyAsksAgain(InternetHandle request, uint32_t status, HWND owner, char *buffer) {
+    if (status != HTTP_STATUS_PROXY_AUTH_REQ || !ThroughProxy(buffer))
+        return 0;
+    return WININET(InternetErrorDlg)(owner ? owner : GetForegroundWindow(), request,
+                                     ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags,
+                                     nullptr) == ERROR_INTERNET_FORCE_RETRY;
+}
+
+WinInetHandle HttpClient::OpenUrl(const char *url, const char *headers, DWORD headersLength, DWORD flags) {
+    WinInetHandle request =
+        Own(WININET(InternetOpenUrlA)(internet_.Get(), url, headers, headersLength, flags, 0));
+    if (!request)
+        NoteLastError();
+    return request;
 }
 
 int HttpClient::FetchText(const char *url, const char *agent, TextString &body, uint32_t byteLimit,
@@ -292,22 +304,13 @@ int HttpClient::FetchText(const char *url, const char *agent, TextString &body, 
     int result = 0;
     std::unique_ptr<char[]> buffer = AllocateBuffer();
     if (buffer && OpenInternet(agent, proxy, kNoTimeout)) {
-        WinInetHandle request;
         const int allowCookies = callback && callback(kFetchAllowCookies, const_cast<char *>(url), user) == 1;
         const DWORD flags = TextRequestFlags(url, allowCookies);
         body.Reset(kReceiveBufferSize);
         // The proxy may ask for credentials once more after the dialog; two attempts in all.
         for (int attempt = 0; attempt < 2; ++attempt) {
-            request = Own(WININET(InternetOpenUrlA)(internet_.Get(), url, "Accept: */*\r\n\r\n",
-                                                    static_cast<DWORD>(-1), flags, 0));
-            if (!request) {
-                NoteLastError();
-                break;
-            }
-            DWORD status = 0;
-            DWORD size = sizeof(status);
-            if (!WININET(HttpQueryInfoA)(request.Get(), kStatusQuery, &status, &size, nullptr))
-                break;
+            WinInetHandle request = OpenUrl(url, "Accept: */*\r\n\r\n", static_cast<DWORD>(-1), flags);
+            const uint32_t status = request ? StatusOf(request.Get()) : 0;
             if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
                 const BodySink sink = {&KeepInText, &body, nullptr, 0, nullptr, 0};
                 const BodyRead read = ReadBody(request.Get(), buffer.get(), kChunkLimit, byteLimit, sink);
@@ -316,14 +319,8 @@ int HttpClient::FetchText(const char *url, const char *agent, TextString &body, 
                     read.total > 0 && read.complete && (read.limitUsed || !CutShort(request.Get(), read));
                 break;
             }
-            if (status != HTTP_STATUS_PROXY_AUTH_REQ || !ThroughProxy(buffer.get()))
+            if (!status || !ProxyAsksAgain(request.Get(), status, nullptr, buffer.get()))
                 break;
-            DWORD answer =
-                WININET(InternetErrorDlg)(GetForegroundWindow(), request.Get(),
-                                          ERROR_INTERNET_INCORRECT_PASSWORD, kProxyDialogFlags, nullptr);
-            if (answer != ERROR_INTERNET_FORCE_RETRY)
-                break;
-            request.Reset();
         }
     }
     if (!result)
@@ -332,6 +329,28 @@ int HttpClient::FetchText(const char *url, const char *agent, TextString &body, 
     UnloadWinInet();
     return result;
 }
+
+// FetchFile's arguments, and the status its steps learn (what the failure event reports).
+struct HttpClient::FetchCall {
+    const char *url;
+    const char *targetPath;
+    uint32_t byteLimit;
+    HttpEvent callback;
+    void *user;
+    const char *extraHeaders;
+    uint32_t extraHeadersLength;
+    uint32_t *status;
+    uint32_t rateLimitKb;
+    uint32_t code;
+
+    // The callback's answer; 1 without a callback.
+    uint32_t Ask(uint32_t event, void *data) const { return callback ? callback(event, data, user) : 1; }
+    void Report(uint32_t answered) {
+        code = answered;
+        if (status)
+            *status = answered;
+    }
+};
 
 int HttpClient::FetchFile(const char *url, const char *agent, const char *targetPath, uint32_t byteLimit,
                           HttpEvent callback, void *user, const char *extraHeaders,
@@ -342,106 +361,141 @@ int HttpClient::FetchFile(const char *url, const char *agent, const char *target
     if (!url || !targetPath || !LoadWinInet())
         return 0;
     lastError_[0] = 0;
+    FetchCall call = {url,          targetPath,         byteLimit, callback,    user,
+                      extraHeaders, extraHeadersLength, status,    rateLimitKb, HTTP_STATUS_OK};
     int result = 0;
-    uint32_t code = HTTP_STATUS_OK;
-    std::unique_ptr<char[]> buffer = AllocateBuffer();
-    WinInetHandle request;
-    DiskFile file;
-    do {
-        if (!buffer || !OpenInternet(agent, proxy, connectTimeout))
-            break;
-        uint32_t flags = kFileFlags;
-        if (callback && callback(kFetchAllowCookies, const_cast<char *>(url), user) == 1)
-            flags &= ~kNoCookiesFlag;
-        request =
-            Own(WININET(InternetOpenUrlA)(internet_.Get(), url, extraHeaders, extraHeadersLength, flags, 0));
-        if (!request) {
-            NoteLastError();
-            break;
-        }
-        DWORD answered = 0;
-        DWORD size = sizeof(answered);
-        if (!WININET(HttpQueryInfoA)(request.Get(), kStatusQuery, &answered, &size, nullptr))
-            break;
-        code = answered;
-        if (status)
-            *status = code;
-        if (code != HTTP_STATUS_OK && code != HTTP_STATUS_PARTIAL_CONTENT)
-            break;
-
-        // HTTP_QUERY_CUSTOM takes the header's name in the buffer and returns its value there.
-        strcpy(buffer.get(), "Content-Disposition");
-        size = 1024;
-        if (WININET(HttpQueryInfoA)(request.Get(), HTTP_QUERY_CUSTOM, buffer.get(), &size, nullptr)) {
-            TextPair pair = {targetPath, buffer.get()};
-            if (callback && !callback(kFetchDisposition, &pair, user))
-                break;
-        }
-        size = 1024;
-        if (WININET(HttpQueryInfoA)(request.Get(), HTTP_QUERY_CONTENT_TYPE, buffer.get(), &size, nullptr)) {
-            TextPair pair = {targetPath, buffer.get()};
-            if (callback && !callback(kFetchContentType, &pair, user))
-                break;
-        }
-        uint32_t resume = 0;
-        if (callback && !callback(kFetchResume, &resume, user))
-            break;
-        if (!file.Open(targetPath, resume ? DiskFile::WriteAlways : DiskFile::WriteCreate,
-                       FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
-            code = kStatusUnopened;
-            if (status)
-                *status = code;
-            break;
-        }
-        DWORD length = 0;
-        size = sizeof(length);
-        const int lengthKnown = WININET(HttpQueryInfoA)(request.Get(), kLengthQuery, &length, &size, nullptr);
-        if (!lengthKnown)
-            length = 0;
-        // Only a partial answer continues the file; a full answer (the server ignored the range) replaces
-        // it, or the old part and the whole file would end up one after the other.
-        if (resume && code == HTTP_STATUS_PARTIAL_CONTENT) {
-            file.Seek(FILE_END, 0);
-        } else if (!resume && lengthKnown) {
-            // Reserving the whole length up front keeps the file in one piece on disk.
-            file.Seek(FILE_BEGIN, length);
-            file.SetEnd();
-            file.Seek(FILE_BEGIN, 0);
-        }
-        uint64_t announced = length;
-        if (callback && !callback(kFetchLength, &announced, user))
-            break;
-        size = 1024;
-        if (WININET(InternetQueryOptionA)(request.Get(), INTERNET_OPTION_URL, buffer.get(), &size)) {
-            buffer[size < 1024 ? size : 1023] = 0;
-            if (callback && !callback(kFetchFinalUrl, buffer.get(), user))
-                break;
-        }
-
-        const BodySink sink = {&KeepInFile, &file, callback, kFetchProgress, user, rateLimitKb};
-        const BodyRead read = ReadBody(request.Get(), buffer.get(), kFileChunk, byteLimit, sink);
-        // Only a complete body counts: a download cut short (by the connection or by the limit) must never
-        // be taken for the file.
-        result = read.total > 0 && read.complete && !read.cancelled && !CutShort(request.Get(), read);
-        if (result)
-            file.SetEnd(); // drops the tail of an older, longer file that was written over
-        if (callback && !callback(kFetchDone, nullptr, user))
-            result = 0;
-    } while (false);
-
-    file.Close();
-    request.Reset();
+    {
+        std::unique_ptr<char[]> buffer = AllocateBuffer();
+        DiskFile file;
+        if (buffer && OpenInternet(agent, proxy, connectTimeout))
+            result = Download(call, file, buffer.get());
+    }
     CloseInternet();
     UnloadWinInet();
     if (!result) {
-        FailureData failure = {code, 1, &result};
-        if (callback)
-            callback(kFetchFailed, &failure, user);
+        FailureData failure = {call.code, 1, &result};
+        call.Ask(kFetchFailed, &failure);
         if (failure.deleteFile)
             DeleteFileForced(targetPath);
     }
     return result;
 }
+
+int HttpClient::Download(FetchCall &call, DiskFile &file, char *buffer) {
+    DWORD flags = kFileFlags;
+    if (call.callback && call.Ask(kFetchAllowCookies, const_cast<char *>(call.url)) == 1)
+        flags &= ~kNoCookiesFlag;
+    WinInetHandle request = OpenUrl(call.url, call.extraHeaders, call.extraHeadersLength, flags);
+    if (!request)
+        return 0;
+    const uint32_t answered = StatusOf(request.Get());
+    if (!answered)
+        return 0;
+    call.Report(answered);
+    if (answered != HTTP_STATUS_OK && answered != HTTP_STATUS_PARTIAL_CONTENT)
+        return 0;
+    if (!AnnounceHeaders(call, request.Get(), buffer) || !OpenTarget(call, file, request.Get()) ||
+        !AnnounceFinalUrl(call, request.Get(), buffer))
+        return 0;
+
+    const BodySink sink = {&KeepInFile, &file, call.callback, kFetchProgress, call.user, call.rateLimitKb};
+    const BodyRead read = ReadBody(request.Get(), buffer, kFileChunk, call.byteLimit, sink);
+    // Only a complete body counts: a download cut short (by the connection or by the limit) must never be
+    // taken for the file.
+    int result = read.total > 0 && read.complete && !read.cancelled && !CutShort(request.Get(), read);
+    if (result)
+        file.SetEnd(); // drops the tail of an older, longer file that was written over
+    if (!call.Ask(kFetchDone, nullptr))
+        result = 0;
+    return result;
+}
+
+int HttpClient::AnnounceHeaders(const FetchCall &call, InternetHandle request, char *buffer) {
+    // HTTP_QUERY_CUSTOM takes the header's name in the buffer and returns its value there.
+    strcpy(buffer, "Content-Disposition");
+    DWORD size = 1024;
+    if (WININET(HttpQueryInfoA)(request, HTTP_QUERY_CUSTOM, buffer, &size, nullptr)) {
+        TextPair pair = {call.targetPath, buffer};
+        if (!call.Ask(kFetchDisposition, &pair))
+            return 0;
+    }
+    size = 1024;
+    if (WININET(HttpQueryInfoA)(request, HTTP_QUERY_CONTENT_TYPE, buffer, &size, nullptr)) {
+        TextPair pair = {call.targetPath, buffer};
+        if (!call.Ask(kFetchContentType, &pair))
+            return 0;
+    }
+    return 1;
+}
+
+int HttpClient::OpenTarget(FetchCall &call, DiskFile &file, InternetHandle request) {
+    uint32_t resume = 0;
+    if (!call.Ask(kFetchResume, &resume))
+        return 0;
+    if (!file.Open(call.targetPath, resume ? DiskFile::WriteAlways : DiskFile::WriteCreate,
+                   FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+        call.Report(kStatusUnopened);
+        return 0;
+    }
+    uint32_t length = 0;
+    const int lengthKnown = AnnouncedLength(request, length);
+    // Only a partial answer continues the file; a full answer (the server ignored the range) replaces it, or
+    // the old part and the whole file would end up one after the other.
+    if (resume && call.code == HTTP_STATUS_PARTIAL_CONTENT) {
+        file.Seek(FILE_END, 0);
+    } else if (!resume && lengthKnown) {
+        // Reserving the whole length up front keeps the file in one piece on disk.
+        file.Seek(FILE_BEGIN, length);
+        file.SetEnd();
+        file.Seek(FILE_BEGIN, 0);
+    }
+    uint64_t announced = length;
+    return call.Ask(kFetchLength, &announced) != 0;
+}
+
+int HttpClient::AnnounceFinalUrl(const FetchCall &call, InternetHandle request, char *buffer) {
+    DWORD size = 1024;
+    if (!WININET(InternetQueryOptionA)(request, INTERNET_OPTION_URL, buffer, &size))
+        return 1;
+    buffer[size < 1024 ? size : 1023] = 0;
+    return call.Ask(kFetchFinalUrl, buffer) != 0;
+}
+
+// SendRequest's arguments, as its steps read them.
+struct HttpClient::SendCall {
+    const char *host;
+    const char *objectPath;
+    HWND owner;
+    const char *userName;
+    const char *password;
+    const char *proxyUserName;
+    const char *proxyPassword;
+    uint16_t port;
+    uint32_t service;
+    const char *verb;
+    const char *extraHeaders;
+    DWORD headersLength;
+    const void *body;
+    uint32_t bodyLength;
+    const char **acceptTypes;
+    FormPart *form;
+    void *outputRecord;
+    HttpEvent callback;
+    void *user;
+    uint32_t *status;
+    uint32_t byteLimit;
+    uint32_t uploadLimitKb;
+
+    // The callback's answer; none without a callback.
+    uint32_t Ask(uint32_t event, void *data, uint32_t none) const {
+        return callback ? callback(event, data, user) : none;
+    }
+    DWORD_PTR Context() const { return reinterpret_cast<DWORD_PTR>(user); }
+    void Report(uint32_t answered) const {
+        if (answered && status)
+            *status = answered;
+    }
+};
 
 int HttpClient::SendRequest(const char *host, const char *objectPath, const char *agent, TextString *out,
                             HWND owner, uint32_t byteLimit, const char *userName, const char *password,
@@ -456,273 +510,211 @@ int HttpClient::SendRequest(const char *host, const char *objectPath, const char
     if (!LoadWinInet())
         return 0;
     lastError_[0] = 0;
+    DWORD headersLength = extraHeaders ? extraHeadersLength : 0;
+    if (extraHeaders && extraHeadersLength == static_cast<uint32_t>(-1))
+        headersLength = static_cast<DWORD>(strlen(extraHeaders));
+    const SendCall call = {host,          objectPath, owner,       userName,     password,     proxyUserName,
+                           proxyPassword, port,       service,     verb,         extraHeaders, headersLength,
+                           body,          bodyLength, acceptTypes, form,         outputRecord, callback,
+                           user,          status,     byteLimit,   uploadLimitKb};
+
+    // Where the body goes: a file named by out, a memory block the callback hands over, the out text.
     uint32_t toFile = 0;
     HttpMemoryBlock *block = nullptr;
-    if (callback) {
-        callback(kSendToFile, &toFile, user);
-        callback(kSendMemoryBlock, &block, user);
-    }
+    call.Ask(kSendToFile, &toFile, 0);
+    call.Ask(kSendMemoryBlock, &block, 0);
     DiskFile file;
+    BodySink sink = {&KeepNothing, nullptr, callback, kSendReceived, user, downloadLimitKb};
     if (toFile == 1) {
         if (!out || !file.Open(out->Text(), DiskFile::WriteCreate, FILE_FLAG_SEQUENTIAL_SCAN,
                                FILE_SHARE_READ | FILE_SHARE_WRITE)) {
             UnloadWinInet();
             return 0;
         }
-    } else if (!block && out) {
+        sink.keep = &KeepInFile;
+        sink.target = &file;
+    } else if (block) {
+        sink.keep = &KeepInBlock;
+        sink.target = block;
+    } else if (out) {
         out->Assign("");
+        sink.keep = &KeepInText;
+        sink.target = out;
     }
 
     int result = 0;
-    std::unique_ptr<char[]> buffer = AllocateBuffer();
-    WinInetHandle connection;
-    WinInetHandle request;
-    const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(user);
-    const DWORD headersLength = extraHeaders ? (extraHeadersLength == static_cast<uint32_t>(-1)
-                                                    ? static_cast<DWORD>(strlen(extraHeaders))
-                                                    : extraHeadersLength)
-                                             : 0;
-    do {
-        if (!buffer || !OpenInternet(agent, proxy, connectTimeout))
-            break;
-        connection = Own(
-            WININET(InternetConnectA)(internet_.Get(), host, port, userName, password, service, 0, context));
-        if (!connection)
-            break;
-        uint32_t endSession = 0;
-        if (callback && callback(kSendConnected, &endSession, user) == 1 && endSession == 1)
-            WININET(InternetSetOptionA)(connection.Get(), INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
-        if (proxyUserName && *proxyUserName)
-            WININET(InternetSetOptionA)
-        (connection.Get(), INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(proxyUserName),
-         static_cast<DWORD>(strlen(proxyUserName)));
-        if (proxyPassword && *proxyPassword)
-            WININET(InternetSetOptionA)
-        (connection.Get(), INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(proxyPassword),
-         static_cast<DWORD>(strlen(proxyPassword)));
-        uint64_t formLength = form ? form->record.totalLength : 0;
-        if (callback && !callback(kSendFormLength, &formLength, user))
-            break;
-
-        if (service == kServiceHttp) {
-            const int allowCookies =
-                !callback || callback(kSendCookies, const_cast<char *>(objectPath), user) != 0;
-            const int allowRedirects =
-                !callback || callback(kSendRedirects, const_cast<char *>(objectPath), user) != 0;
-            const char *anyType[] = {"*/*", nullptr};
-            request = Own(WININET(HttpOpenRequestA)(
-                connection.Get(), verb, objectPath, nullptr, nullptr, acceptTypes ? acceptTypes : anyType,
-                SendRequestFlags(port, allowCookies, allowRedirects), context));
-            if (!request)
-                break;
-            uint32_t keepRevocation = 0;
-            if (callback)
-                callback(kSendRevocation, &keepRevocation, user);
-            if (!keepRevocation) {
-                DWORD security = SECURITY_FLAG_IGNORE_REVOCATION;
-                WININET(InternetSetOptionA)
-                (request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
-            }
-        } else if (service == kServiceFtp) {
-            request = Own(WININET(FtpOpenFileA)(connection.Get(), objectPath, GENERIC_READ,
-                                                INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_BINARY, context));
-            if (!request)
-                break;
-        } else {
-            break;
-        }
-        HeaderHook hook = {reinterpret_cast<AddHeadersFunction>(entries_[kHttpAddRequestHeadersA]),
-                           request.Get()};
-        if (callback && !callback(kSendAddHeaders, &hook, user))
-            break;
-
-        if (service == kServiceHttp) {
-            if (form) {
-                FormTransferRecord *first = &form->record;
-                if (!WININET(HttpSendRequestExA)(request.Get(), reinterpret_cast<INTERNET_BUFFERSA *>(first),
-                                                 static_cast<INTERNET_BUFFERSA *>(outputRecord), 0x2C, 0))
-                    break;
-                uint64_t written = first->dataLength;
-                if (callback && !callback(kSendUploaded, &written, user))
-                    break;
-                Stopwatch watch;
-                int watchStarted = 0;
-                int sent = 1;
-                for (FormTransferRecord *part = first->next; part && sent; part = part->next) {
-                    const char *data = static_cast<const char *>(part->data);
-                    if (!callback && !uploadLimitKb) {
-                        DWORD done = 0;
-                        sent = WININET(InternetWriteFile)(request.Get(), data, part->dataLength, &done) &&
-                               done == part->dataLength;
-                        written += done;
-                        continue;
-                    }
-                    for (uint32_t offset = 0; offset < part->dataLength && sent;) {
-                        DWORD piece = part->dataLength - offset < kUploadPiece ? part->dataLength - offset
-                                                                               : kUploadPiece;
-                        DWORD done = 0;
-                        // A body with a hole would reach the server as a different file: a short write
-                        // ends the upload rather than skipping the rest of the part.
-                        if (!WININET(InternetWriteFile)(request.Get(), data + offset, piece, &done) ||
-                            done != piece) {
-                            sent = 0;
-                            break;
-                        }
-                        offset += done;
-                        written += done;
-                        Throttle(watch, watchStarted, done, uploadLimitKb);
-                        if (callback && !callback(kSendUploaded, &written, user))
-                            sent = 0;
-                    }
-                }
-                if (!sent || !WININET(HttpEndRequestA)(request.Get(), nullptr, HSR_INITIATE, 0))
-                    break;
-            } else if (!WININET(HttpSendRequestA)(request.Get(), extraHeaders, headersLength,
-                                                  const_cast<void *>(body), bodyLength)) {
-                NoteLastError();
-                break;
-            }
-
-            DWORD answered = 0;
-            DWORD size = sizeof(answered);
-            if (WININET(HttpQueryInfoA)(request.Get(), kStatusQuery, &answered, &size, nullptr) && status)
-                *status = answered;
-            if (answered == HTTP_STATUS_PROXY_AUTH_REQ && ThroughProxy(buffer.get())) {
-                HWND window = owner ? owner : GetForegroundWindow();
-                if (WININET(InternetErrorDlg)(window, request.Get(), ERROR_INTERNET_INCORRECT_PASSWORD,
-                                              kProxyDialogFlags, nullptr) == ERROR_INTERNET_FORCE_RETRY) {
-                    if (!WININET(HttpSendRequestA)(request.Get(), extraHeaders, headersLength,
-                                                   const_cast<void *>(body), bodyLength)) {
-                        if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
-                            break;
-                        WININET(InternetSetOptionA)
-                        (request.Get(), INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0);
-                        if (!WININET(HttpSendRequestA)(request.Get(), extraHeaders, headersLength,
-                                                       const_cast<void *>(body), bodyLength))
-                            break;
-                    }
-                    size = sizeof(answered);
-                    if (WININET(HttpQueryInfoA)(request.Get(), kStatusQuery, &answered, &size, nullptr) &&
-                        status)
-                        *status = answered;
-                }
-            }
-        }
-
-        DWORD length = 0;
-        DWORD size = sizeof(length);
-        const int lengthKnown = WININET(HttpQueryInfoA)(request.Get(), kLengthQuery, &length, &size, nullptr);
-        uint64_t announced = lengthKnown ? length : 0;
-        if (callback && !callback(kSendLength, &announced, user))
-            break;
-        if (callback) {
-            int cancelled = 0;
-            for (DWORD index = 0; !cancelled;) {
-                DWORD before = index;
-                size = 10000;
-                if (!WININET(HttpQueryInfoA)(request.Get(), HTTP_QUERY_SET_COOKIE, buffer.get(), &size,
-                                             &index))
-                    break;
-                buffer[size < 10000 ? size : 9999] = 0;
-                cancelled = !callback(kSendCookie, buffer.get(), user);
-                if (index == before)
-                    break;
-            }
-            if (cancelled)
-                break;
-        }
-
-        BodySink sink = {&KeepNothing, nullptr, callback, kSendReceived, user, downloadLimitKb};
-        if (file.Handle() != INVALID_HANDLE_VALUE) {
-            sink.keep = &KeepInFile;
-            sink.target = &file;
-        } else if (block) {
-            sink.keep = &KeepInBlock;
-            sink.target = block;
-        } else if (out) {
-            sink.keep = &KeepInText;
-            sink.target = out;
-        }
-        const BodyRead read = ReadBody(request.Get(), buffer.get(), kChunkLimit, byteLimit, sink);
-        // Stopped by the limit or the callback, the rest was not wanted; otherwise a short body is a failure.
-        result = read.readOnce && read.complete &&
-                 (read.limitUsed || read.cancelled || !CutShort(request.Get(), read));
-        if (callback)
-            callback(kSendEnd, nullptr, user);
-    } while (false);
-
-    request.Reset();
-    connection.Reset();
+    {
+        std::unique_ptr<char[]> buffer = AllocateBuffer();
+        if (buffer && OpenInternet(agent, proxy, connectTimeout))
+            result = Exchange(call, sink, buffer.get());
+    }
     CloseInternet();
     file.Close();
     UnloadWinInet();
     return result;
 }
 
-int HttpClient::AppendFormPart(std::unique_ptr<FormPart> part) {
-    if (!part)
+int HttpClient::Exchange(const SendCall &call, const BodySink &sink, char *buffer) {
+    WinInetHandle connection = Connect(call);
+    if (!connection)
         return 0;
-    FormPart *added = part.get();
-    if (formLast_) {
-        formLast_->record.next = &added->record;
-        formLast_->next = std::move(part);
-    } else {
-        formFirst_ = std::move(part);
+    uint64_t formLength = call.form ? call.form->record.totalLength : 0;
+    if (!call.Ask(kSendFormLength, &formLength, 1))
+        return 0;
+    WinInetHandle request = OpenRequest(call, connection.Get());
+    if (!request)
+        return 0;
+    HeaderHook hook = {reinterpret_cast<AddHeadersFunction>(entries_[kHttpAddRequestHeadersA]),
+                       request.Get()};
+    if (!call.Ask(kSendAddHeaders, &hook, 1))
+        return 0;
+    if (call.service == kServiceHttp && !SendHttp(call, request.Get(), buffer))
+        return 0;
+    if (!AnnounceResponse(call, request.Get(), buffer))
+        return 0;
+    const BodyRead read = ReadBody(request.Get(), buffer, kChunkLimit, call.byteLimit, sink);
+    // Stopped by the limit or the callback, the rest was not wanted; otherwise a short body is a failure.
+    const int result = read.readOnce && read.complete &&
+                       (read.limitUsed || read.cancelled || !CutShort(request.Get(), read));
+    call.Ask(kSendEnd, nullptr, 0);
+    return result;
+}
+
+WinInetHandle HttpClient::Connect(const SendCall &call) {
+    WinInetHandle connection =
+        Own(WININET(InternetConnectA)(internet_.Get(), call.host, call.port, call.userName, call.password,
+                                      call.service, 0, call.Context()));
+    if (!connection)
+        return connection;
+    uint32_t endSession = 0;
+    if (call.Ask(kSendConnected, &endSession, 0) == 1 && endSession == 1)
+        WININET(InternetSetOptionA)(connection.Get(), INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
+    if (call.proxyUserName && *call.proxyUserName)
+        WININET(InternetSetOptionA)
+        (connection.Get(), INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(call.proxyUserName),
+         static_cast<DWORD>(strlen(call.proxyUserName)));
+    if (call.proxyPassword && *call.proxyPassword)
+        WININET(InternetSetOptionA)
+        (connection.Get(), INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(call.proxyPassword),
+         static_cast<DWORD>(strlen(call.proxyPassword)));
+    return connection;
+}
+
+WinInetHandle HttpClient::OpenRequest(const SendCall &call, InternetHandle connection) {
+    if (call.service == kServiceFtp)
+        return Own(WININET(FtpOpenFileA)(connection, call.objectPath, GENERIC_READ,
+                                         INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_BINARY, call.Context()));
+    if (call.service != kServiceHttp)
+        return WinInetHandle();
+    char *path = const_cast<char *>(call.objectPath);
+    const int allowCookies = call.Ask(kSendCookies, path, 1) != 0;
+    const int allowRedirects = call.Ask(kSendRedirects, path, 1) != 0;
+    const char *anyType[] = {"*/*", nullptr};
+    WinInetHandle request = Own(
+        WININET(HttpOpenRequestA)(connection, call.verb, call.objectPath, nullptr, nullptr,
+                                  call.acceptTypes ? call.acceptTypes : anyType,
+                                  SendRequestFlags(call.port, allowCookies, allowRedirects), call.Context()));
+    if (!request)
+        return request;
+    uint32_t keepRevocation = 0;
+    call.Ask(kSendRevocation, &keepRevocation, 0);
+    if (!keepRevocation) {
+        DWORD security = SECURITY_FLAG_IGNORE_REVOCATION;
+        WININET(InternetSetOptionA)
+        (request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
     }
-    formLast_ = added;
+    return request;
+}
+
+int HttpClient::UploadForm(const SendCall &call, InternetHandle request) {
+    FormTransferRecord *first = &call.form->record;
+    if (!WININET(HttpSendRequestExA)(request, reinterpret_cast<INTERNET_BUFFERSA *>(first),
+                                     static_cast<INTERNET_BUFFERSA *>(call.outputRecord), 0x2C, 0))
+        return 0;
+    uint64_t written = first->dataLength;
+    if (!call.Ask(kSendUploaded, &written, 1))
+        return 0;
+    // Without a callback or a rate limit to serve, each part goes in one write.
+    const uint32_t piece = !call.callback && !call.uploadLimitKb ? 0xFFFFFFFF : kUploadPiece;
+    Stopwatch watch;
+    int watchStarted = 0;
+    for (FormTransferRecord *part = first->next; part; part = part->next) {
+        const char *data = static_cast<const char *>(part->data);
+        for (uint32_t offset = 0; offset < part->dataLength;) {
+            const DWORD count = part->dataLength - offset < piece ? part->dataLength - offset : piece;
+            DWORD done = 0;
+            // A body with a hole would reach the server as a different file: a short write ends the upload
+            // rather than skipping the rest of the part.
+            if (!WININET(InternetWriteFile)(request, data + offset, count, &done) || done != count)
+                return 0;
+            offset += done;
+            written += done;
+            Throttle(watch, watchStarted, done, call.uploadLimitKb);
+            if (!call.Ask(kSendUploaded, &written, 1))
+                return 0;
+        }
+    }
+    return WININET(HttpEndRequestA)(request, nullptr, HSR_INITIATE, 0) != 0;
+}
+
+int HttpClient::SendHttp(const SendCall &call, InternetHandle request, char *buffer) {
+    if (call.form) {
+        if (!UploadForm(call, request))
+            return 0;
+    } else if (!WININET(HttpSendRequestA)(request, call.extraHeaders, call.headersLength,
+                                          const_cast<void *>(call.body), call.bodyLength)) {
+        NoteLastError();
+        return 0;
+    }
+    const uint32_t answered = StatusOf(request);
+    call.Report(answered);
+    if (!ProxyAsksAgain(request, answered, call.owner, buffer))
+        return 1;
+    if (!Resend(call, request))
+        return 0;
+    call.Report(StatusOf(request));
     return 1;
 }
 
+int HttpClient::Resend(const SendCall &call, InternetHandle request) {
+    void *body = const_cast<void *>(call.body);
+    if (WININET(HttpSendRequestA)(request, call.extraHeaders, call.headersLength, body, call.bodyLength))
+        return 1;
+    // A server that wants a client certificate gets the system's choice of one.
+    if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
+        return 0;
+    WININET(InternetSetOptionA)(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0);
+    return WININET(HttpSendRequestA)(request, call.extraHeaders, call.headersLength, body, call.bodyLength) !=
+           0;
+}
+
+int HttpClient::AnnounceResponse(const SendCall &call, InternetHandle request, char *buffer) {
+    uint32_t length = 0;
+    AnnouncedLength(request, length);
+    uint64_t announced = length;
+    if (!call.Ask(kSendLength, &announced, 1))
+        return 0;
+    if (!call.callback)
+        return 1;
+    for (DWORD index = 0;;) {
+        const DWORD before = index;
+        DWORD size = 10000;
+        if (!WININET(HttpQueryInfoA)(request, HTTP_QUERY_SET_COOKIE, buffer, &size, &index))
+            return 1;
+        buffer[size < 10000 ? size : 9999] = 0;
+        if (!call.Ask(kSendCookie, buffer, 1))
+            return 0;
+        if (index == before)
+            return 1;
+    }
+}
+
 int HttpClient::AddFormField(const char *name, const char *value) {
-    std::unique_ptr<FormPart> part(new (std::nothrow) FormPart);
-    if (!part)
-        return 0;
-    // Built by appending: a name or value is data and must never be read as a format.
-    TextString &text = part->text;
-    const int built = text.Assign(kDelimiter) && text.Append("\r\nContent-Disposition: form-data; name=\"") &&
-                      text.Append(name) && text.Append("\"\r\n\r\n") && text.Append(value) &&
-                      text.Append("\r\n");
-    if (!built)
-        return 0;
-    part->record.data = text.Text();
-    part->record.dataLength = static_cast<uint32_t>(text.Length());
-    return AppendFormPart(std::move(part));
+    return form_.AddField(name, value);
 }
 
 int HttpClient::AddFormFile(const char *name, const char *filePath) {
-    std::unique_ptr<FormPart> header(new (std::nothrow) FormPart);
-    if (!header)
-        return 0;
-    TextString &text = header->text;
-    const int built = text.Assign(kDelimiter) && text.Append("\r\nContent-Disposition: form-data; name=\"") &&
-                      text.Append(name) && text.Append("\"; filename=\"") &&
-                      text.Append(filePath ? FileNamePart(filePath) : "") &&
-                      text.Append("\"\r\nContent-Type: application/octet-stream\r\n\r\n");
-    if (!built)
-        return 0;
-    header->record.data = text.Text();
-    header->record.dataLength = static_cast<uint32_t>(text.Length());
-    AppendFormPart(std::move(header));
-
-    std::unique_ptr<FormPart> content(new (std::nothrow) FormPart);
-    std::unique_ptr<FormPart> end(new (std::nothrow) FormPart);
-    int ok = content && end && end->text.Assign("\r\n") &&
-             content->file.Open(filePath, DiskFile::ReadExisting, 0, FILE_SHARE_READ | FILE_SHARE_WRITE);
-    if (ok) {
-        uint64_t size = content->file.Size();
-        // The record counts 32 bits; and an empty file has no mapping, it is sent as no bytes.
-        if (size >= 0xFFFFFFFF)
-            ok = 0;
-        else if (size > 0)
-            ok = (content->record.data = content->file.MapView(0, 0, nullptr, 0)) != nullptr;
-        content->record.dataLength = static_cast<uint32_t>(size);
-    }
-    if (!ok)
-        return 0;
-    end->record.data = end->text.Text();
-    end->record.dataLength = 2;
-    AppendFormPart(std::move(content));
-    return AppendFormPart(std::move(end));
+    return form_.AddFile(name, filePath);
 }
 
 int HttpClient::PostForm(const char *host, const char *objectPath, const char *agent, TextString *out,
@@ -731,37 +723,13 @@ int HttpClient::PostForm(const char *host, const char *objectPath, const char *a
                          uint32_t service, const char **acceptTypes, HttpEvent callback, void *user,
                          uint32_t *status, uint32_t downloadLimitKb, uint32_t uploadLimitKb,
                          const char *proxy, uint32_t connectTimeout) {
-    std::unique_ptr<FormPart> closing(new (std::nothrow) FormPart);
-    if (!closing || !closing->text.Assign(kClosing)) {
-        ClearForm();
+    FormPart *first = form_.Finish();
+    if (!first)
         return 0;
-    }
-    closing->record.data = closing->text.Text();
-    closing->record.dataLength = static_cast<uint32_t>(closing->text.Length());
-    AppendFormPart(std::move(closing));
-
-    uint64_t total = 0;
-    for (FormPart *part = formFirst_.get(); part; part = part->next.get())
-        total += part->record.dataLength;
-    if (total > 0xFFFFFFFF) {
-        ClearForm();
-        return 0;
-    }
-    for (FormPart *part = formFirst_.get(); part; part = part->next.get())
-        part->record.totalLength = static_cast<uint32_t>(total);
-    formFirst_->record.header = kFormContentType;
-    formFirst_->record.headerLength = static_cast<uint32_t>(strlen(kFormContentType));
-    formFirst_->record.headersTotal = formFirst_->record.headerLength;
-
-    int result = SendRequest(host, objectPath, agent, out, owner, byteLimit, userName, password,
-                             proxyUserName, proxyPassword, port, service, "POST", nullptr, 0, nullptr, 0,
-                             acceptTypes, formFirst_.get(), nullptr, callback, user, status, downloadLimitKb,
-                             uploadLimitKb, proxy, connectTimeout);
-    ClearForm();
+    const int result =
+        SendRequest(host, objectPath, agent, out, owner, byteLimit, userName, password, proxyUserName,
+                    proxyPassword, port, service, "POST", nullptr, 0, nullptr, 0, acceptTypes, first, nullptr,
+                    callback, user, status, downloadLimitKb, uploadLimitKb, proxy, connectTimeout);
+    form_.Clear();
     return result;
-}
-
-void HttpClient::ClearForm() {
-    ReleaseChain(formFirst_);
-    formLast_ = nullptr;
 }

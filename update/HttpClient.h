@@ -1,17 +1,17 @@
 // HttpClient: the program's only network code, a synchronous layer over WinINet, which is loaded at run
 // time so that the program starts where it is missing. A GET into a text (FetchText), a GET into a file with
 // resume, throttling and progress (FetchFile), a general request on a connection to a host (SendRequest,
-// HTTP or FTP) and a multipart/form-data builder on top of it (AddFormField, AddFormFile, PostForm).
-// FormPart is the helper of the form builder: one piece of the multipart body, in sending order.
+// HTTP or FTP) and a multipart/form-data builder on top of it (AddFormField, AddFormFile, PostForm, which
+// collect the body in an HttpForm).
 //
-// Classes: HttpClient, FormPart, HttpMemoryBlock.
+// Classes: HttpClient, HttpMemoryBlock.
 #pragma once
 
-#include "base/DiskFile.h"
 #include "base/DynamicLibrary.h"
 #include "base/Stopwatch.h"
 #include "base/TextString.h"
 #include "base/Win.h"
+#include "update/HttpForm.h"
 #include "update/WinInetHandle.h"
 #include <cstdint>
 #include <memory>
@@ -19,37 +19,6 @@
 // The caller's callback: (event code, event data, user value) -> answer. What the data points at and what
 // the answer means depends on the operation and the code; see the event enums of HttpClient.
 typedef uint32_t (*HttpEvent)(uint32_t code, void *data, void *user);
-
-// Transfer record of one form part. It has the layout of WinINet's INTERNET_BUFFERSA (40 bytes), so that the
-// chain of records goes to HttpSendRequestExA unchanged.
-struct FormTransferRecord {
-    uint32_t structureSize;
-    FormTransferRecord *next;
-    const char *header;
-    uint32_t headerLength;
-    uint32_t headersTotal;
-    const void *data;
-    uint32_t dataLength;
-    uint32_t totalLength;
-    uint32_t offsetLow;
-    uint32_t offsetHigh;
-};
-
-// One piece of a multipart body: its transfer record plus what the data points into, its own text or a
-// read-only view of a whole file. Each part owns the one after it; created and released by HttpClient's
-// form builder only.
-class FormPart {
-public:
-    FormPart();
-    ~FormPart() = default;
-    FormPart(const FormPart &) = delete;
-    FormPart &operator=(const FormPart &) = delete;
-
-    FormTransferRecord record;
-    std::unique_ptr<FormPart> next;
-    TextString text;
-    DiskFile file;
-};
 
 // A growable block of received bytes for SendRequest (event 12): the caller owns it, the client appends.
 class HttpMemoryBlock {
@@ -182,8 +151,8 @@ public:
                  const char *proxyPassword, uint16_t port, uint32_t service, const char **acceptTypes,
                  HttpEvent callback, void *user, uint32_t *status, uint32_t downloadLimitKb,
                  uint32_t uploadLimitKb, const char *proxy, uint32_t connectTimeout);
-    void ClearForm();
-    FormPart *FormParts() const { return formFirst_.get(); }
+    void ClearForm() { form_.Clear(); }
+    FormPart *FormParts() const { return form_.First(); }
     // The system's text of the last failure of InternetOpenUrlA or HttpSendRequestA; empty when none.
     const char *LastErrorText() const { return lastError_; }
 
@@ -193,8 +162,8 @@ public:
     // The request flags SendRequest opens an HTTP request with.
     static uint32_t SendRequestFlags(uint16_t port, int allowCookies, int allowRedirects);
     // The multipart boundary and the Content-Type header PostForm sends with the first part.
-    static const char kBoundary[];
-    static const char kFormContentType[];
+    static constexpr const char *kBoundary = HttpForm::kBoundary;
+    static constexpr const char *kFormContentType = HttpForm::kContentType;
 
 private:
     // Where a response body goes and how its reading is watched: keep takes each chunk (0 when it could not
@@ -222,20 +191,42 @@ private:
                       const BodySink &sink);
     // 1 when the response announced a length and read has less of it: a connection that ended early.
     int CutShort(InternetHandle request, const BodyRead &read);
+    // The response's status code (0 when it has none) and its announced length (0 when not reported).
+    uint32_t StatusOf(InternetHandle request);
+    int AnnouncedLength(InternetHandle request, uint32_t &length);
+    // A 407 from a proxy gets the system's credential dialog, owned by owner; 1 when the user asks for the
+    // request to be sent again.
+    int ProxyAsksAgain(InternetHandle request, uint32_t status, HWND owner, char *buffer);
     int OpenInternet(const char *agent, const char *proxy, uint32_t connectTimeout);
+    WinInetHandle OpenUrl(const char *url, const char *headers, DWORD headersLength, DWORD flags);
     // Owns handle, closed through this client's InternetCloseHandle.
     WinInetHandle Own(InternetHandle handle);
     void CloseInternet();
     void NoteLastError();
     int ThroughProxy(char *buffer);
-    int AppendFormPart(std::unique_ptr<FormPart> part);
     static void Throttle(Stopwatch &watch, int &started, uint32_t bytes, uint32_t limitKb);
+
+    // FetchFile's steps. FetchCall holds its arguments and what the steps learn on the way.
+    struct FetchCall;
+    int Download(FetchCall &call, DiskFile &file, char *buffer);
+    int AnnounceHeaders(const FetchCall &call, InternetHandle request, char *buffer);
+    int OpenTarget(FetchCall &call, DiskFile &file, InternetHandle request);
+    int AnnounceFinalUrl(const FetchCall &call, InternetHandle request, char *buffer);
+
+    // SendRequest's steps. SendCall holds its arguments.
+    struct SendCall;
+    int Exchange(const SendCall &call, const BodySink &sink, char *buffer);
+    WinInetHandle Connect(const SendCall &call);
+    WinInetHandle OpenRequest(const SendCall &call, InternetHandle connection);
+    int UploadForm(const SendCall &call, InternetHandle request);
+    int SendHttp(const SendCall &call, InternetHandle request, char *buffer);
+    int Resend(const SendCall &call, InternetHandle request);
+    int AnnounceResponse(const SendCall &call, InternetHandle request, char *buffer);
 
     DynamicLibrary library_;
     int32_t loadCount_ = 0;
     void *entries_[kEntryCount] = {};
     WinInetHandle internet_;
-    std::unique_ptr<FormPart> formFirst_;
-    FormPart *formLast_ = nullptr; // borrowed: the end of the list formFirst_ owns
+    HttpForm form_;
     char lastError_[260] = {};
 };

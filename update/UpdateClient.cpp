@@ -1,6 +1,7 @@
 // UpdateClient: the gate, the query, the answer, the questions, the three passes over the file list with
 // their rollback, and the restart.
 #include "update/UpdateClient.h"
+#include "base/PathName.h"
 #include "base/ComRef.h"
 #include "base/DiskFile.h"
 #include "base/MachineId.h"
@@ -363,10 +364,8 @@ UpdateClient::AnswerRule UpdateClient::ReadEntries(XmlDocument &document, XmlNod
 
 int UpdateClient::DownloadPass() {
     for (const auto &entry : entries_) {
-        auto staged = std::unique_ptr<TextString>(new (std::nothrow) TextString);
-        if (!staged || !staged->Assign(entry->staged.Text()))
+        if (!journal_.Stage(entry->staged.Text()))
             return 0;
-        staged_.push_back(std::move(staged));
         if (entry->size == 0) {
             // An empty body reads as no answer at all; an empty file is made here instead, and still has to
             // have the signed hash below.
@@ -389,33 +388,11 @@ int UpdateClient::DownloadPass() {
     return 1;
 }
 
-int UpdateClient::IsKept(const char *current) const {
-    for (const auto &kept : kept_) {
-        if (lstrcmpiA(kept->current.Text(), current) == 0)
-            return 1;
-    }
-    return 0;
-}
-
-int UpdateClient::Keep(const char *current, const char *backup, int folder) {
-    auto kept = std::unique_ptr<KeptFile>(new (std::nothrow) KeptFile);
-    if (!kept || !kept->current.Assign(current) || !kept->backup.Assign(backup ? backup : ""))
-        return 0;
-    kept->folder = folder;
-    if (backup) {
-        DeleteFileForced(backup);
-        if (!MoveFileA(current, backup))
-            return 0;
-    }
-    kept_.push_back(std::move(kept));
-    return 1;
-}
-
 int UpdateClient::KeepArchiveFile(const char *path, void *client) {
     auto *self = static_cast<UpdateClient *>(client);
     TextString current, backup;
     self->Path(path, nullptr, current);
-    if (self->IsKept(current.Text()))
+    if (self->journal_.IsKept(current.Text()))
         return 1;
     // The folders the extraction will create, outermost first, so that the rollback removes them innermost
     // first once the files in them are gone.
@@ -423,14 +400,15 @@ int UpdateClient::KeepArchiveFile(const char *path, void *client) {
         TextString folder, relative;
         relative.Assign(path, static_cast<uint32_t>(slash - path));
         self->Path(relative.Text(), nullptr, folder);
-        if (!self->IsKept(folder.Text()) && GetFileAttributesA(folder.Text()) == INVALID_FILE_ATTRIBUTES &&
-            !self->Keep(folder.Text(), nullptr, 1))
+        if (!self->journal_.IsKept(folder.Text()) &&
+            GetFileAttributesA(folder.Text()) == INVALID_FILE_ATTRIBUTES &&
+            !self->journal_.Keep(folder.Text(), nullptr, 1))
             return 0;
     }
     if (GetFileAttributesA(current.Text()) == INVALID_FILE_ATTRIBUTES)
-        return self->Keep(current.Text(), nullptr);
+        return self->journal_.Keep(current.Text(), nullptr);
     self->Path(path, "_old", backup);
-    return self->Keep(current.Text(), backup.Text());
+    return self->journal_.Keep(current.Text(), backup.Text());
 }
 
 int UpdateClient::BackupPass() {
@@ -439,7 +417,7 @@ int UpdateClient::BackupPass() {
         if (entry->name.Length() == 0) {
             // The user's own file of that name on the desktop stays until the new one is in place.
             if (GetFileAttributesA(entry->target.Text()) == INVALID_FILE_ATTRIBUTES) {
-                if (!Keep(entry->target.Text(), nullptr))
+                if (!journal_.Keep(entry->target.Text(), nullptr))
                     return 0;
                 continue;
             }
@@ -448,14 +426,14 @@ int UpdateClient::BackupPass() {
             backup.Assign(entry->target.Text(), static_cast<uint32_t>(strrchr(entry->target.Text(), '\\') +
                                                                       1 - entry->target.Text()));
             backup.Append(last.Text());
-            if (!Keep(entry->target.Text(), backup.Text()))
+            if (!journal_.Keep(entry->target.Text(), backup.Text()))
                 return 0;
             continue;
         }
         TextString current;
         Path(entry->name.Text(), nullptr, current);
         Path(entry->name.Text(), "_old", backup);
-        if (!IsKept(current.Text()) && !Keep(current.Text(), backup.Text()))
+        if (!journal_.IsKept(current.Text()) && !journal_.Keep(current.Text(), backup.Text()))
             return 0;
         // Every file the archive will overwrite is kept as well, so that a failed install can put it back.
         if (entry->zip.Length() > 0 &&
@@ -486,30 +464,6 @@ int UpdateClient::ReplacePass() {
         }
     }
     return 1;
-}
-
-void UpdateClient::RollBack() {
-    // Newest first: a file replaced already has its new content in place, which goes before the old returns.
-    for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) {
-        const KeptFile &kept = **it;
-        if (kept.folder) {
-            // Only when empty again: whatever else is in it now was not put there by this install.
-            RemoveDirectoryA(kept.current.Text());
-            continue;
-        }
-        if (kept.backup.Length() == 0) {
-            DeleteFileForced(kept.current.Text());
-            continue;
-        }
-        if (GetFileAttributesA(kept.backup.Text()) == INVALID_FILE_ATTRIBUTES)
-            continue;
-        DeleteFileForced(kept.current.Text());
-        MoveFileA(kept.backup.Text(), kept.current.Text());
-    }
-    for (const auto &staged : staged_)
-        DeleteFileForced(staged->Text());
-    kept_.clear();
-    staged_.clear();
 }
 
 // ---- the check ----
@@ -602,8 +556,7 @@ void UpdateClient::ForgetLastCheck() {
     application_.Assign("");
     helpUrl_.Assign("");
     entries_.clear();
-    staged_.clear();
-    kept_.clear();
+    journal_.Clear();
 }
 
 int UpdateClient::ChooseFolder() {
@@ -652,15 +605,14 @@ int UpdateClient::AskToInstall() {
 
 int UpdateClient::Install() {
     if (!DownloadPass() || !BackupPass() || !ReplacePass()) {
-        RollBack();
+        journal_.RollBack();
         // The user said Yes and waits for the update: a failure is said once, after everything is back.
         int answered = 0;
         Ask(kNoticeFailed, answered);
         return 0;
     }
     // Installed: the backups stay for the next install to clear.
-    kept_.clear();
-    staged_.clear();
+    journal_.Clear();
     return 1;
 }
 

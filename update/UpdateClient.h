@@ -7,9 +7,9 @@
 // WM_CLOSE. Nothing of an answer is acted on unless the maker's signature on it verifies with a public
 // key the program carries and its expiry lies ahead, and every download must have the size and SHA-256 the
 // signed answer names.
-// UpdateEntry is one file of an answer's list; KeptFile one file the install changed, for the rollback.
+// UpdateEntry is one file of an answer's list.
 //
-// Classes: UpdateClient, UpdateEntry, KeptFile.
+// Classes: UpdateClient, UpdateEntry.
 #pragma once
 
 #include "base/SettingsStore.h"
@@ -18,6 +18,7 @@
 #include "base/WorkerThread.h"
 #include "ui/SubclassHook.h"
 #include "update/HttpClient.h"
+#include "update/InstallJournal.h"
 #include "update/XmlBackEnd.h"
 #include <cstdint>
 #include <memory>
@@ -34,14 +35,6 @@ struct UpdateEntry {
     uint64_t size = 0;
     TextString staged; // where the download goes
     TextString target; // desktop download: the path it ends under
-};
-
-// A file the install moved aside (backup set) or created (backup empty), or a folder it created, undone by
-// the rollback.
-struct KeptFile {
-    TextString current;
-    TextString backup;
-    int folder = 0;
 };
 
 class UpdateClient {
@@ -155,18 +148,13 @@ private:
     int DownloadPass();
     int BackupPass();
     int ReplacePass();
-    // Moves current aside to backup (or, with a null backup, notes a file or folder this install creates).
-    int Keep(const char *current, const char *backup, int folder = 0);
-    int IsKept(const char *current) const;
+    // Notes in the journal every file and folder an archive's extraction will change.
     static int KeepArchiveFile(const char *path, void *client);
     // What the check message asks (its wParam): the install question, the restart question, or the notice
     // that an install the user said Yes to failed (OK only).
     enum : WPARAM { kAskInstall = 0, kAskRestart = 1, kNoticeFailed = 2 };
     // Asks the owner window; 1 for Yes. answered is 0 when nobody answered (window gone, no hook, quiet).
     int Ask(WPARAM question, int &answered);
-    // Puts every file back as it was before this install: the files kept aside back, the staged ones and
-    // the ones this install created gone.
-    void RollBack();
     // Launches the new program (or the desktop download); 1 when something was started.
     int Restart(XmlDocument &document, XmlNode *base);
     void Path(const char *name, const char *suffix, TextString &out) const;
@@ -198,8 +186,7 @@ private:
     // The program's folder with its trailing backslash, for the passes.
     TextString directory_;
     TextString programFolder_;
-    // The answer's files, and what this install changed, for RollBack.
+    // The answer's files, and what this install changed, for the rollback.
     std::vector<std::unique_ptr<UpdateEntry>> entries_;
-    std::vector<std::unique_ptr<TextString>> staged_; // "_new" files written
-    std::vector<std::unique_ptr<KeptFile>> kept_;     // in the order they were changed
+    InstallJournal journal_;
 };

@@ -1,6 +1,8 @@
 // TextString and the free text functions: growth rules, editing clamps, replacement, comparisons, search,
 // conversions, line reading, formatting and tokenizing; double-byte cases when the system code page has them.
 #include "base/TextString.h"
+#include "base/PathName.h"
+#include "base/TextChars.h"
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -446,6 +446,15 @@ TEST_F(DesktopDownload, EmptyRestartTextLaunchesItAtOnce) {
     EXPECT_TRUE(CloseWasPosted());
     EXPECT_TRUE(ProcessRunner::WaitUntil(30000, [&] { return Exists(marker_); })) << "nothing was launched";
     EXPECT_TRUE(Exists(File("")));
+    // The script may still hold its file after writing the marker; deleted then, it would go only when the
+    // script ends, taking the next case's file of the same name with it.
+    EXPECT_TRUE(ProcessRunner::WaitUntil(30000, [&] {
+        HANDLE file = CreateFileA(File("").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(file);
+        return true;
+    })) << "the launched script kept its file";
 }
 
 TEST_F(DesktopDownload, FailedDownloadLeavesTheUsersFile) {
