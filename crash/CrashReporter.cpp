@@ -1,5 +1,5 @@
 // CrashReporter: the filter, the report thread, the minidump with its module and thread collector, the
-// text report and the symbol look-ups over dbghelp.
+// order of the text report and the symbol look-ups over dbghelp.
 #include "crash/CrashReporter.h"
 #include "base/ModuleInfo.h"
 #include "base/OsVersion.h"
@@ -10,6 +10,7 @@
 #include "base/Wow64.h"
 #include "crash/ReportFile.h"
 #include "crash/SendProblemReport.h"
+#include "crash/TextReport.h"
 #include "crash/WerRegistration.h"
 #include <exception>
 #include <initializer_list>
@@ -21,84 +22,18 @@
 
 namespace {
 
-const DWORD kCppExceptionCode = 0xE06D7363;
 // The report's own stack: symbol look-ups and the dump writer are deep, the faulting thread may have none.
 const SIZE_T kReportStackSize = 1024 * 1024;
 // How long a thread that faults while another one reports waits before it ends the process.
 const DWORD kSecondFaultWaitMs = 5000;
 // A damaged stack can make the walk go round in circles; no real stack of ours is this deep.
 const int kMostFrames = 512;
-// Processor registry keys are numbered from 0; the walk stops at the first missing one.
-const uint32_t kMostProcessors = 1024;
-// NtQueryInformationThread classes: ThreadBasicInformation, ThreadQuerySetWin32StartAddress.
-const ULONG kThreadBasicInformationClass = 0;
-const ULONG kThreadStartAddressClass = 9;
-const DWORD kFixedVersionSignature = 0xFEEF04BD;
-// A thread environment block starts with the thread information block; its arbitrary-user-pointer slot
-// holds the thread's name.
-const size_t kArbitraryUserPointerOffset = offsetof(NT_TIB, ArbitraryUserPointer);
 
-// Addresses in the report are as wide as the program's own.
 #ifdef _WIN64
-#define TARVEX_ADDRESS "0x%016I64X"
-const char kArchitecture[] = "x64";
 const DWORD kStackMachine = IMAGE_FILE_MACHINE_AMD64;
 #else
-#define TARVEX_ADDRESS "0x%08I64X"
-const char kArchitecture[] = "x86";
 const DWORD kStackMachine = IMAGE_FILE_MACHINE_I386;
 #endif
-
-// What an access violation's first parameter says the program tried to do at the address.
-const char *AccessKindOf(ULONG_PTR type) {
-    switch (type) {
-    case 0:
-        return "Read from";
-    case 8:
-        return "Execute at";
-    default:
-        return "Write to";
-    }
-}
-
-struct ExceptionName {
-    DWORD code;
-    const char *name;
-};
-
-const ExceptionName kExceptionNames[] = {
-    {0x40010005, "Control-C"},
-    {0x40010008, "Control-Break"},
-    {0x80000002, "Datatype Misalignment"},
-    {0x80000003, "Breakpoint"},
-    {0xC0000005, "Access Violation"},
-    {0xC0000006, "In Page Error"},
-    {0xC0000017, "No Memory"},
-    {0xC000001D, "Illegal Instruction"},
-    {0xC0000025, "Noncontinuable Exception"},
-    {0xC0000026, "Invalid Disposition"},
-    {0xC000008C, "Array Bounds Exceeded"},
-    {0xC000008D, "Float Denormal Operand"},
-    {0xC000008E, "Float Divide by Zero"},
-    {0xC000008F, "Float Inexact Result"},
-    {0xC0000090, "Float Invalid Operation"},
-    {0xC0000091, "Float Overflow"},
-    {0xC0000092, "Float Stack Check"},
-    {0xC0000093, "Float Underflow"},
-    {0xC0000094, "Integer Divide by Zero"},
-    {0xC0000095, "Integer Overflow"},
-    {0xC0000096, "Privileged Instruction"},
-    {0xC00000FD, "Stack Overflow"},
-    {0xC0000142, "DLL Initialization Failed"},
-    {kCppExceptionCode, "Microsoft C++ Exception"},
-};
-
-const char *ExceptionNameOf(DWORD code) {
-    for (const ExceptionName &entry : kExceptionNames)
-        if (entry.code == code)
-            return entry.name;
-    return "Exception";
-}
 
 // Sign-extended 32-bit addresses come back with all upper bits set; the 32-bit report shows them as 32-bit.
 uint64_t CleanAddress(uint64_t address) {
@@ -113,141 +48,10 @@ uint64_t AddressOf(const void *pointer) {
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pointer));
 }
 
-// Formats one piece of the report and writes it as it is. A piece that cannot be formatted or written is
-// lost; the pieces after it are still tried.
-void WritePiece(HANDLE file, const char *format, ...) __attribute__((format(ms_printf, 2, 3)));
-void WritePiece(HANDLE file, const char *format, ...) {
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    TextString piece;
-    va_list args;
-    va_start(args, format);
-    int formatted = piece.FormatV(format, args);
-    va_end(args);
-    if (!formatted || piece.Length() <= 0)
-        return;
-    DWORD written = 0;
-    WriteFile(file, piece.Text(), static_cast<DWORD>(piece.Length()), &written, nullptr);
-}
-
-// The registers at the fault, in the program's own width.
-void WriteRegisters(HANDLE file, const CONTEXT &c) {
-#ifdef _WIN64
-    WritePiece(file, "\r\nRAX=0x%016I64X, RBX=0x%016I64X, RCX=0x%016I64X, RDX=0x%016I64X\r\n", c.Rax, c.Rbx,
-               c.Rcx, c.Rdx);
-    WritePiece(file, "RSI=0x%016I64X, RDI=0x%016I64X, RBP=0x%016I64X, RSP=0x%016I64X\r\n", c.Rsi, c.Rdi,
-               c.Rbp, c.Rsp);
-    WritePiece(file, "R8 =0x%016I64X, R9 =0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", c.R8, c.R9, c.R10,
-               c.R11);
-    WritePiece(file, "R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", c.R12, c.R13,
-               c.R14, c.R15);
-    WritePiece(file, "RIP=0x%016I64X, Flags=0x%08X\r\n", c.Rip, (unsigned)c.EFlags);
-    WritePiece(file, "CS=0x%04X, SS=0x%04X, DS=0x%04X, ES=0x%04X, FS=0x%04X, GS=0x%04X\r\n",
-               (unsigned)c.SegCs, (unsigned)c.SegSs, (unsigned)c.SegDs, (unsigned)c.SegEs, (unsigned)c.SegFs,
-               (unsigned)c.SegGs);
-#else
-    WritePiece(file, "\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n", (unsigned)c.Eax,
-               (unsigned)(c.SegCs & 0xFFFF), (unsigned)c.Eip, (unsigned)c.EFlags);
-    WritePiece(file, "EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n", (unsigned)c.Ebx,
-               (unsigned)(c.SegSs & 0xFFFF), (unsigned)c.Esp, (unsigned)c.Ebp);
-    WritePiece(file, "ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n", (unsigned)c.Ecx,
-               (unsigned)(c.SegDs & 0xFFFF), (unsigned)c.Esi, (unsigned)(c.SegFs & 0xFFFF));
-    WritePiece(file, "EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n", (unsigned)c.Edx,
-               (unsigned)(c.SegEs & 0xFFFF), (unsigned)c.Edi, (unsigned)(c.SegGs & 0xFFFF));
-#endif
-}
-
-// The address of a thread's environment block. The system's basic thread information names it directly;
-// on x86 the descriptor of the thread's FS selector is the older way. Wine answers the FS selector with the
-// block of the thread that asks, whatever thread it is asked about, so the selector comes second. x64 has
-// no selector descriptors.
-uintptr_t ThreadBlockOf(HANDLE thread, DWORD fsSelector,
-                        DebugHelpTable::NtQueryInformationThreadFunction query) {
-    if (query) {
-        struct {
-            LONG exitStatus;
-            void *block;
-            void *clientId[2];
-            ULONG_PTR affinity;
-            LONG priority;
-            LONG basePriority;
-        } basic;
-        memset(&basic, 0, sizeof(basic));
-        if (query(thread, kThreadBasicInformationClass, &basic, sizeof(basic), nullptr) >= 0 && basic.block)
-            return reinterpret_cast<uintptr_t>(basic.block);
-    }
-#ifdef _WIN64
-    (void)fsSelector;
-    return 0;
-#else
-    LDT_ENTRY entry;
-    if (!GetThreadSelectorEntry(thread, fsSelector, &entry))
-        return 0;
-    return entry.BaseLow | (static_cast<uintptr_t>(entry.HighWord.Bytes.BaseMid) << 16) |
-           (static_cast<uintptr_t>(entry.HighWord.Bytes.BaseHi) << 24);
-#endif
-}
-
-// Reads a thread's name: the text its environment block's arbitrary-user-pointer slot points at. Every
-// read goes through ReadProcessMemory, so a slot holding rubbish gives an empty or short name, never a fault.
-void ReadThreadName(HANDLE thread, DWORD fsSelector, DebugHelpTable::NtQueryInformationThreadFunction query,
-                    char *name, uint32_t size) {
-    name[0] = 0;
-    uintptr_t block = thread ? ThreadBlockOf(thread, fsSelector, query) : 0;
-    if (!block)
-        return;
-    uintptr_t text = 0;
-    SIZE_T got = 0;
-    HANDLE process = GetCurrentProcess();
-    if (!ReadProcessMemory(process, reinterpret_cast<const void *>(block + kArbitraryUserPointerOffset),
-                           &text, sizeof(text), &got) ||
-        got != sizeof(text) || !text)
-        return;
-    // In page-sized steps, so that a name ending just before an unreadable page is still read whole.
-    uint32_t length = 0;
-    while (length < size - 1) {
-        uintptr_t at = text + length;
-        uint32_t toPageEnd = 0x1000 - static_cast<uint32_t>(at & 0xFFF);
-        uint32_t want = size - 1 - length;
-        if (want > toPageEnd)
-            want = toPageEnd;
-        if (!ReadProcessMemory(process, reinterpret_cast<const void *>(at), name + length, want, &got) ||
-            got != want)
-            break;
-        const void *end = memchr(name + length, 0, want);
-        if (end) {
-            length = static_cast<uint32_t>(static_cast<const char *>(end) - name);
-            break;
-        }
-        length += want;
-    }
-    name[length] = 0;
-}
-
-// The fixed version block of a module file. The dump writer is meant to hand it over with the module, but
-// Wine's leaves it empty; the report then reads it from the file itself.
-void ReadFileVersion(const wchar_t *path, VS_FIXEDFILEINFO &version) {
-    if (!path || !*path)
-        return;
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    if (!size)
-        return;
-    std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
-    if (!block)
-        return;
-    VS_FIXEDFILEINFO *fixed = nullptr;
-    UINT length = 0;
-    if (GetFileVersionInfoW(path, 0, size, block.get()) &&
-        VerQueryValueW(block.get(), L"\\", reinterpret_cast<void **>(&fixed), &length) && fixed &&
-        length >= sizeof(*fixed) && fixed->dwSignature == kFixedVersionSignature)
-        version = *fixed;
-}
-
 void TerminateWithReport() {
     // A C++ exception nobody catches: let it reach the filter as the exception it is, while the frames that
     // threw it are still on the stack.
-    RaiseException(kCppExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    RaiseException(TextReport::kCppExceptionCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
     abort();
 }
 
@@ -498,93 +302,15 @@ BOOL CALLBACK CrashReporter::CollectRecord(void *parameter, const PMINIDUMP_CALL
             opened.Reset(OpenThread(THREAD_QUERY_INFORMATION | THREAD_GET_CONTEXT, FALSE, thread.ThreadId));
             handle = opened.Get();
         }
-        DebugHelpTable &table = job->reporter->debugHelp_;
-        ReadThreadName(handle, thread.Context.SegFs, table.NtQueryInformationThread, record->name,
-                       sizeof(record->name));
-        if (table.NtQueryInformationThread && handle) {
-            // The answer is a pointer: 4 bytes in a 32-bit process, 8 in a 64-bit one.
-            void *start = nullptr;
-            if (table.NtQueryInformationThread(handle, kThreadStartAddressClass, &start, sizeof(start),
-                                               nullptr) >= 0)
-                record->startAddress = AddressOf(start);
-        }
+        const DebugHelpTable &table = job->reporter->debugHelp_;
+        table.ThreadName(handle, thread.Context.SegFs, record->name, sizeof(record->name));
+        record->startAddress = table.ThreadStart(handle);
         ThreadRecord *added = record.get();
         *job->threadTail = std::move(record);
         job->threadTail = &added->next;
     }
     return TRUE;
 }
-
-namespace {
-// The steps of the text report, in the order of its lines.
-void WriteException(HANDLE file, const EXCEPTION_RECORD &exception, DWORD threadId, int nt) {
-    WritePiece(file,
-               nt ? "%s [0x%08X] at " TARVEX_ADDRESS " in Thread %u.\r\n"
-                  : "%s [0x%08X] at " TARVEX_ADDRESS " in Thread 0x%08X.\r\n",
-               ExceptionNameOf(exception.ExceptionCode), static_cast<unsigned>(exception.ExceptionCode),
-               AddressOf(exception.ExceptionAddress), static_cast<unsigned>(threadId));
-    if (exception.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && exception.NumberParameters > 1)
-        WritePiece(file, "%s location " TARVEX_ADDRESS ".\r\n",
-                   AccessKindOf(exception.ExceptionInformation[0]),
-                   static_cast<uint64_t>(exception.ExceptionInformation[1]));
-}
-
-void WriteProcessors(HANDLE file) {
-    SystemInfoQuery query;
-    const int nt = (QueryVersion() & kOsNt) ? 1 : 0;
-    TextString name, vendor, identifier;
-    for (uint32_t index = 0; index < kMostProcessors; ++index) {
-        uint32_t mhz = 0;
-        // A value one processor lacks must not be taken from the one before.
-        name.Assign("");
-        vendor.Assign("");
-        identifier.Assign("");
-        if (!ReadProcessorDescription(query, nt, index, name, &vendor, &identifier, &mhz))
-            break;
-        name.TrimLeft();
-        WritePiece(file, "\r\n%s %s %s %u Mhz", name.Text(), vendor.Text(), identifier.Text(), mhz);
-    }
-}
-
-void WriteSystem(HANDLE file, OSVERSIONINFOA &version, int nt) {
-    char osName[256];
-    osName[0] = 0;
-    const char *os = OsName(osName, QueryEdition());
-    version.szCSDVersion[sizeof(version.szCSDVersion) - 1] = 0;
-    WritePiece(file, "\r\n%s [%u.%u] Build %u %s\r\n", os ? os : "", (unsigned)version.dwMajorVersion,
-               (unsigned)version.dwMinorVersion,
-               (unsigned)(nt ? version.dwBuildNumber : (version.dwBuildNumber & 0xFFFF)),
-               version.szCSDVersion);
-    WritePiece(file, "%s%s Ansi\r\n", kArchitecture, IsWow64() ? " WOW64" : "");
-}
-
-void WriteModule(HANDLE file, ModuleRecord &record) {
-    if (record.version.dwSignature != kFixedVersionSignature)
-        ReadFileVersion(record.path.get(), record.version);
-    char date[16] = "";
-    char time[16] = "";
-    uint64_t ticks = (static_cast<uint64_t>(record.timeStamp) + 11644473600ull) * 10000000ull;
-    FILETIME utc, local;
-    utc.dwLowDateTime = static_cast<DWORD>(ticks);
-    utc.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    SYSTEMTIME parts;
-    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToSystemTime(&local, &parts)) {
-        TextString piece;
-        if (piece.Format("%2u.%02u.%04u", parts.wDay, parts.wMonth, parts.wYear))
-            lstrcpynA(date, piece.Text(), sizeof(date));
-        if (piece.Format("%2u:%02u:%02u", parts.wHour, parts.wMinute, parts.wSecond))
-            lstrcpynA(time, piece.Text(), sizeof(time));
-    }
-    const VS_FIXEDFILEINFO &v = record.version;
-    WritePiece(file,
-               "%8u 0x%08X %10.10s %8.8s 0x%08X " TARVEX_ADDRESS
-               " %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
-               record.size, record.timeStamp, date, time, record.checksum, record.base,
-               HIWORD(v.dwFileVersionMS), LOWORD(v.dwFileVersionMS), HIWORD(v.dwFileVersionLS),
-               LOWORD(v.dwFileVersionLS), HIWORD(v.dwProductVersionMS), LOWORD(v.dwProductVersionMS),
-               HIWORD(v.dwProductVersionLS), LOWORD(v.dwProductVersionLS), record.path.get());
-}
-} // namespace
 
 void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId) {
     OSVERSIONINFOA version;
@@ -596,151 +322,50 @@ void CrashReporter::WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *p
     const EXCEPTION_RECORD *exception = pointers ? pointers->ExceptionRecord : nullptr;
     const CONTEXT *context = pointers ? pointers->ContextRecord : nullptr;
 
+    TextReport report(file);
     if (exception)
-        WriteException(file, *exception, threadId, nt);
+        report.Exception(*exception, threadId, nt);
     if (context)
-        WriteRegisters(file, *context);
-    WriteProcessors(file);
-    WriteSystem(file, version, nt);
+        report.Registers(*context);
+    report.Processors();
+    report.System(version, nt);
     if (context && debugHelp_.symbolsReady) {
-        WritePiece(file, "%s", "\r\nStack:\r\n");
+        report.Piece("%s", "\r\nStack:\r\n");
         // The walk changes the context it is given; the exception's own record stays as it was.
         CONTEXT walked = *context;
         WriteStack(&walked, file);
     }
     if (logText_.Length() > 0) {
-        WritePiece(file, "%s", "\r\nLog:\r\n");
-        DWORD written = 0;
-        WriteFile(file, logText_.Text(), static_cast<DWORD>(logText_.Length()), &written, nullptr);
+        report.Piece("%s", "\r\nLog:\r\n");
+        report.Bytes(logText_.Text(), static_cast<uint32_t>(logText_.Length()));
     }
     // Each record goes right after its line.
     if (job.modules) {
-        WritePiece(file, "%s", "\r\nModuleList:\r\n");
-        WritePiece(file, "%s", "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n");
+        report.Piece("%s", "\r\nModuleList:\r\n");
+        report.Piece("%s", "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n");
         for (; job.modules; ReleaseFront(job.modules))
-            WriteModule(file, *job.modules);
+            report.Module(*job.modules);
         job.moduleTail = &job.modules;
     }
     if (job.threads) {
-        WritePiece(file, "%s", "\r\nThreadList:\r\n");
-        WritePiece(file, "%s", "Id         StackBase  StackEnd   StartAddress\r\n");
-        for (; job.threads; ReleaseFront(job.threads))
-            WriteThread(file, *job.threads, nt);
+        report.Piece("%s", "\r\nThreadList:\r\n");
+        report.Piece("%s", "Id         StackBase  StackEnd   StartAddress\r\n");
+        for (; job.threads; ReleaseFront(job.threads)) {
+            TextString start;
+            if (!debugHelp_.symbolsReady || !DescribeAddress(job.threads->startAddress, start))
+                start.Assign("");
+            report.Thread(*job.threads, start.Text(), nt);
+        }
         job.threadTail = &job.threads;
     }
 }
 
-void CrashReporter::WriteThread(HANDLE file, const ThreadRecord &record, int nt) {
-    TextString start;
-    if (!debugHelp_.symbolsReady || !DescribeAddress(record.startAddress, start))
-        start.Assign("");
-    WritePiece(file,
-               nt ? "%-8u   " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n"
-                  : "0x%08X " TARVEX_ADDRESS " " TARVEX_ADDRESS " " TARVEX_ADDRESS " %s %s\r\n",
-               record.id, record.stackBase, record.stackEnd, record.startAddress, start.Text(), record.name);
-}
-
 int CrashReporter::LoadDebugHelp() {
-    UnloadDebugHelp();
-    DebugHelpTable &t = debugHelp_;
-    if (!t.dbghelp.Load("dbghelp.dll"))
-        return 0;
-    t.MiniDumpWriteDump = t.dbghelp.Function<DebugHelpTable::MiniDumpWriteDumpFunction>("MiniDumpWriteDump");
-    t.SymInitialize = t.MiniDumpWriteDump
-                          ? t.dbghelp.Function<DebugHelpTable::SymInitializeFunction>("SymInitialize")
-                          : nullptr;
-    t.SymSetOptions = t.SymInitialize
-                          ? t.dbghelp.Function<DebugHelpTable::SymSetOptionsFunction>("SymSetOptions")
-                          : nullptr;
-    t.SymGetSymFromAddr64 =
-        t.SymSetOptions
-            ? t.dbghelp.Function<DebugHelpTable::SymGetSymFromAddr64Function>("SymGetSymFromAddr64")
-            : nullptr;
-    t.SymFromAddr = t.SymGetSymFromAddr64
-                        ? t.dbghelp.Function<DebugHelpTable::SymFromAddrFunction>("SymFromAddr")
-                        : nullptr;
-    t.SymGetModuleInfo64 =
-        t.SymFromAddr ? t.dbghelp.Function<DebugHelpTable::SymGetModuleInfo64Function>("SymGetModuleInfo64")
-                      : nullptr;
-    t.StackWalk64 = t.SymGetModuleInfo64
-                        ? t.dbghelp.Function<DebugHelpTable::StackWalk64Function>("StackWalk64")
-                        : nullptr;
-    t.SymFunctionTableAccess64 =
-        t.StackWalk64 ? t.dbghelp.Function<PFUNCTION_TABLE_ACCESS_ROUTINE64>("SymFunctionTableAccess64")
-                      : nullptr;
-    t.SymGetModuleBase64 = t.SymFunctionTableAccess64
-                               ? t.dbghelp.Function<PGET_MODULE_BASE_ROUTINE64>("SymGetModuleBase64")
-                               : nullptr;
-    t.SymGetLineFromAddr64 =
-        t.SymGetModuleBase64
-            ? t.dbghelp.Function<DebugHelpTable::SymGetLineFromAddr64Function>("SymGetLineFromAddr64")
-            : nullptr;
-    if (!t.SymGetLineFromAddr64) {
-        UnloadDebugHelp();
-        return 0;
-    }
-    t.SymLoadModuleEx = t.dbghelp.Function<DebugHelpTable::SymLoadModuleExFunction>("SymLoadModuleEx");
-    if (t.ntdll.Load("ntdll.dll"))
-        t.NtQueryInformationThread =
-            t.ntdll.Function<DebugHelpTable::NtQueryInformationThreadFunction>("NtQueryInformationThread");
-
-    // A report names a handful of modules, the process holds dozens: symbols are read only for a module
-    // an address is looked up in, and only when that happens.
-    t.SymSetOptions(SYMOPT_LOAD_LINES | SYMOPT_DEFERRED_LOADS);
-
-    // Symbols are looked for beside the program first, then where the debugging tools are told to look.
-    TextString path(512);
-    path.Assign("");
-    char directory[MAX_PATH];
-    if (ModuleInfo::ModuleDirectory(nullptr, directory) && directory[0]) {
-        path.Append(directory);
-        path.Append(';');
-    }
-    for (const char *variable : {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH", "SYSTEMROOT"}) {
-        char value[MAX_PATH];
-        DWORD length = GetEnvironmentVariableA(variable, value, sizeof(value));
-        if (length > 0 && length < sizeof(value)) {
-            path.Append(value);
-            path.Append(';');
-        }
-    }
-    if (path.Length() > 0)
-        path.Delete(path.Length() - 1, 1);
-    // Not invading the process also keeps the dump writer fast: Wine's x64 one copies the unwind tables of
-    // every module the symbol handler holds into the dump, tens of thousands of small blocks.
-    if (!t.SymInitialize(GetCurrentProcess(), path.Text(), t.SymLoadModuleEx ? FALSE : TRUE)) {
-        UnloadDebugHelp();
-        return 0;
-    }
-    t.symbolsReady = 1;
-    return 1;
+    return debugHelp_.Load();
 }
 
 void CrashReporter::UnloadDebugHelp() {
-    DebugHelpTable &t = debugHelp_;
-    if (t.symbolsReady) {
-        // Not part of the table the report uses, but without it the symbol handler's state would outlive
-        // the library and a later report in this process could not start a fresh one.
-        typedef BOOL(WINAPI * SymCleanupFunction)(HANDLE);
-        SymCleanupFunction cleanup = t.dbghelp.Function<SymCleanupFunction>("SymCleanup");
-        if (cleanup)
-            cleanup(GetCurrentProcess());
-    }
-    t.symbolsReady = 0;
-    t.NtQueryInformationThread = nullptr;
-    t.MiniDumpWriteDump = nullptr;
-    t.SymInitialize = nullptr;
-    t.SymSetOptions = nullptr;
-    t.SymGetSymFromAddr64 = nullptr;
-    t.SymFromAddr = nullptr;
-    t.SymGetModuleInfo64 = nullptr;
-    t.StackWalk64 = nullptr;
-    t.SymFunctionTableAccess64 = nullptr;
-    t.SymGetModuleBase64 = nullptr;
-    t.SymGetLineFromAddr64 = nullptr;
-    t.SymLoadModuleEx = nullptr;
-    t.dbghelp.Free();
-    t.ntdll.Free();
+    debugHelp_.Unload();
 }
 
 int CrashReporter::DescribeAddress(uint64_t address, TextString &text) {
@@ -896,6 +521,7 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
     frame.AddrPC.Mode = AddrModeFlat;
     frame.AddrFrame.Mode = AddrModeFlat;
     frame.AddrStack.Mode = AddrModeFlat;
+    TextReport report(file);
     CrashReporter *outerWalk = walking_;
     walking_ = this;
     uint64_t previousPc = 0;
@@ -930,13 +556,13 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
             uint64_t p0 = CleanAddress(frame.Params[0]), p1 = CleanAddress(frame.Params[1]),
                      p2 = CleanAddress(frame.Params[2]), p3 = CleanAddress(frame.Params[3]);
             if (haveLine)
-                WritePiece(file, "%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X) - Line %u in %s\r\n", symbol.Text(), p0,
-                           p1, p2, p3, line, source.Text());
+                report.Piece("%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X) - Line %u in %s\r\n", symbol.Text(), p0, p1,
+                             p2, p3, line, source.Text());
             else if (haveModule)
-                WritePiece(file, "%s:%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", module.Text(), symbol.Text(),
-                           p0, p1, p2, p3);
+                report.Piece("%s:%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", module.Text(), symbol.Text(), p0,
+                             p1, p2, p3);
             else
-                WritePiece(file, "%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", symbol.Text(), p0, p1, p2, p3);
+                report.Piece("%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", symbol.Text(), p0, p1, p2, p3);
         }
         if (frame.AddrReturn.Offset == 0)
             break;

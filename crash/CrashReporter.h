@@ -2,78 +2,17 @@
 // minidump beside the program (or in the temporary folder), registers both with Windows Error Reporting and
 // hands them to the problem-report step.
 //
-// Classes: CrashReporter, DebugHelpTable, ModuleRecord, ThreadRecord.
+// Classes: CrashReporter.
 #pragma once
 
-#include "base/DynamicLibrary.h"
 #include "base/ScopedHandle.h"
 #include "base/TextString.h"
 #include "base/Win.h"
+#include "crash/DebugHelpTable.h"
+#include "crash/TextReport.h"
 #include <dbghelp.h>
 #include <cstdint>
 #include <memory>
-
-// The dbghelp and ntdll entry points the report needs, resolved only while a report is written.
-struct DebugHelpTable {
-    typedef LONG(WINAPI *NtQueryInformationThreadFunction)(HANDLE, ULONG, PVOID, ULONG, PULONG);
-    typedef BOOL(WINAPI *MiniDumpWriteDumpFunction)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
-                                                    PMINIDUMP_EXCEPTION_INFORMATION,
-                                                    PMINIDUMP_USER_STREAM_INFORMATION,
-                                                    PMINIDUMP_CALLBACK_INFORMATION);
-    typedef BOOL(WINAPI *SymInitializeFunction)(HANDLE, PCSTR, BOOL);
-    typedef DWORD(WINAPI *SymSetOptionsFunction)(DWORD);
-    typedef BOOL(WINAPI *SymGetSymFromAddr64Function)(HANDLE, DWORD64, PDWORD64, PIMAGEHLP_SYMBOL64);
-    typedef BOOL(WINAPI *SymFromAddrFunction)(HANDLE, DWORD64, PDWORD64, PSYMBOL_INFO);
-    typedef BOOL(WINAPI *SymGetModuleInfo64Function)(HANDLE, DWORD64, PIMAGEHLP_MODULE64);
-    typedef BOOL(WINAPI *StackWalk64Function)(DWORD, HANDLE, HANDLE, LPSTACKFRAME64, PVOID,
-                                              PREAD_PROCESS_MEMORY_ROUTINE64,
-                                              PFUNCTION_TABLE_ACCESS_ROUTINE64, PGET_MODULE_BASE_ROUTINE64,
-                                              PTRANSLATE_ADDRESS_ROUTINE64);
-    typedef BOOL(WINAPI *SymGetLineFromAddr64Function)(HANDLE, DWORD64, PDWORD, PIMAGEHLP_LINE64);
-    typedef DWORD64(WINAPI *SymLoadModuleExFunction)(HANDLE, HANDLE, PCSTR, PCSTR, DWORD64, DWORD,
-                                                     PMODLOAD_DATA, DWORD);
-
-    DynamicLibrary dbghelp;
-    DynamicLibrary ntdll;
-    NtQueryInformationThreadFunction NtQueryInformationThread = nullptr;
-    MiniDumpWriteDumpFunction MiniDumpWriteDump = nullptr;
-    SymInitializeFunction SymInitialize = nullptr;
-    SymSetOptionsFunction SymSetOptions = nullptr;
-    SymGetSymFromAddr64Function SymGetSymFromAddr64 = nullptr;
-    SymFromAddrFunction SymFromAddr = nullptr;
-    SymGetModuleInfo64Function SymGetModuleInfo64 = nullptr;
-    StackWalk64Function StackWalk64 = nullptr;
-    PFUNCTION_TABLE_ACCESS_ROUTINE64 SymFunctionTableAccess64 = nullptr;
-    PGET_MODULE_BASE_ROUTINE64 SymGetModuleBase64 = nullptr;
-    SymGetLineFromAddr64Function SymGetLineFromAddr64 = nullptr;
-    // Optional: with it the symbol handler starts empty and a module is added when an address in it is
-    // looked up; without it every module of the process is added at the start.
-    SymLoadModuleExFunction SymLoadModuleEx = nullptr;
-    // The symbol handler was initialised for this process and is cleaned up with the table.
-    int symbolsReady = 0;
-};
-
-// One module as the dump writer reported it.
-struct ModuleRecord {
-    std::unique_ptr<ModuleRecord> next;
-    std::unique_ptr<wchar_t[]> path;
-    uint64_t base = 0;
-    uint32_t size = 0;
-    uint32_t checksum = 0;
-    uint32_t timeStamp = 0; // seconds since 1970-01-01 00:00 UTC
-    VS_FIXEDFILEINFO version = {};
-};
-
-// One thread as the dump writer reported it.
-struct ThreadRecord {
-    enum { kNameSize = 100 }; // 99 characters and the terminator
-    std::unique_ptr<ThreadRecord> next;
-    uint32_t id = 0;
-    uint64_t stackBase = 0;
-    uint64_t stackEnd = 0;
-    char name[kNameSize] = {};
-    uint64_t startAddress = 0;
-};
 
 class CrashReporter {
 public:
@@ -148,8 +87,6 @@ private:
     int SymbolNameOf(uint64_t address, TextString &text);
     void WriteDump(ReportJob &job);
     void WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId);
-    // One line of the thread list (its start address described by the symbols, when they are ready).
-    void WriteThread(HANDLE file, const ThreadRecord &record, int nt);
 
     static CrashReporter *instance_;
     // The reporter whose WriteStack is walking; the walk's look-ups carry no context of their own.
