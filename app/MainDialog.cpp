@@ -338,6 +338,9 @@ void MainDialog::StartStopLoad(int start) {
         while (record->worker.Running() && !record->worker.Wait(INFINITE))
             Sleep(1);
     }
+    // What came in during the stop is seen while stopping, also when every worker had ended before a wait had
+    // anything to dispatch: a second press of Stop must not start the load again.
+    DispatchPending();
     SetItemText(IDC_GRAB, "Grab");
     EnableItem(IDC_PERCENT_SLIDER, 1);
     running_ = 0;

@@ -57,6 +57,20 @@ int EventObject::Wait(DWORD ms, int *timedOut, HANDLE second) {
     }
 }
 
+int DispatchPending() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // The thread's own loop must still see the quit request.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return 0;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 1;
+}
+
 int EventObject::PumpWait(DWORD ms, HANDLE second) {
     const uint64_t deadline = TickCount64() + ms;
     for (;;) {
@@ -68,16 +82,8 @@ int EventObject::PumpWait(DWORD ms, HANDLE second) {
                 return 0;
             ms = static_cast<DWORD>(deadline - now);
         }
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                // The thread's own loop must still see the quit request.
-                PostQuitMessage(static_cast<int>(message.wParam));
-                return 0;
-            }
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
+        if (!DispatchPending())
+            return 0;
         DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, ms, QS_ALLINPUT | QS_ALLPOSTMESSAGE);
         if (result == WAIT_OBJECT_0 + count)
             continue;

@@ -1,7 +1,7 @@
 // EventObject: an owned event with a plain and a message-pumping wait; beside it the security attributes
 // for shared objects and the 64-bit tick count the waits measure with.
 //
-// Classes: EventObject. Functions: BuildSecurityAttributes, TickCount64.
+// Classes: EventObject. Functions: BuildSecurityAttributes, TickCount64, DispatchPending.
 #pragma once
 
 #include "base/ScopedHandle.h"
@@ -38,3 +38,7 @@ int BuildSecurityAttributes(const char *descriptorText, SECURITY_ATTRIBUTES *att
 // Milliseconds since start-up: GetTickCount64 when the system has it, else GetTickCount with its wraps
 // carried into the high half.
 uint64_t TickCount64();
+
+// Dispatches the calling thread's waiting messages without waiting for more: 0 when a quit message came
+// (posted again, so that the thread's own loop still sees it), 1 otherwise.
+int DispatchPending();
