@@ -98,7 +98,49 @@ int MainDialog::OnInitDialog() {
     closing_ = 0;
     closeDeferred_ = 0;
     stopping_ = 0;
+    SetUpControls();
 
+    // The box is set before anything can close the window: every close stores it.
+    const int autoUpdate = ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, 1) == 1;
+    CheckItem(IDC_AUTOUPDATE, autoUpdate);
+
+    running_ = 0;
+    loadEnd_ = 0;
+    loadStarted_ = 0;
+    loadCompleted_ = 0;
+    placeFailed_ = 0;
+    runStart_ = TickCount64();
+
+    CommandLine commandLine;
+    TextString problem;
+    ReadCommandLine(commandLine, problem);
+
+    // Nothing of an update may ask a person in a scripted run, not even a check the box starts.
+    updater_.SetQuiet(scripted_);
+
+    processors_.Reset();
+    AddProcessors();
+    TickPlannedProcessors(problem);
+    if (problem.Length() > 0 && !ReportMistake(commandLine, problem))
+        return kInitDone;
+    // A scripted run asks nothing: the weekly check and the notice wait for the next start by a person
+    // (the time of the last check stays as it was).
+    if (!scripted_) {
+        if (autoUpdate)
+            StartUpdateCheck(1);
+        TellAboutWideMachine();
+    }
+
+    if (log_.IsOpen())
+        log_.WriteHeader(processorCount_);
+    lastRowTick_ = TickCount64();
+    SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
+    if (commandLine.Value("s") == 1)
+        StartStopLoad(1);
+    return kInitDone;
+}
+
+void MainDialog::SetUpControls() {
     SetIcons(IDI_TARVEX);
     caption_.Assign(module_.VersionCaption(kTitle, instance_));
     SetText(caption_.Text());
@@ -122,53 +164,18 @@ int MainDialog::OnInitDialog() {
 
     anchors_.Attach(window_, kAnchors, static_cast<int>(sizeof kAnchors / sizeof kAnchors[0]));
     KeepSizeAsMinimum();
+}
 
-    // The box is set before anything can close the window: every close stores it.
-    const int autoUpdate = ReadDwordAt(HKEY_CURRENT_USER, kSettingsKey, kAutoUpdateValue, 1) == 1;
-    CheckItem(IDC_AUTOUPDATE, autoUpdate);
-
-    running_ = 0;
-    loadEnd_ = 0;
-    loadStarted_ = 0;
-    loadCompleted_ = 0;
-    placeFailed_ = 0;
-    runStart_ = TickCount64();
-
-    CommandLine commandLine;
-    TextString problem;
-    ReadCommandLine(commandLine, problem);
-
-    // Nothing of an update may ask a person in a scripted run, not even a check the box starts.
-    updater_.SetQuiet(scripted_);
-
-    processors_.Reset();
-    AddProcessors();
-    TickPlannedProcessors(problem);
-    if (problem.Length() > 0) {
-        if (scripted_) {
-            // Nobody is there to read a box: the script is told, and told by the exit code.
-            WriteToStandardError(problem.Text());
-            log_.WriteNote(problem.Text());
-            EndRun(kExitMistake);
-            return kInitDone;
-        }
-        ShowUsage(commandLine, problem);
-    }
-    // A scripted run asks nothing: the weekly check and the notice wait for the next start by a person
-    // (the time of the last check stays as it was).
+int MainDialog::ReportMistake(const CommandLine &commandLine, const TextString &problem) {
     if (!scripted_) {
-        if (autoUpdate)
-            StartUpdateCheck(1);
-        TellAboutWideMachine();
+        ShowUsage(commandLine, problem);
+        return 1;
     }
-
-    if (log_.IsOpen())
-        log_.WriteHeader(processorCount_);
-    lastRowTick_ = TickCount64();
-    SetTimer(window_, kRefreshTimer, kRefreshMs, nullptr);
-    if (commandLine.Value("s") == 1)
-        StartStopLoad(1);
-    return kInitDone;
+    // Nobody is there to read a box: the script is told, and told by the exit code.
+    WriteToStandardError(problem.Text());
+    log_.WriteNote(problem.Text());
+    EndRun(kExitMistake);
+    return 0;
 }
 
 void MainDialog::ReadCommandLine(CommandLine &commandLine, TextString &problem) {
@@ -289,42 +296,47 @@ void MainDialog::StartStopLoad(int start) {
     // the stop is still working through.
     if (stopping_)
         return;
-    int position = slider_.GetPosition();
-    if (start) {
-        int started = 0;
-        for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
-            auto *record = static_cast<ProcessorRecord *>(entry);
-            if (!list_.IsItemChecked(record->row) || !CanLoad(*record))
-                continue;
-            // A worker still running keeps running; Start refuses it.
-            record->worker.Start(&LoadWorker, record, position);
-            started = 1;
-        }
-        if (!started && processors_.First()) {
-            if (scripted_) {
-                // Nothing could be loaded as asked; a script learns it from the exit code.
-                placeFailed_ = 1;
-                EndRun(RunResult());
-                return;
-            }
-            ShowMessage(0, kTitle,
-                        "No processor is ticked in the list: tick the processors to load, then Grab.");
+    if (start)
+        StartLoad();
+    else
+        StopLoad();
+}
+
+void MainDialog::StartLoad() {
+    const int position = slider_.GetPosition();
+    int started = 0;
+    for (ListEntry *entry = processors_.First(); entry; entry = processors_.Next(entry)) {
+        auto *record = static_cast<ProcessorRecord *>(entry);
+        if (!list_.IsItemChecked(record->row) || !CanLoad(*record))
+            continue;
+        // A worker still running keeps running; Start refuses it.
+        record->worker.Start(&LoadWorker, record, position);
+        started = 1;
+    }
+    if (!started && processors_.First()) {
+        if (scripted_) {
+            // Nothing could be loaded as asked; a script learns it from the exit code.
+            placeFailed_ = 1;
+            EndRun(RunResult());
             return;
         }
-        MoveFocusOff(IDC_PERCENT_SLIDER, IDC_GRAB);
-        SetItemText(IDC_GRAB, "Stop");
-        EnableItem(IDC_PERCENT_SLIDER, 0);
-        running_ = 1;
-        loadStarted_ = 1;
-        loadCompleted_ = 0;
-        loadPercent_ = position;
-        loadStart_ = TickCount64();
-        loadEnd_ = plan_.Seconds() ? loadStart_ + static_cast<uint64_t>(plan_.Seconds()) * 1000 : 0;
-        ArmEndTimer();
-        ShowLoadTime();
+        ShowMessage(0, kTitle, "No processor is ticked in the list: tick the processors to load, then Grab.");
         return;
     }
+    MoveFocusOff(IDC_PERCENT_SLIDER, IDC_GRAB);
+    SetItemText(IDC_GRAB, "Stop");
+    EnableItem(IDC_PERCENT_SLIDER, 0);
+    running_ = 1;
+    loadStarted_ = 1;
+    loadCompleted_ = 0;
+    loadPercent_ = position;
+    loadStart_ = TickCount64();
+    loadEnd_ = plan_.Seconds() ? loadStart_ + static_cast<uint64_t>(plan_.Seconds()) * 1000 : 0;
+    ArmEndTimer();
+    ShowLoadTime();
+}
 
+void MainDialog::StopLoad() {
     stopping_ = 1;
     KillTimer(window_, kEndTimer);
     // Every worker hears its stop first, so that they all wind down together; a worker in a long busy
@@ -338,8 +350,8 @@ void MainDialog::StartStopLoad(int start) {
         while (record->worker.Running() && !record->worker.Wait(INFINITE))
             Sleep(1);
     }
-    // What came in during the stop is seen while stopping, also when every worker had ended before a wait had
-    // anything to dispatch: a second press of Stop must not start the load again.
+    // What came in during the stop is seen while stopping, also when every worker had ended before a wait
+    // had anything to dispatch: a second press of Stop must not start the load again.
     DispatchPending();
     SetItemText(IDC_GRAB, "Grab");
     EnableItem(IDC_PERCENT_SLIDER, 1);

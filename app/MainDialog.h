@@ -70,6 +70,14 @@ private:
     // Reads the options into the slider, the plan and the switches; a mistake is described in problem.
     void ReadCommandLine(CommandLine &commandLine, TextString &problem);
     void ShowUsage(const CommandLine &commandLine, const TextString &problem);
+    // The icons, caption, list columns, slider, link and anchors of a new window.
+    void SetUpControls();
+    // A mistake on the command line: the usage box for a person (1); in a scripted run standard error, the
+    // log and exit code 2 instead (0: the run has ended).
+    int ReportMistake(const CommandLine &commandLine, const TextString &problem);
+    // The two halves of StartStopLoad.
+    void StartLoad();
+    void StopLoad();
     // Ticks the rows of the processors the plan includes; a mistake is described in problem.
     void TickPlannedProcessors(TextString &problem);
     void AddProcessors();

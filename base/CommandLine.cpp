@@ -299,41 +299,18 @@ const char *CommandLine::OptionRule(const char *position, int &result) {
         switch (option->type) {
         case NumberOption:
         case HexOption:
-            if (!ReadNumber(after, *static_cast<NumberEntry *>(option))) {
-                TextString number;
-                QuoteWord(after, number);
-                NoteProblem("The number \"%s\" of option \"%c%s\" is out of range", number.Text(), prefix,
-                            option->name.Text());
-                result = 0;
-            }
-            return SkipToken(after);
+            return NumberValueRule(*static_cast<NumberEntry *>(option), after, prefix, result);
         case SwitchOption:
             // Text glued to a switch ("-s5") is read next, as a free argument.
             static_cast<NumberEntry *>(option)->value = 1;
             return after;
-        case TextOption: {
-            TextEntry *entry = static_cast<TextEntry *>(option);
-            TextString value;
-            int stored = 0;
-            const char *end = ReadTextValue(after, value, stored);
-            if (!end) {
-                if (!wantsValue)
-                    wantsValue = option;
-                continue; // no value: perhaps a later option takes this word
-            }
-            if (!stored) {
-                NoteProblem("Out of memory");
-                result = 0;
-            } else if (entry->check && !entry->check(value.Text())) {
-                NoteProblem("\"%s\" is no value for option \"%c%s\"", value.Text(), prefix,
-                            option->name.Text());
-                result = 0;
-            } else if (!entry->value.Assign(value.Text())) {
-                NoteProblem("Out of memory");
-                result = 0;
-            }
-            return end;
-        }
+        case TextOption:
+            if (const char *end = TextValueRule(*static_cast<TextEntry *>(option), after, prefix, result))
+                return end;
+            // No value: perhaps a later option takes this word.
+            if (!wantsValue)
+                wantsValue = option;
+            continue;
         default:
             break;
         }
@@ -348,6 +325,36 @@ const char *CommandLine::OptionRule(const char *position, int &result) {
     }
     result = 0;
     return position;
+}
+
+const char *CommandLine::NumberValueRule(NumberEntry &option, const char *after, char prefix, int &result) {
+    if (!ReadNumber(after, option)) {
+        TextString number;
+        QuoteWord(after, number);
+        NoteProblem("The number \"%s\" of option \"%c%s\" is out of range", number.Text(), prefix,
+                    option.name.Text());
+        result = 0;
+    }
+    return SkipToken(after);
+}
+
+const char *CommandLine::TextValueRule(TextEntry &option, const char *after, char prefix, int &result) {
+    TextString value;
+    int stored = 0;
+    const char *end = ReadTextValue(after, value, stored);
+    if (!end)
+        return nullptr;
+    if (!stored) {
+        NoteProblem("Out of memory");
+        result = 0;
+    } else if (option.check && !option.check(value.Text())) {
+        NoteProblem("\"%s\" is no value for option \"%c%s\"", value.Text(), prefix, option.name.Text());
+        result = 0;
+    } else if (!option.value.Assign(value.Text())) {
+        NoteProblem("Out of memory");
+        result = 0;
+    }
+    return end;
 }
 
 const char *CommandLine::FreeArgumentRule(const char *position, int &result) {

@@ -106,6 +106,10 @@ private:
     const char *OptionRule(const char *position, int &result);
     const char *CommandFileRule(const char *position, int depth, int &result);
     const char *FreeArgumentRule(const char *position, int &result);
+    // The value after a matched option's name: where reading goes on. A text option with no value answers
+    // null, so that a later option may take the word.
+    const char *NumberValueRule(NumberEntry &option, const char *after, char prefix, int &result);
+    const char *TextValueRule(TextEntry &option, const char *after, char prefix, int &result);
     // Keeps the first mistake only, with where it was read.
     void NoteProblem(const char *format, ...) __attribute__((format(ms_printf, 2, 3)));
 

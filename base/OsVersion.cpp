@@ -233,38 +233,40 @@ VersionCode QueryEdition() {
     return code;
 }
 
-const char *OsName(char *buffer, VersionCode code) {
-    uint32_t low = static_cast<uint32_t>(code);
-    uint32_t high = static_cast<uint32_t>(code >> kHigh);
-    if (!(low & kOsNt)) {
-        if (low & kOs9x) {
-            if (low & kOs95)
-                return "Windows 95";
-            if (low & kOs95Osr2)
-                return "Windows 95 OSR2";
-            if (low & kOs98)
-                return "Windows 98";
-            if (low & kOs98Se)
-                return "Windows 98 SE";
-            if (low & kOsMe)
-                return "Windows ME";
-            snprintf(buffer, 256, "unknown dos kernel 0x%X", low);
-            return buffer;
+namespace {
+// The name of a system outside the NT family: 95/98/Me, Win32s or CE.
+const char *OlderFamilyName(char *buffer, uint32_t low) {
+    if (low & kOs9x) {
+        static const struct {
+            uint32_t bit;
+            const char *name;
+        } kNames[] = {
+            {kOs95, "Windows 95"},      {kOs95Osr2, "Windows 95 OSR2"}, {kOs98, "Windows 98"},
+            {kOs98Se, "Windows 98 SE"}, {kOsMe, "Windows ME"},
+        };
+        for (const auto &entry : kNames) {
+            if (low & entry.bit)
+                return entry.name;
         }
-        if (low & kOsWin32s)
-            return "Windows 3.1";
-        if (low & kOsCe) {
-            if (low & kOsCe50)
-                return "Windows CE 5.0";
-            if (low & kOsCe52)
-                return "Windows CE 5.2";
-            snprintf(buffer, 256, "unknown ce kernel 0x%X", low);
-            return buffer;
-        }
-        snprintf(buffer, 256, "unknown 0x%X", low);
+        snprintf(buffer, 256, "unknown dos kernel 0x%X", low);
         return buffer;
     }
+    if (low & kOsWin32s)
+        return "Windows 3.1";
+    if (low & kOsCe) {
+        if (low & kOsCe50)
+            return "Windows CE 5.0";
+        if (low & kOsCe52)
+            return "Windows CE 5.2";
+        snprintf(buffer, 256, "unknown ce kernel 0x%X", low);
+        return buffer;
+    }
+    snprintf(buffer, 256, "unknown 0x%X", low);
+    return buffer;
+}
 
+// The NT release the version bits name, or none.
+const char *NtReleaseName(uint32_t low) {
     static const struct {
         uint32_t bit;
         const char *name;
@@ -274,19 +276,16 @@ const char *OsName(char *buffer, VersionCode code) {
         {kOsVista, "Windows Vista"}, {kOs7, "Windows 7"},
         {kOs8, "Windows 8"},         {kOs81, "Windows 8.1"},
     };
-    const char *name = nullptr;
     for (const auto &entry : kNames) {
-        if (low & entry.bit) {
-            name = entry.name;
-            break;
-        }
+        if (low & entry.bit)
+            return entry.name;
     }
-    if (!name) {
-        snprintf(buffer, 256, "unknown nt kernel 0x%X", low);
-        return buffer;
-    }
-    buffer[0] = '\0';
-    AppendTag(buffer, name);
+    return nullptr;
+}
+
+// The edition tags, in their fixed order; of each group that excludes one another only the first that
+// applies.
+void AppendEditionTags(char *buffer, uint32_t high) {
     if (high & kEdServer)
         AppendTag(buffer, " [Server]");
     else if (high & kEdAdvancedServer)
@@ -326,6 +325,22 @@ const char *OsName(char *buffer, VersionCode code) {
         if (high & entry.bit)
             AppendTag(buffer, entry.tag);
     }
+}
+} // namespace
+
+const char *OsName(char *buffer, VersionCode code) {
+    const uint32_t low = static_cast<uint32_t>(code);
+    const uint32_t high = static_cast<uint32_t>(code >> kHigh);
+    if (!(low & kOsNt))
+        return OlderFamilyName(buffer, low);
+    const char *name = NtReleaseName(low);
+    if (!name) {
+        snprintf(buffer, 256, "unknown nt kernel 0x%X", low);
+        return buffer;
+    }
+    buffer[0] = '\0';
+    AppendTag(buffer, name);
+    AppendEditionTags(buffer, high);
     return buffer;
 }
 

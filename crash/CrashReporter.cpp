@@ -2,18 +2,13 @@
 // order of the text report and the symbol look-ups over dbghelp.
 #include "crash/CrashReporter.h"
 #include "base/ModuleInfo.h"
-#include "base/OsVersion.h"
 #include "base/OwnedChain.h"
-#include "base/ProcessorInventory.h"
-#include "base/SystemInfoQuery.h"
 #include "base/WorkerThread.h"
-#include "base/Wow64.h"
 #include "crash/ReportFile.h"
 #include "crash/SendProblemReport.h"
 #include "crash/TextReport.h"
 #include "crash/WerRegistration.h"
 #include <exception>
-#include <initializer_list>
 #include <cstdlib>
 #include <new>
 #include <cstddef>
@@ -525,48 +520,47 @@ void CrashReporter::WriteStack(CONTEXT *context, HANDLE file) {
     CrashReporter *outerWalk = walking_;
     walking_ = this;
     uint64_t previousPc = 0;
-    int first = 1;
     for (int count = 0; count < kMostFrames; ++count) {
         if (!t.StackWalk64(kStackMachine, GetCurrentProcess(), nullptr, &frame, context, nullptr,
                            &CrashReporter::FunctionTableAt, &CrashReporter::ModuleBaseAt, nullptr))
             break;
-        uint64_t pc = frame.AddrPC.Offset;
-        if (!first && pc == previousPc)
+        const uint64_t pc = frame.AddrPC.Offset;
+        if (count > 0 && pc == previousPc)
             break;
-        first = 0;
         previousPc = pc;
-
-        // Above the first frame the program counter is a return address: it may already lie past the end of
-        // the calling function (a call to a function that never returns is often its last instruction), so
-        // the call itself, one byte back, is what is looked up.
-        uint64_t lookup = (count > 0 && pc > 0) ? pc - 1 : pc;
-        TextString symbol;
-        if (!SymbolNameOf(lookup, symbol) && !DescribeAddress(pc, symbol))
-            symbol.Format(TARVEX_ADDRESS, CleanAddress(pc));
-        TextString source, module;
-        uint32_t line = 0;
-        int haveLine = LineOf(lookup, source, &line);
-        int haveModule = 0;
-        if (!haveLine) {
-            uint64_t base = 0;
-            haveModule = ModuleNameOf(pc, module, &base);
-        }
-        // The shared user page holds the system call stubs; a frame there says nothing.
-        if ((pc >> 16) != 0x7FFE) {
-            uint64_t p0 = CleanAddress(frame.Params[0]), p1 = CleanAddress(frame.Params[1]),
-                     p2 = CleanAddress(frame.Params[2]), p3 = CleanAddress(frame.Params[3]);
-            if (haveLine)
-                report.Piece("%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X) - Line %u in %s\r\n", symbol.Text(), p0, p1,
-                             p2, p3, line, source.Text());
-            else if (haveModule)
-                report.Piece("%s:%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", module.Text(), symbol.Text(), p0,
-                             p1, p2, p3);
-            else
-                report.Piece("%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", symbol.Text(), p0, p1, p2, p3);
-        }
+        WriteFrame(report, frame, count);
         if (frame.AddrReturn.Offset == 0)
             break;
     }
     walking_ = outerWalk;
     SetErrorMode(previousMode);
+}
+
+void CrashReporter::WriteFrame(TextReport &report, const STACKFRAME64 &frame, int count) {
+    const uint64_t pc = frame.AddrPC.Offset;
+    // The shared user page holds the system call stubs; a frame there says nothing.
+    if ((pc >> 16) == 0x7FFE)
+        return;
+    // Above the first frame the program counter is a return address: it may already lie past the end of the
+    // calling function (a call to a function that never returns is often its last instruction), so the call
+    // itself, one byte back, is what is looked up.
+    const uint64_t lookup = (count > 0 && pc > 0) ? pc - 1 : pc;
+    TextString symbol;
+    if (!SymbolNameOf(lookup, symbol) && !DescribeAddress(pc, symbol))
+        symbol.Format(TARVEX_ADDRESS, CleanAddress(pc));
+    TextString source, module;
+    uint32_t line = 0;
+    const int haveLine = LineOf(lookup, source, &line);
+    uint64_t base = 0;
+    const int haveModule = !haveLine && ModuleNameOf(pc, module, &base);
+    const uint64_t p0 = CleanAddress(frame.Params[0]), p1 = CleanAddress(frame.Params[1]),
+                   p2 = CleanAddress(frame.Params[2]), p3 = CleanAddress(frame.Params[3]);
+    if (haveLine)
+        report.Piece("%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X) - Line %u in %s\r\n", symbol.Text(), p0, p1, p2, p3,
+                     line, source.Text());
+    else if (haveModule)
+        report.Piece("%s:%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", module.Text(), symbol.Text(), p0, p1, p2,
+                     p3);
+    else
+        report.Piece("%s(0x%I64X,0x%I64X,0x%I64X,0x%I64X)\r\n", symbol.Text(), p0, p1, p2, p3);
 }

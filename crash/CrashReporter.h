@@ -85,6 +85,9 @@ private:
     int WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId);
     // The symbol name alone (the first two steps of DescribeAddress).
     int SymbolNameOf(uint64_t address, TextString &text);
+    // One "Stack:" line: the frame's function (or module and address), its first four parameters and, when
+    // the symbols know it, its source line. count is the frame's place in the walk, 0 for the faulting one.
+    void WriteFrame(TextReport &report, const STACKFRAME64 &frame, int count);
     void WriteDump(ReportJob &job);
     void WriteText(ReportJob &job, HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId);
 

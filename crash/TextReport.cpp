@@ -1,7 +1,7 @@
 // TextReport: the pieces of the plain-text debug report, each written to the file as soon as it is made.
 #include "crash/TextReport.h"
 #include "base/OsVersion.h"
-#include "base/ProcessorInventory.h"
+#include "base/ProcessorDescription.h"
 #include "base/SystemInfoQuery.h"
 #include "base/TextString.h"
 #include "base/Wow64.h"

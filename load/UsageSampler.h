@@ -8,7 +8,7 @@
 
 #include "base/Win.h"
 #include "base/ProcessorGroups.h"
-#include "base/ProcessorInventory.h"
+#include "base/ProcessorDescription.h"
 #include "base/SystemInfoQuery.h"
 #include <cstddef>
 #include <cstdint>

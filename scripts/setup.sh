@@ -33,6 +33,20 @@ if [ ${#need[@]} -gt 0 ]; then
         $sudo_ apt-get install -y -q --no-install-recommends -t bookworm "${need[@]}"
 fi
 
+"$root/scripts/display.sh" "$TARVEX_TEST_DISPLAY"
+
+# Wine's services inherit the caller's pipes unless started detached; CTest would then wait forever.
+# The persistent server keeps later starts fast. A first boot takes the better part of a minute, mostly
+# waiting: it runs while the libraries build.
+mkdir -p "$WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "setup: creating the Wine prefix $WINEPREFIX"
+fi
+# The 64-bit loader works on every host; the 32-bit one only where the kernel executes 32-bit programs.
+wine64="$root/scripts/wine-exec 64"
+DISPLAY="$TARVEX_TEST_DISPLAY" setsid sh -c "wineserver -p; $wine64 wineboot" </dev/null >/dev/null 2>&1 &
+boot=$!
+
 # The ZIP library the update client extracts archives with and libsodium, for the signature and hash checks
 # of updates, built once for each program from Debian's source packages. The 32-bit ones are needed also where
 # only Tarvex.exe is built. Both libraries build at the same time: each spends much of its time in a configure
@@ -46,19 +60,9 @@ sodium=$!
 built=0
 wait "$zip" || built=1
 wait "$sodium" || built=1
+wait "$boot" || true
 [ "$built" = 0 ] || exit 1
 
-"$root/scripts/display.sh" "$TARVEX_TEST_DISPLAY"
-
-# Wine's services inherit the caller's pipes unless started detached; CTest would then wait forever.
-# The persistent server keeps later starts fast.
-mkdir -p "$WINEPREFIX"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "setup: creating the Wine prefix $WINEPREFIX"
-fi
-# The 64-bit loader works on every host; the 32-bit one only where the kernel executes 32-bit programs.
-wine64="$root/scripts/wine-exec 64"
-DISPLAY="$TARVEX_TEST_DISPLAY" setsid sh -c "wineserver -p; $wine64 wineboot" </dev/null >/dev/null 2>&1
 # First boots take a while; wait (bounded) until the prefix answers.
 for _ in $(seq 1 120); do
     [ -f "$WINEPREFIX/system.reg" ] && DISPLAY="$TARVEX_TEST_DISPLAY" timeout 20 $wine64 cmd /c exit </dev/null >/dev/null 2>&1 && break

@@ -51,17 +51,7 @@ int LinkControl::Attach(HWND window, const char *text, const char *address, uint
 
     window_ = window;
     flags_ = options | kLinkHoverColour;
-    if (uxtheme_.Load("uxtheme.dll")) {
-        auto openThemeData = uxtheme_.Function<OpenThemeDataFunction>("OpenThemeData");
-        closeThemeData_ = uxtheme_.Function<CloseThemeDataFunction>("CloseThemeData");
-        isThemeBackgroundPartiallyTransparent_ =
-            uxtheme_.Function<IsThemeBackgroundPartiallyTransparentFunction>(
-                "IsThemeBackgroundPartiallyTransparent");
-        drawThemeParentBackground_ =
-            uxtheme_.Function<DrawThemeParentBackgroundFunction>("DrawThemeParentBackground");
-        if (openThemeData && closeThemeData_)
-            theme_ = openThemeData(window, L"TOOLBAR");
-    }
+    OpenTheme(window);
     LONG style = static_cast<LONG>(GetWindowLongPtrA(window, GWL_STYLE));
     if (!(style & WS_TABSTOP))
         flags_ |= kLinkNoFocusRect;
@@ -88,18 +78,7 @@ int LinkControl::Attach(HWND window, const char *text, const char *address, uint
 
     BuildDisplayText();
     CreateFonts();
-
-    drawFormat_ = DT_SINGLELINE;
-    if ((style & SS_TYPEMASK) == SS_CENTER)
-        drawFormat_ |= DT_CENTER;
-    else if ((style & SS_TYPEMASK) == SS_RIGHT)
-        drawFormat_ |= DT_RIGHT;
-    if (style & SS_CENTERIMAGE)
-        drawFormat_ |= DT_VCENTER;
-    if (flags_ & kLinkEndEllipsis)
-        drawFormat_ |= DT_END_ELLIPSIS;
-    if (flags_ & kLinkPathEllipsis)
-        drawFormat_ |= DT_PATH_ELLIPSIS;
+    drawFormat_ = DrawFormatFor(style);
 
     // Masking depends on the face of the final font, so the display text is built once more.
     BuildDisplayText();
@@ -108,6 +87,34 @@ int LinkControl::Attach(HWND window, const char *text, const char *address, uint
     MeasureText();
     Invalidate();
     return 1;
+}
+
+void LinkControl::OpenTheme(HWND window) {
+    if (!uxtheme_.Load("uxtheme.dll"))
+        return;
+    auto openThemeData = uxtheme_.Function<OpenThemeDataFunction>("OpenThemeData");
+    closeThemeData_ = uxtheme_.Function<CloseThemeDataFunction>("CloseThemeData");
+    isThemeBackgroundPartiallyTransparent_ = uxtheme_.Function<IsThemeBackgroundPartiallyTransparentFunction>(
+        "IsThemeBackgroundPartiallyTransparent");
+    drawThemeParentBackground_ =
+        uxtheme_.Function<DrawThemeParentBackgroundFunction>("DrawThemeParentBackground");
+    if (openThemeData && closeThemeData_)
+        theme_ = openThemeData(window, L"TOOLBAR");
+}
+
+UINT LinkControl::DrawFormatFor(LONG style) const {
+    UINT format = DT_SINGLELINE;
+    if ((style & SS_TYPEMASK) == SS_CENTER)
+        format |= DT_CENTER;
+    else if ((style & SS_TYPEMASK) == SS_RIGHT)
+        format |= DT_RIGHT;
+    if (style & SS_CENTERIMAGE)
+        format |= DT_VCENTER;
+    if (flags_ & kLinkEndEllipsis)
+        format |= DT_END_ELLIPSIS;
+    if (flags_ & kLinkPathEllipsis)
+        format |= DT_PATH_ELLIPSIS;
+    return format;
 }
 
 void LinkControl::Detach() {

@@ -92,6 +92,11 @@ private:
     int OnButton(Activation code);
 
     void ReadBrowserColours();
+    // The visual style's toolbar theme, for painting a transparent link over its parent; none without
+    // uxtheme.
+    void OpenTheme(HWND window);
+    // How the text is drawn: the static's alignment and the link's ellipsis options.
+    UINT DrawFormatFor(LONG style) const;
     void ReadBrowserUnderline();
     void ChooseFace(char *face) const;
     void CreateFonts();

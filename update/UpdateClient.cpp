@@ -311,33 +311,43 @@ int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, 
     if (entry->name.Length() > 0 && !IsPlainFileName(entry->name.Text()))
         return 1;
     if (entry->name.Length() == 0) {
-        // No name: a file for the desktop (an installer, say), launched instead of the program. Its name is
-        // the last path component of the address, or of the text after its first "=".
-        const char *from = strchr(text, '=');
-        from = from ? from + 1 : text;
-        const char *last = from;
-        for (const char *p = from; *p; ++p) {
-            if (*p == '/' || *p == '\\')
-                last = p + 1;
-        }
-        // A name with blanks or letters outside ASCII travels percent-encoded as UTF-8.
-        TextString named;
-        if (strchr(last, '%') ? !PercentDecoded(last, named) : !named.Assign(last))
+        if (!PlaceOnDesktop(text, *entry))
             return 1;
-        char desktop[MAX_PATH];
-        if (!IsPlainFileName(named.Text()) || !SpecialFolder(0, desktop))
-            return 1;
-        TextString staged;
-        StagedName(named.Text(), "_new", staged);
-        entry->target.Format("%s\\%s", desktop, named.Text());
-        entry->staged.Format("%s\\%s", desktop, staged.Text());
     } else {
         self->Path(entry->zip.Length() > 0 ? entry->zip.Text() : entry->name.Text(), "_new", entry->staged);
     }
-    // Two entries for one file (letter case does not tell files apart) would back the first one's
-    // original up twice, and the second backup would delete it.
-    for (const auto &other : self->entries_) {
-        const char *mine[] = {entry->name.Text(), entry->zip.Text(), entry->target.Text()};
+    if (self->NamesAFileTwice(*entry))
+        return 1;
+    self->entries_.push_back(std::move(entry));
+    self->passResult_ = 1;
+    return 0;
+}
+
+int UpdateClient::PlaceOnDesktop(const char *text, UpdateEntry &entry) {
+    const char *from = strchr(text, '=');
+    from = from ? from + 1 : text;
+    const char *last = from;
+    for (const char *p = from; *p; ++p) {
+        if (*p == '/' || *p == '\\')
+            last = p + 1;
+    }
+    // A name with blanks or letters outside ASCII travels percent-encoded as UTF-8.
+    TextString named;
+    if (strchr(last, '%') ? !PercentDecoded(last, named) : !named.Assign(last))
+        return 0;
+    char desktop[MAX_PATH];
+    if (!IsPlainFileName(named.Text()) || !SpecialFolder(0, desktop))
+        return 0;
+    TextString staged;
+    StagedName(named.Text(), "_new", staged);
+    entry.target.Format("%s\\%s", desktop, named.Text());
+    entry.staged.Format("%s\\%s", desktop, staged.Text());
+    return 1;
+}
+
+int UpdateClient::NamesAFileTwice(const UpdateEntry &entry) const {
+    const char *mine[] = {entry.name.Text(), entry.zip.Text(), entry.target.Text()};
+    for (const auto &other : entries_) {
         const char *theirs[] = {other->name.Text(), other->zip.Text(), other->target.Text()};
         for (const char *a : mine) {
             for (const char *b : theirs) {
@@ -346,8 +356,6 @@ int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, 
             }
         }
     }
-    self->entries_.push_back(std::move(entry));
-    self->passResult_ = 1;
     return 0;
 }
 

@@ -144,6 +144,12 @@ private:
     AnswerRule ReadEntries(XmlDocument &document, XmlNode *base);
     static int ReadEntryOf(int isAttribute, XmlNode *node, const char *name, const char *text, void *client,
                            XmlDocument *document);
+    // No name: a file for the desktop (an installer, say), launched instead of the program. Its name is the
+    // last path component of the address, or of the text after its first "="; 0 when that name is unusable.
+    static int PlaceOnDesktop(const char *text, UpdateEntry &entry);
+    // Two entries for one file (letter case does not tell files apart) would back the first one's original
+    // up twice, and the second backup would delete it.
+    int NamesAFileTwice(const UpdateEntry &entry) const;
     // The three passes, each over every entry before the next begins; 0 when one entry failed.
     int DownloadPass();
     int BackupPass();

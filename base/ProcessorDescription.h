@@ -1,4 +1,4 @@
-// ProcessorInventory: the description the system keeps for one logical processor (name, vendor, identifier
+// ProcessorDescription: the description the system keeps for one logical processor (name, vendor, identifier
 // and clock), read from the registry and, for the clock, from the system's processor speed record. The
 // main window asks it through each record's sampler, the crash report asks it directly.
 //

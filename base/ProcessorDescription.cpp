@@ -1,5 +1,5 @@
-// ProcessorInventory: the CentralProcessor keys of HKEY_LOCAL_MACHINE and the speed record (class 43).
-#include "base/ProcessorInventory.h"
+// ProcessorDescription: the CentralProcessor keys of HKEY_LOCAL_MACHINE and the speed record (class 43).
+#include "base/ProcessorDescription.h"
 #include "base/RegistryKey.h"
 #include "base/TextString.h"
 #include <cstring>
