@@ -3,6 +3,16 @@
 #include "base/TextChars.h"
 #include "base/TextString.h"
 
+namespace {
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
+        return (c | 0x20) - 'a' + 10;
+    return -1;
+}
+} // namespace
+
 void StripExtension(char *text, int maxExtension) {
     if (!text || maxExtension < 0)
         return;
@@ -73,4 +83,23 @@ int CutToParent(char *text) {
         return 1;
     }
     return 0;
+}
+
+int PercentDecoded(const char *text, TextString &out) {
+    char bytes[MAX_PATH];
+    size_t n = 0;
+    for (const char *p = text; *p; ++p) {
+        if (n + 1 >= sizeof bytes)
+            return 0;
+        int high = 0, low = 0;
+        if (*p == '%' && (high = HexValue(p[1])) >= 0 && (low = HexValue(p[2])) >= 0) {
+            bytes[n++] = static_cast<char>(high * 16 + low);
+            p += 2;
+        } else {
+            bytes[n++] = *p;
+        }
+    }
+    bytes[n] = 0;
+    TextString utf8;
+    return utf8.Assign(bytes) && utf8.DecodeUtf8To(out) && out.Length() > 0;
 }

@@ -1,7 +1,7 @@
 // PathName: the parts of a file path or URL in a plain NUL-terminated array: the file name, the extension,
 // the parent folder. Separators are '\\' and '/'; double-byte characters are never split.
 //
-// Functions: FileNamePart, ExtensionOf, StripExtension, CutToParent.
+// Functions: FileNamePart, ExtensionOf, StripExtension, CutToParent, PercentDecoded.
 #pragma once
 
 class TextString;
@@ -15,3 +15,6 @@ void ExtensionOf(const char *text, TextString &out);
 void StripExtension(char *text, int maxExtension);
 // Cuts text to its parent folder ("C:\\" stays whole); 1 when something was cut.
 int CutToParent(char *text);
+// A name taken from a URL: "%XX" as the byte it stands for, the bytes read as UTF-8, in the system code page.
+// 0 for a name longer than a path or not UTF-8, or an empty one.
+int PercentDecoded(const char *text, TextString &out);

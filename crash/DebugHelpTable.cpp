@@ -46,25 +46,29 @@ uintptr_t ThreadBlockOf(HANDLE thread, DWORD fsSelector,
 }
 } // namespace
 
+void DebugHelpTable::RequiredSlots(FunctionSlot (&slots)[kRequired]) {
+    const FunctionSlot required[kRequired] = {
+        FunctionSlot::For("MiniDumpWriteDump", MiniDumpWriteDump),
+        FunctionSlot::For("SymInitialize", SymInitialize),
+        FunctionSlot::For("SymSetOptions", SymSetOptions),
+        FunctionSlot::For("SymGetSymFromAddr64", SymGetSymFromAddr64),
+        FunctionSlot::For("SymFromAddr", SymFromAddr),
+        FunctionSlot::For("SymGetModuleInfo64", SymGetModuleInfo64),
+        FunctionSlot::For("StackWalk64", StackWalk64),
+        FunctionSlot::For("SymFunctionTableAccess64", SymFunctionTableAccess64),
+        FunctionSlot::For("SymGetModuleBase64", SymGetModuleBase64),
+        FunctionSlot::For("SymGetLineFromAddr64", SymGetLineFromAddr64),
+    };
+    for (uint32_t i = 0; i < kRequired; ++i)
+        slots[i] = required[i];
+}
+
 int DebugHelpTable::Load() {
     Unload();
     DebugHelpTable &t = *this;
-    // Without any one of these there is no report worth the name; SymLoadModuleEx and ntdll's thread query
-    // are optional.
-    const FunctionSlot required[] = {
-        FunctionSlot::For("MiniDumpWriteDump", t.MiniDumpWriteDump),
-        FunctionSlot::For("SymInitialize", t.SymInitialize),
-        FunctionSlot::For("SymSetOptions", t.SymSetOptions),
-        FunctionSlot::For("SymGetSymFromAddr64", t.SymGetSymFromAddr64),
-        FunctionSlot::For("SymFromAddr", t.SymFromAddr),
-        FunctionSlot::For("SymGetModuleInfo64", t.SymGetModuleInfo64),
-        FunctionSlot::For("StackWalk64", t.StackWalk64),
-        FunctionSlot::For("SymFunctionTableAccess64", t.SymFunctionTableAccess64),
-        FunctionSlot::For("SymGetModuleBase64", t.SymGetModuleBase64),
-        FunctionSlot::For("SymGetLineFromAddr64", t.SymGetLineFromAddr64),
-    };
-    if (!t.dbghelp.Load("dbghelp.dll") ||
-        !t.dbghelp.BindAll(required, sizeof(required) / sizeof(required[0]))) {
+    FunctionSlot required[kRequired];
+    RequiredSlots(required);
+    if (!t.dbghelp.Load("dbghelp.dll") || !t.dbghelp.BindAll(required, kRequired)) {
         Unload();
         return 0;
     }
@@ -116,18 +120,12 @@ void DebugHelpTable::Unload() {
             cleanup(GetCurrentProcess());
     }
     t.symbolsReady = 0;
-    t.NtQueryInformationThread = nullptr;
-    t.MiniDumpWriteDump = nullptr;
-    t.SymInitialize = nullptr;
-    t.SymSetOptions = nullptr;
-    t.SymGetSymFromAddr64 = nullptr;
-    t.SymFromAddr = nullptr;
-    t.SymGetModuleInfo64 = nullptr;
-    t.StackWalk64 = nullptr;
-    t.SymFunctionTableAccess64 = nullptr;
-    t.SymGetModuleBase64 = nullptr;
-    t.SymGetLineFromAddr64 = nullptr;
+    FunctionSlot required[kRequired];
+    RequiredSlots(required);
+    for (const FunctionSlot &slot : required)
+        slot.store(slot.target, nullptr);
     t.SymLoadModuleEx = nullptr;
+    t.NtQueryInformationThread = nullptr;
     t.dbghelp.Free();
     t.ntdll.Free();
 }

@@ -62,4 +62,10 @@ public:
     SymLoadModuleExFunction SymLoadModuleEx = nullptr;
     // The symbol handler was initialised for this process and is cleaned up with the table.
     int symbolsReady = 0;
+
+private:
+    // Without any one of these there is no report worth the name; SymLoadModuleEx and ntdll's thread query
+    // are optional.
+    enum : uint32_t { kRequired = 10 };
+    void RequiredSlots(FunctionSlot (&slots)[kRequired]);
 };

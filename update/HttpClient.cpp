@@ -6,43 +6,11 @@
 #include <memory>
 #include <new>
 
+// The typed entry point of this client's library; only the declaration of wininet.h is used, never its
+// import.
+#define WININET(name) library_.Entry<decltype(&::name)>(WinInetLibrary::k##name)
+
 namespace {
-// The entry table, in the order of kEntryNames.
-enum EntryIndex {
-    kHttpSendRequestA,
-    kHttpSendRequestExA,
-    kHttpAddRequestHeadersA,
-    kHttpEndRequestA,
-    kInternetGetCookieA,
-    kInternetSetCookieA,
-    kInternetQueryOptionA,
-    kInternetOpenA,
-    kHttpOpenRequestA,
-    kFtpOpenFileA,
-    kInternetSetOptionA,
-    kHttpQueryInfoA,
-    kInternetConnectA,
-    kInternetOpenUrlA,
-    kInternetCrackUrlA,
-    kInternetReadFile,
-    kInternetWriteFile,
-    kInternetErrorDlg,
-    kInternetCloseHandle,
-};
-const char *const kEntryNames[HttpClient::kEntryCount] = {
-    "HttpSendRequestA",   "HttpSendRequestExA", "HttpAddRequestHeadersA", "HttpEndRequestA",
-    "InternetGetCookieA", "InternetSetCookieA", "InternetQueryOptionA",   "InternetOpenA",
-    "HttpOpenRequestA",   "FtpOpenFileA",       "InternetSetOptionA",     "HttpQueryInfoA",
-    "InternetConnectA",   "InternetOpenUrlA",   "InternetCrackUrlA",      "InternetReadFile",
-    "InternetWriteFile",  "InternetErrorDlg",   "InternetCloseHandle",
-};
-
-template <typename F> F Entry(void *const *table, int index) {
-    return reinterpret_cast<F>(table[index]);
-}
-// The typed entry point of this client's table; only the declaration of wininet.h is used, never its import.
-#define WININET(name) Entry<decltype(&::name)>(entries_, k##name)
-
 const uint32_t kFileFlags = 0x8408CB00;
 const uint32_t kSendFlags = 0x84000300;
 const uint32_t kNoRedirectFlag = 0x200000;
@@ -82,71 +50,20 @@ DWORD ChunkSize(uint32_t byteLimit, uint32_t remaining, uint32_t chunk) {
 }
 } // namespace
 
-HttpMemoryBlock::~HttpMemoryBlock() {
-    Clear();
-}
-
-int HttpMemoryBlock::Append(const void *bytes, uint32_t count) {
-    if (length_ + count > capacity_) {
-        uint64_t capacity = capacity_ ? capacity_ : 65536;
-        while (capacity < length_ + count)
-            capacity *= 2;
-        if (capacity > 0x7FFFFFFF)
-            return 0;
-        void *grown = data_ ? HeapReAlloc(GetProcessHeap(), 0, data_, static_cast<SIZE_T>(capacity))
-                            : HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(capacity));
-        if (!grown)
-            return 0;
-        data_ = static_cast<char *>(grown);
-        capacity_ = capacity;
-    }
-    memcpy(data_ + length_, bytes, count);
-    length_ += count;
-    return 1;
-}
-
-void HttpMemoryBlock::Clear() {
-    if (data_)
-        HeapFree(GetProcessHeap(), 0, data_);
-    data_ = nullptr;
-    length_ = 0;
-    capacity_ = 0;
-}
-
 HttpClient::HttpClient() = default;
 
 HttpClient::~HttpClient() {
     CloseInternet();
     form_.Clear();
-    library_.Free();
 }
 
 int HttpClient::LoadWinInet() {
-    if (loadCount_ > 0) {
-        ++loadCount_;
-        return 1;
-    }
-    FunctionSlot slots[kEntryCount];
-    for (uint32_t i = 0; i < kEntryCount; ++i)
-        slots[i] = FunctionSlot::For(kEntryNames[i], entries_[i]);
-    if (!library_.Load("wininet.dll") || !library_.BindAll(slots, kEntryCount)) {
-        library_.Free();
-        loadCount_ = 0;
-        return 0;
-    }
-    loadCount_ = 1;
-    return 1;
+    return library_.Load();
 }
 
 int HttpClient::UnloadWinInet() {
     form_.Clear();
-    if (loadCount_ == 1) {
-        memset(entries_, 0, sizeof(entries_));
-        library_.Free();
-    }
-    if (loadCount_ > 0)
-        --loadCount_;
-    return loadCount_;
+    return library_.Unload();
 }
 
 uint32_t HttpClient::TextRequestFlags(const char *url, int allowCookies) {
@@ -564,8 +481,7 @@ int HttpClient::Exchange(const SendCall &call, const BodySink &sink, char *buffe
     WinInetHandle request = OpenRequest(call, connection.Get());
     if (!request)
         return 0;
-    HeaderHook hook = {reinterpret_cast<AddHeadersFunction>(entries_[kHttpAddRequestHeadersA]),
-                       request.Get()};
+    HeaderHook hook = {reinterpret_cast<AddHeadersFunction>(WININET(HttpAddRequestHeadersA)), request.Get()};
     if (!call.Ask(kSendAddHeaders, &hook, 1))
         return 0;
     if (call.service == kServiceHttp && !SendHttp(call, request.Get(), buffer))
@@ -591,12 +507,12 @@ WinInetHandle HttpClient::Connect(const SendCall &call) {
         WININET(InternetSetOptionA)(connection.Get(), INTERNET_OPTION_END_BROWSER_SESSION, nullptr, 0);
     if (call.proxyUserName && *call.proxyUserName)
         WININET(InternetSetOptionA)
-        (connection.Get(), INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(call.proxyUserName),
-         static_cast<DWORD>(strlen(call.proxyUserName)));
+    (connection.Get(), INTERNET_OPTION_PROXY_USERNAME, const_cast<char *>(call.proxyUserName),
+     static_cast<DWORD>(strlen(call.proxyUserName)));
     if (call.proxyPassword && *call.proxyPassword)
         WININET(InternetSetOptionA)
-        (connection.Get(), INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(call.proxyPassword),
-         static_cast<DWORD>(strlen(call.proxyPassword)));
+    (connection.Get(), INTERNET_OPTION_PROXY_PASSWORD, const_cast<char *>(call.proxyPassword),
+     static_cast<DWORD>(strlen(call.proxyPassword)));
     return connection;
 }
 

@@ -4,14 +4,15 @@
 // HTTP or FTP) and a multipart/form-data builder on top of it (AddFormField, AddFormFile, PostForm, which
 // collect the body in an HttpForm).
 //
-// Classes: HttpClient, HttpMemoryBlock.
+// Classes: HttpClient.
 #pragma once
 
-#include "base/DynamicLibrary.h"
 #include "base/Stopwatch.h"
 #include "base/TextString.h"
 #include "base/Win.h"
 #include "update/HttpForm.h"
+#include "update/HttpMemoryBlock.h"
+#include "update/WinInetLibrary.h"
 #include "update/WinInetHandle.h"
 #include <cstdint>
 #include <memory>
@@ -19,25 +20,6 @@
 // The caller's callback: (event code, event data, user value) -> answer. What the data points at and what
 // the answer means depends on the operation and the code; see the event enums of HttpClient.
 typedef uint32_t (*HttpEvent)(uint32_t code, void *data, void *user);
-
-// A growable block of received bytes for SendRequest (event 12): the caller owns it, the client appends.
-class HttpMemoryBlock {
-public:
-    HttpMemoryBlock() = default;
-    ~HttpMemoryBlock();
-    HttpMemoryBlock(const HttpMemoryBlock &) = delete;
-    HttpMemoryBlock &operator=(const HttpMemoryBlock &) = delete;
-
-    int Append(const void *bytes, uint32_t count);
-    void Clear();
-    const char *Data() const { return data_; }
-    uint64_t Length() const { return length_; }
-
-private:
-    char *data_ = nullptr;
-    uint64_t length_ = 0;
-    uint64_t capacity_ = 0;
-};
 
 class HttpClient {
 public:
@@ -94,7 +76,6 @@ public:
     enum : uint32_t {
         kNoTimeout = 0xFFFFFFFF,
         kStatusUnopened = 999, // FetchFile: the target file could not be opened
-        kEntryCount = 19,
         kReceiveBufferSize = 65538,
         kFileChunk = 1024,
     };
@@ -110,7 +91,7 @@ public:
     int LoadWinInet();
     // Releases the form parts; frees the library when the count drops to 0. The new count.
     int UnloadWinInet();
-    int LoadCount() const { return loadCount_; }
+    int LoadCount() const { return library_.LoadCount(); }
 
     // GET of url into body. byteLimit 0: no limit; otherwise reading stops once byteLimit bytes have
     // arrived, so a body of exactly byteLimit bytes may have been longer (a caller that must reject a larger
@@ -223,9 +204,7 @@ private:
     int Resend(const SendCall &call, InternetHandle request);
     int AnnounceResponse(const SendCall &call, InternetHandle request, char *buffer);
 
-    DynamicLibrary library_;
-    int32_t loadCount_ = 0;
-    void *entries_[kEntryCount] = {};
+    WinInetLibrary library_;
     WinInetHandle internet_;
     HttpForm form_;
     char lastError_[260] = {};

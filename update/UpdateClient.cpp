@@ -48,35 +48,6 @@ int ParseVersion(const char *text, uint32_t *major, uint32_t *minor) {
     return 1;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f')
-        return (c | 0x20) - 'a' + 10;
-    return -1;
-}
-
-// "%XX" as the byte it stands for, the bytes read as UTF-8, in the system code page; 0 for a name too long
-// or not UTF-8.
-int PercentDecoded(const char *text, TextString &out) {
-    char bytes[MAX_PATH];
-    size_t n = 0;
-    for (const char *p = text; *p; ++p) {
-        if (n + 1 >= sizeof bytes)
-            return 0;
-        int high = 0, low = 0;
-        if (*p == '%' && (high = HexValue(p[1])) >= 0 && (low = HexValue(p[2])) >= 0) {
-            bytes[n++] = static_cast<char>(high * 16 + low);
-            p += 2;
-        } else {
-            bytes[n++] = *p;
-        }
-    }
-    bytes[n] = 0;
-    TextString utf8;
-    return utf8.Assign(bytes) && utf8.DecodeUtf8To(out) && out.Length() > 0;
-}
-
 } // namespace
 
 // ---- starting and stopping ----

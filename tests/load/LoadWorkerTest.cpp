@@ -509,7 +509,7 @@ TEST(RealLoadWorker, RecordsIndexDecidesTheProcessor) {
     ASSERT_NE(nullptr, thread);
     // The worker pins itself once, early; until then it has the process's mask.
     DWORD_PTR previous = 0;
-    ProcessRunner::WaitUntil(2000, [&] {
+    ProcessRunner::WaitUntil(10000, [&] {
         previous = SetThreadAffinityMask(thread, info.dwActiveProcessorMask);
         return previous != info.dwActiveProcessorMask;
     });

@@ -2,6 +2,7 @@
 // the owner goes (end of scope, a move, a reset, an early return), and never while it is still held.
 #include "base/ComRef.h"
 #include "base/OwnedChain.h"
+#include "base/RecordList.h"
 #include "update/WinInetHandle.h"
 #include <gtest/gtest.h>
 #include <cstdint>
@@ -145,6 +146,38 @@ void ChainFrontOnly() {
     EXPECT_EQ(1001, chain->id);
 }
 
+// An element of a list whose elements an OwnedEntries owns.
+struct Entry : ListEntry {
+    explicit Entry(int id) : id(id) { ++made[id]; }
+    ~Entry() override { ++released[id]; }
+    int id;
+};
+
+void AdoptTwo(OwnedEntries &owner) {
+    owner.Adopt(std::unique_ptr<ListEntry>(new Entry(1)));
+    owner.Adopt(std::unique_ptr<ListEntry>(new Entry(2)));
+}
+
+void ListEntriesAtScopeEnd() {
+    RecordList list;
+    {
+        OwnedEntries owner(list);
+        AdoptTwo(owner);
+        EXPECT_EQ(0, released[1] + released[2]);
+    }
+    EXPECT_EQ(nullptr, list.First());
+}
+
+void ListEntriesClearedTwice() {
+    RecordList list;
+    OwnedEntries owner(list);
+    AdoptTwo(owner);
+    owner.Clear();
+    EXPECT_EQ(1, released[1]);
+    EXPECT_EQ(nullptr, list.First());
+    owner.Clear();
+}
+
 struct Row {
     const char *name;
     void (*run)();
@@ -170,6 +203,8 @@ const Row kRows[] = {
     {"owned chain, released twice", &ResetTwice<ChainKit>},
     {"owned chain, every early return", &EveryEarlyReturn<ChainKit>},
     {"owned chain, front only", &ChainFrontOnly},
+    {"list entries, owner's end", &ListEntriesAtScopeEnd},
+    {"list entries, cleared twice", &ListEntriesClearedTwice},
 };
 
 TEST(Owners, ReleaseWhatTheyHoldExactlyOnce) {
