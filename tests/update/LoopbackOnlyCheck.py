@@ -98,8 +98,14 @@ if status != 0:
     print("skipped: strace cannot trace here: " + (output.strip().splitlines() or ["no reason given"])[-1])
     sys.exit(SKIP)
 
+def step(text):
+    """Says what comes next, at once: a run that CTest ends at its time limit still shows where it was."""
+    print("step: " + text, flush=True)
+
+
 # The prefix's server and services start outside the scenario's trace, which then holds the scenario
 # alone and does not wait for Wine's persistent services to end. The server is watched on its own.
+step("starting the prefix's server and services")
 subprocess.run(["wineserver", "-p"], timeout=30, check=False)
 run_bounded(command[:-1] + ["cmd", "/c", "exit"], 60, stdin=subprocess.DEVNULL)
 server = prefix_server()
@@ -108,6 +114,7 @@ if server is None:
 
 with tempfile.TemporaryDirectory() as folder:
     server_log, scenario_log = os.path.join(folder, "server.txt"), os.path.join(folder, "scenario.txt")
+    step("tracing the wineserver (%d)" % server)
     watcher = subprocess.Popen(TRACE + ["-o", server_log, "-p", str(server)], stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     deadline = time.time() + 10
@@ -119,9 +126,11 @@ with tempfile.TemporaryDirectory() as folder:
         print("skipped: strace cannot attach to the wineserver (%d) here" % server)
         sys.exit(SKIP)
     try:
+        step("running the scenario under strace")
         status, output = run_bounded(TRACE + ["-f", "-o", scenario_log] + command +
                                      ["--gtest_filter=" + SCENARIO], TRACE_SECONDS, stdin=subprocess.DEVNULL)
     finally:
+        step("ending the wineserver's trace")
         watcher.send_signal(signal.SIGINT)
         try:
             watcher.wait(timeout=30)
