@@ -203,13 +203,9 @@ void MainDialog::ReadCommandLine(CommandLine &commandLine, TextString &problem) 
     // The checks above let only well-formed values through.
     plan_.SetDuration(commandLine.Text("t"));
     plan_.SetProcessors(commandLine.Text("p"));
-    quitAfterTimedLoad_ = commandLine.Value("q") == 1;
-    if (quitAfterTimedLoad_ && plan_.Seconds() == 0) {
-        // Closing after a load that never ends by itself would never happen: the switch is dropped.
-        quitAfterTimedLoad_ = 0;
-        if (problem.Length() == 0)
-            problem.Assign("Option \"-q\" needs a duration given with \"-t\".");
-    }
+    // Closing after a load that never ends by itself would never happen.
+    if (scripted_ && plan_.Seconds() == 0 && problem.Length() == 0)
+        problem.Assign("Option \"-q\" needs a duration given with \"-t\".");
 
     // Clamped here rather than by the control, so that the label shows the percentage that will be loaded.
     int64_t percent = commandLine.Value("u");
@@ -396,7 +392,8 @@ void MainDialog::EndTimedLoad() {
     }
     loadCompleted_ = 1;
     StartStopLoad(0);
-    if (quitAfterTimedLoad_)
+    // Only a timed load ends here, and a scripted run always has one.
+    if (scripted_)
         EndRun(RunResult());
 }
 
@@ -439,6 +436,9 @@ void MainDialog::RefreshUsage() {
         clock_.Read(record->index, &figures.clock);
         ProcessorClock::Describe(figures.clock, text);
         list_.SetItemText(text.Text(), 5, record->row);
+        if (!log_.IsOpen())
+            continue;
+        // The load thread's own share is a figure of the log only.
         const uint64_t cpu = figures.loaded ? record->worker.CpuTime() : 0;
         if (figures.loaded && cpu >= record->loggedCpuTime && elapsed100ns > 0) {
             const uint64_t share = (cpu - record->loggedCpuTime) * 100 / elapsed100ns;

@@ -108,9 +108,8 @@ private:
     LinkControl link_;
     UpdateClient updater_;
     LoadPlan plan_;
-    // -q: close once a timed load has run its time.
-    int quitAfterTimedLoad_ = 0;
-    // -q was given (even with a mistake): a script runs Tarvex, and nothing may wait for a person.
+    // -q was given (even with a mistake): a script runs Tarvex, nothing may wait for a person, and the window
+    // closes once the timed load has run its time.
     int scripted_ = 0;
     int loadStarted_ = 0;
     int loadCompleted_ = 0; // a timed load ran its full time

@@ -485,13 +485,10 @@ LRESULT LinkControl::DialogCode(const MSG *key) const {
 int LinkControl::OnEnable(int enabled) {
     if (enabled) {
         flags_ &= ~kLinkDisabled;
-        if (!(flags_ & kLinkHovered) && HitTest()) {
-            flags_ |= kLinkHovered;
-            // Without a leave request the hover would outlast a mouse that leaves without moving over the
-            // margin.
-            tracker_.Track(window_);
-            SetCursor(LinkCursor());
-        }
+        // Hovered with its leave request: without one the hover would outlast a mouse that leaves without
+        // moving over the margin.
+        if (!(flags_ & kLinkHovered) && HitTest())
+            SetHovered(1);
     } else {
         flags_ |= kLinkDisabled;
     }

@@ -296,12 +296,7 @@ int UpdateClient::ReadEntryOf(int isAttribute, XmlNode *node, const char *name, 
 
 int UpdateClient::PlaceOnDesktop(const char *text, UpdateEntry &entry) {
     const char *from = strchr(text, '=');
-    from = from ? from + 1 : text;
-    const char *last = from;
-    for (const char *p = from; *p; ++p) {
-        if (*p == '/' || *p == '\\')
-            last = p + 1;
-    }
+    const char *last = FileNamePart(from ? from + 1 : text);
     // A name with blanks or letters outside ASCII travels percent-encoded as UTF-8.
     TextString named;
     if (strchr(last, '%') ? !PercentDecoded(last, named) : !named.Assign(last))
